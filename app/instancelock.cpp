@@ -1,0 +1,31 @@
+#include "instancelock.h"
+
+#include "markerfile.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcStartup, "updater.startup")
+
+InstanceLock::InstanceLock()
+    : lockFile(MarkerFiles::configFolder + QStringLiteral("/UU_Instance.lock"))
+{
+    // A lock is stale only when its owner no longer runs. The default would also take over the lock of
+    // an updater that has simply been open for more than 30 seconds.
+    lockFile.setStaleLockTime(0);
+}
+
+InstanceLock::Outcome InstanceLock::acquire()
+{
+    if (!lockFile.tryLock(0)) {
+        return lockFile.error() == QLockFile::LockFailedError ? Outcome::HeldByOther
+                                                               : Outcome::Unavailable;
+    }
+    // We own the lock, so a marker that is still there was left by an updater that did not end cleanly.
+    if (QFile::exists(MarkerFiles::lock)) {
+        qCDebug(lcStartup, "Recovered a stale lock: the updater that left %s is no longer running",
+                qUtf8Printable(MarkerFiles::lock));
+        return Outcome::RecoveredStale;
+    }
+    return Outcome::Acquired;
+}

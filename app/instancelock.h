@@ -1,0 +1,30 @@
+#ifndef INSTANCELOCK_H
+#define INSTANCELOCK_H
+
+#include <QLockFile>
+
+// Keeps a second updater from running in the same folder.
+//
+// The empty marker Config/UU_Lock.setting alone cannot tell a running updater from one that was killed,
+// so the guard is a QLockFile beside it: testing for a live owner and claiming the lock are one atomic
+// step, and a lock whose owner is gone is taken over instead of blocking every later start.
+class InstanceLock
+{
+public:
+    enum class Outcome {
+        Acquired,       // no other updater runs here
+        RecoveredStale, // the previous updater ended without cleaning up; we took over
+        HeldByOther,    // a live updater owns this folder
+        Unavailable     // the lock cannot be written here (no rights, read-only medium)
+    };
+
+    InstanceLock();
+
+    // Call once, after Config/ exists. The lock is held until the object dies.
+    Outcome acquire();
+
+private:
+    QLockFile lockFile;
+};
+
+#endif // INSTANCELOCK_H

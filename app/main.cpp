@@ -1,0 +1,28 @@
+#include "app/instancelock.h"
+#include "app/markerfile.h"
+#include "updater/updater.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <memory>
+
+int main(int argc, char **argv)
+{
+    // Everything lives below the current directory, not beside the executable.
+    QDir(QStringLiteral(".")).mkpath(MarkerFiles::configFolder);
+
+    // Another updater already works on this folder: leave without a window, a word or a touched file.
+    InstanceLock instanceLock;
+    if (instanceLock.acquire() == InstanceLock::Outcome::HeldByOther)
+        return 0;
+
+    QApplication application(argc, argv);
+    auto updater = std::make_unique<Updater>(nullptr);
+    updater->show();
+    const int exitCode = application.exec();
+
+    // The window removes the marker and stops its worker thread; the lock itself goes last.
+    updater.reset();
+    return exitCode;
+}

@@ -1,0 +1,44 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+class QThread;
+
+namespace TestSupport {
+
+// Path of the built updater executable.
+QString updaterExecutable();
+
+// Records every message that passes Qt's message handler while it lives, with the thread that wrote
+// it, so that a test can assert on debug lines. Messages still reach the previous handler.
+class MessageRecorder
+{
+public:
+    struct Message
+    {
+        QString text;
+        QThread *thread;
+    };
+
+    MessageRecorder();
+    ~MessageRecorder();
+    MessageRecorder(const MessageRecorder &) = delete;
+    MessageRecorder &operator=(const MessageRecorder &) = delete;
+
+    QList<Message> messages() const;
+    QStringList texts() const;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text);
+
+    mutable QMutex mutex;
+    QList<Message> recorded;
+};
+
+} // namespace TestSupport
+
+#endif // TESTSUPPORT_H

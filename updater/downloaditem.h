@@ -1,0 +1,15 @@
+#ifndef DOWNLOADITEM_H
+#define DOWNLOADITEM_H
+
+#include <QString>
+
+// One file waiting to be fetched. folder is relative to the current directory: empty at the top level,
+// otherwise ending in "/"; the local path is folder followed directly by fileName.
+struct DownloadItem
+{
+    QString folder;
+    QString fileName;
+    int size = 0; // expected size in bytes, from the manifest
+};
+
+#endif // DOWNLOADITEM_H

@@ -1,0 +1,18 @@
+#include "statustext.h"
+
+namespace {
+
+QString boldBlack(const QString &html)
+{
+    return QStringLiteral("<b><font color=\"black\">") + html + QStringLiteral("</font></b>");
+}
+
+} // namespace
+
+QString StatusLineHtml(const QString &previousVersion, const QString &message)
+{
+    QString html;
+    if (!previousVersion.isEmpty())
+        html += boldBlack(previousVersion) + QStringLiteral(" | ");
+    return html + boldBlack(message);
+}
