@@ -1,5 +1,6 @@
 #include "app/instancelock.h"
 #include "app/markerfile.h"
+#include "app/terminationsignals.h"
 #include "updater/updater.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int main(int argc, char **argv)
         return 0;
 
     QApplication application(argc, argv);
+    TerminationSignals terminationSignals;
     auto updater = std::make_unique<Updater>(nullptr);
     updater->show();
     const int exitCode = application.exec();

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QMutexLocker>
+#include <QTest>
 #include <QThread>
 
 namespace TestSupport {
@@ -15,6 +16,49 @@ QtMessageHandler previousHandler = nullptr;
 QString updaterExecutable()
 {
     return QStringLiteral(UPDATER_EXECUTABLE);
+}
+
+UpdaterProcess::UpdaterProcess(const QString &workingDirectory)
+{
+    setWorkingDirectory(workingDirectory);
+    setProcessEnvironment(environment());
+}
+
+UpdaterProcess::~UpdaterProcess()
+{
+    if (state() != NotRunning) {
+        kill();
+        waitForFinished();
+    }
+}
+
+QProcessEnvironment UpdaterProcess::environment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    return environment;
+}
+
+bool UpdaterProcess::startAndWaitUntilRunning()
+{
+    start(updaterExecutable(), QStringList());
+    if (!waitForStarted())
+        return false;
+    return QTest::qWaitFor([this] { return errorOutput().contains(QLatin1String("Downloader::Connect")); },
+                           20000);
+}
+
+bool UpdaterProcess::closeAndWait()
+{
+    terminate();
+    return waitForFinished(5000) && exitStatus() == NormalExit;
+}
+
+QString UpdaterProcess::errorOutput()
+{
+    collectedErrors += QString::fromUtf8(readAllStandardError());
+    return collectedErrors;
 }
 
 MessageRecorder::MessageRecorder()

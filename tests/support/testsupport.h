@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,26 @@ namespace TestSupport {
 
 // Path of the built updater executable.
 QString updaterExecutable();
+
+// The real updater executable, started in a folder of the test's choosing on the offscreen platform.
+class UpdaterProcess : public QProcess
+{
+public:
+    explicit UpdaterProcess(const QString &workingDirectory);
+    ~UpdaterProcess() override;
+
+    static QProcessEnvironment environment();
+
+    // Starts the updater and waits until its worker thread has begun the run.
+    bool startAndWaitUntilRunning();
+    // Asks the updater to stop as a closing session would, and waits for it to end cleanly.
+    bool closeAndWait();
+    // Everything the process has written to standard error so far.
+    QString errorOutput();
+
+private:
+    QString collectedErrors;
+};
 
 // Records every message that passes Qt's message handler while it lives, with the thread that wrote
 // it, so that a test can assert on debug lines. Messages still reach the previous handler.

@@ -1,0 +1,168 @@
+// The entry and its instance lock, run as a user runs them: the real executable, in a scratch folder.
+
+#include "support/testsupport.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString lockMarker = QStringLiteral("Config/UU_Lock.setting");
+const QString acceptedMarker = QStringLiteral("Config/UU_Accepted.setting");
+const QString recoveredLine = QStringLiteral("Recovered a stale lock");
+
+// Name, size and modification time of every entry below root: what "no file touched" compares.
+QStringList snapshot(const QString &root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        entries << QStringLiteral("%1 %2 %3")
+                       .arg(info.filePath())
+                       .arg(info.size())
+                       .arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    entries.sort();
+    return entries;
+}
+
+qint64 fileSize(const QDir &dir, const QString &name)
+{
+    return QFileInfo(dir.filePath(name)).size();
+}
+
+} // namespace
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void firstStartCreatesMarkersAndCleansUp();
+    void secondStartLeavesAtOnceAndTouchesNothing();
+    void killedInstanceIsRecovered();
+    void leftoverMarkerWithContentIsRecoveredAndEmptied();
+    void configLivesInTheCurrentDirectory();
+
+private:
+    std::unique_ptr<QTemporaryDir> folder;
+};
+
+void tst_Startup::init()
+{
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+}
+
+void tst_Startup::firstStartCreatesMarkersAndCleansUp()
+{
+    const QDir dir(folder->path());
+    TestSupport::UpdaterProcess updater(dir.path());
+    QVERIFY(updater.startAndWaitUntilRunning());
+
+    QVERIFY(dir.exists(lockMarker));
+    QVERIFY(dir.exists(acceptedMarker));
+    QCOMPARE(fileSize(dir, lockMarker), 0);
+    QCOMPARE(fileSize(dir, acceptedMarker), 0);
+    QVERIFY(!updater.errorOutput().contains(recoveredLine));
+
+    QVERIFY(updater.closeAndWait());
+    QCOMPARE(updater.exitCode(), 0);
+    QVERIFY(!dir.exists(lockMarker));
+    QVERIFY(dir.exists(acceptedMarker));
+    QCOMPARE(QDir(dir.filePath("Config")).entryList(QDir::Files), QStringList{"UU_Accepted.setting"});
+}
+
+void tst_Startup::secondStartLeavesAtOnceAndTouchesNothing()
+{
+    TestSupport::UpdaterProcess first(folder->path());
+    QVERIFY(first.startAndWaitUntilRunning());
+    const QStringList before = snapshot(folder->path());
+
+    QProcess second;
+    second.setWorkingDirectory(folder->path());
+    second.setProcessEnvironment(TestSupport::UpdaterProcess::environment());
+    second.start(TestSupport::updaterExecutable(), QStringList());
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAllStandardOutput(), QByteArray());
+    QCOMPARE(second.readAllStandardError(), QByteArray());
+    QCOMPARE(snapshot(folder->path()), before);
+
+    // The first one is not disturbed by the attempt.
+    QCOMPARE(first.state(), QProcess::Running);
+    QVERIFY(first.closeAndWait());
+    QVERIFY(!QDir(folder->path()).exists(lockMarker));
+}
+
+void tst_Startup::killedInstanceIsRecovered()
+{
+    const QDir dir(folder->path());
+    {
+        TestSupport::UpdaterProcess killed(dir.path());
+        QVERIFY(killed.startAndWaitUntilRunning());
+        killed.kill();
+        QVERIFY(killed.waitForFinished());
+    }
+    QVERIFY(dir.exists(lockMarker));
+
+    TestSupport::UpdaterProcess next(dir.path());
+    QVERIFY(next.startAndWaitUntilRunning());
+    QCOMPARE(next.errorOutput().count(recoveredLine), 1);
+    QVERIFY(dir.exists(lockMarker));
+
+    // A recovered lock protects like a fresh one.
+    QProcess third;
+    third.setWorkingDirectory(dir.path());
+    third.setProcessEnvironment(TestSupport::UpdaterProcess::environment());
+    third.start(TestSupport::updaterExecutable(), QStringList());
+    QVERIFY(third.waitForFinished(10000));
+    QCOMPARE(third.exitCode(), 0);
+    QCOMPARE(third.readAllStandardError(), QByteArray());
+
+    QVERIFY(next.closeAndWait());
+    QCOMPARE(next.exitCode(), 0);
+    QVERIFY(!dir.exists(lockMarker));
+}
+
+void tst_Startup::leftoverMarkerWithContentIsRecoveredAndEmptied()
+{
+    const QDir dir(folder->path());
+    QVERIFY(dir.mkpath("Config"));
+    for (const QString &marker : {lockMarker, acceptedMarker}) {
+        QFile file(dir.filePath(marker));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("left over by somebody");
+    }
+
+    TestSupport::UpdaterProcess updater(dir.path());
+    QVERIFY(updater.startAndWaitUntilRunning());
+    QCOMPARE(updater.errorOutput().count(recoveredLine), 1);
+    QCOMPARE(fileSize(dir, lockMarker), 0);
+    QCOMPARE(fileSize(dir, acceptedMarker), 0);
+
+    QVERIFY(updater.closeAndWait());
+    QVERIFY(!dir.exists(lockMarker));
+}
+
+void tst_Startup::configLivesInTheCurrentDirectory()
+{
+    const QDir dir(folder->path());
+    QVERIFY(dir.mkpath("elsewhere"));
+    const QString executableFolder = QFileInfo(TestSupport::updaterExecutable()).path();
+    const bool configBesideExecutable = QDir(executableFolder).exists("Config");
+
+    TestSupport::UpdaterProcess updater(dir.filePath("elsewhere"));
+    QVERIFY(updater.startAndWaitUntilRunning());
+    QVERIFY(dir.exists("elsewhere/" + lockMarker));
+    QVERIFY(!dir.exists("Config"));
+    QCOMPARE(QDir(executableFolder).exists("Config"), configBesideExecutable);
+    QVERIFY(updater.closeAndWait());
+}
+
+QTEST_GUILESS_MAIN(tst_Startup)
+#include "tst_startup.moc"

@@ -1,0 +1,363 @@
+// The main window as it is built: form, status line, About box, worker thread and shutdown.
+
+#include "support/testsupport.h"
+
+#include "dialogs/about.h"
+#include "downloader/downloader.h"
+#include "ui_updater.h"
+#include "updater/statustext.h"
+#include "updater/updater.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QPalette::ColorGroup)
+Q_DECLARE_METATYPE(QPalette::ColorRole)
+
+class tst_Updater : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void windowIsFixedAndTitled();
+    void widgetsHaveTheirPlaces_data();
+    void widgetsHaveTheirPlaces();
+    void stackingShowsOverlayWithButtonAndStatusOnTop();
+    void widgetSettings();
+    void textBrowserPalette_data();
+    void textBrowserPalette();
+    void picturesAreLoaded();
+
+    void statusLineHtml_data();
+    void statusLineHtml();
+    void statusLineAfterConstruction();
+
+    void aboutDialogIsShownOnceHoweverOftenAsked();
+    void downloaderLivesOnTheWorkerThread();
+    void logWritesOneQuotedLineAndChangesNothing();
+    void destructionRemovesMarkerAndStopsTheWorker();
+
+private:
+    Ui::Updater *form() const { return updater->ui.get(); }
+
+    QTemporaryDir folder;
+    QString previousCurrentDir;
+    std::unique_ptr<Updater> updater;
+};
+
+void tst_Updater::initTestCase()
+{
+    QVERIFY(folder.isValid());
+    previousCurrentDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder.path()));
+    QVERIFY(QDir().mkpath("Config"));
+}
+
+void tst_Updater::init()
+{
+    // Nothing listens on the discard port: the worker's requests fail at once and touch no real server.
+    updater = std::make_unique<Updater>(QUrl(QStringLiteral("http://127.0.0.1:9")), nullptr);
+    updater->show();
+    QVERIFY(QTest::qWaitForWindowExposed(updater.get()));
+}
+
+void tst_Updater::cleanup()
+{
+    updater.reset();
+}
+
+void tst_Updater::windowIsFixedAndTitled()
+{
+    QCOMPARE(updater->windowTitle(), QStringLiteral("更新"));
+    QCOMPARE(updater->objectName(), QStringLiteral("Updater"));
+    QCOMPARE(updater->size(), QSize(800, 576));
+    QCOMPARE(updater->minimumSize(), QSize(800, 576));
+    QCOMPARE(updater->maximumSize(), QSize(800, 576));
+    QCOMPARE(updater->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(updater->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+
+    updater->resize(1024, 768);
+    QCOMPARE(updater->size(), QSize(800, 576));
+    QCOMPARE(updater->centralWidget(), form()->centralWidget);
+}
+
+void tst_Updater::widgetsHaveTheirPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QRect>("geometry");
+
+    QTest::newRow("downloadProgress") << "downloadProgress" << "QProgressBar" << QRect(0, 556, 800, 20);
+    QTest::newRow("userInformation") << "userInformation" << "QLabel" << QRect(12, 534, 331, 20);
+    QTest::newRow("releaseNotes") << "releaseNotes" << "QTextBrowser" << QRect(10, 10, 671, 361);
+    QTest::newRow("streamedMessages") << "streamedMessages" << "QTextBrowser" << QRect(0, 470, 671, 68);
+    QTest::newRow("launchGame") << "launchGame" << "QPushButton" << QRect(350, 510, 101, 41);
+    QTest::newRow("about") << "about" << "QPushButton" << QRect(580, 10, 101, 24);
+    QTest::newRow("image") << "image" << "QLabel" << QRect(0, 50, 800, 645);
+    QTest::newRow("image_2") << "image_2" << "QLabel" << QRect(0, 0, 800, 556);
+}
+
+void tst_Updater::widgetsHaveTheirPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QRect, geometry);
+
+    const auto *widget = form()->centralWidget->findChild<QWidget *>(name, Qt::FindDirectChildrenOnly);
+    QVERIFY(widget);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QCOMPARE(widget->geometry(), geometry);
+}
+
+void tst_Updater::stackingShowsOverlayWithButtonAndStatusOnTop()
+{
+    // Children are painted in list order: the first lies at the bottom.
+    QStringList stacking;
+    for (const QObject *child : form()->centralWidget->children()) {
+        if (child->isWidgetType())
+            stacking << child->objectName();
+    }
+    const QStringList expected{"image", "downloadProgress", "releaseNotes", "streamedMessages",
+                               "about", "image_2", "launchGame", "userInformation"};
+    QCOMPARE(stacking, expected);
+
+    // What the user sees at the launch button and the status line are those two, not the overlay.
+    QCOMPARE(form()->centralWidget->childAt(400, 530), form()->launchGame);
+    QCOMPARE(form()->centralWidget->childAt(100, 544), form()->userInformation);
+    QCOMPARE(form()->centralWidget->childAt(300, 200), form()->image_2);
+    QCOMPARE(form()->centralWidget->childAt(400, 566), form()->downloadProgress);
+}
+
+void tst_Updater::widgetSettings()
+{
+    const Ui::Updater *ui = form();
+    QVERIFY(!ui->launchGame->isEnabled());
+    QVERIFY(ui->launchGame->isDefault());
+    QVERIFY(ui->launchGame->autoDefault());
+    QVERIFY(!ui->launchGame->isFlat());
+    QCOMPARE(ui->launchGame->text(), QStringLiteral("启动"));
+    QCOMPARE(ui->launchGame->font().pointSize(), 16);
+    QVERIFY(ui->launchGame->font().bold());
+    QCOMPARE(ui->launchGame->iconSize(), QSize(35, 35));
+
+    QVERIFY(ui->about->isEnabled());
+    QCOMPARE(ui->about->text(), QStringLiteral("关于..."));
+    QCOMPARE(ui->about->font().pointSize(), 8);
+    QCOMPARE(ui->about->iconSize(), QSize(15, 15));
+
+    QCOMPARE(ui->downloadProgress->value(), 0);
+    QCOMPARE(ui->downloadProgress->minimum(), 0);
+    QCOMPARE(ui->downloadProgress->maximum(), 100);
+    QVERIFY(!ui->downloadProgress->isTextVisible());
+    QCOMPARE(ui->downloadProgress->focusPolicy(), Qt::NoFocus);
+
+    QCOMPARE(ui->userInformation->font().pointSize(), 8);
+    QVERIFY(!ui->userInformation->font().bold());
+    QCOMPARE(ui->userInformation->textFormat(), Qt::AutoText);
+
+    for (const QTextBrowser *browser : {ui->releaseNotes, ui->streamedMessages}) {
+        QCOMPARE(browser->font().pointSize(), 10);
+        QCOMPARE(browser->frameShape(), QFrame::NoFrame);
+        QCOMPARE(browser->lineWidth(), 0);
+        QCOMPARE(browser->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(browser->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(browser->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    }
+
+    QVERIFY(ui->image->text().isEmpty());
+    QVERIFY(ui->image_2->text().isEmpty());
+    QVERIFY(!ui->image->hasScaledContents());
+    QVERIFY(ui->image_2->hasScaledContents());
+    QCOMPARE(ui->image->font().styleStrategy(), QFont::PreferAntialias);
+    QCOMPARE(ui->image_2->font().styleStrategy(), QFont::PreferAntialias);
+}
+
+void tst_Updater::textBrowserPalette_data()
+{
+    QTest::addColumn<QPalette::ColorGroup>("group");
+    QTest::addColumn<QPalette::ColorRole>("role");
+    QTest::addColumn<QColor>("color");
+    QTest::addColumn<Qt::BrushStyle>("style");
+
+    const QColor text(202, 202, 202);
+    const QColor disabled(120, 120, 120);
+    const QColor placeholder(202, 202, 202, 128);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        const QByteArray prefix = group == QPalette::Active ? "active " : "inactive ";
+        QTest::newRow(prefix + "WindowText") << group << QPalette::WindowText << text << Qt::SolidPattern;
+        QTest::newRow(prefix + "Text") << group << QPalette::Text << text << Qt::SolidPattern;
+        QTest::newRow(prefix + "BrightText") << group << QPalette::BrightText << text << Qt::SolidPattern;
+        QTest::newRow(prefix + "ButtonText")
+            << group << QPalette::ButtonText << QColor(200, 200, 200) << Qt::SolidPattern;
+        QTest::newRow(prefix + "Base")
+            << group << QPalette::Base << QColor(255, 255, 255, 0) << Qt::SolidPattern;
+        QTest::newRow(prefix + "PlaceholderText")
+            << group << QPalette::PlaceholderText << placeholder << Qt::NoBrush;
+    }
+    QTest::newRow("disabled WindowText")
+        << QPalette::Disabled << QPalette::WindowText << disabled << Qt::SolidPattern;
+    QTest::newRow("disabled Text") << QPalette::Disabled << QPalette::Text << disabled << Qt::SolidPattern;
+    QTest::newRow("disabled BrightText")
+        << QPalette::Disabled << QPalette::BrightText << text << Qt::SolidPattern;
+    QTest::newRow("disabled ButtonText")
+        << QPalette::Disabled << QPalette::ButtonText << disabled << Qt::SolidPattern;
+    QTest::newRow("disabled Base")
+        << QPalette::Disabled << QPalette::Base << QColor(240, 240, 240) << Qt::SolidPattern;
+    QTest::newRow("disabled PlaceholderText")
+        << QPalette::Disabled << QPalette::PlaceholderText << placeholder << Qt::NoBrush;
+}
+
+void tst_Updater::textBrowserPalette()
+{
+    QFETCH(QPalette::ColorGroup, group);
+    QFETCH(QPalette::ColorRole, role);
+    QFETCH(QColor, color);
+    QFETCH(Qt::BrushStyle, style);
+
+    for (const QTextBrowser *browser : {form()->releaseNotes, form()->streamedMessages}) {
+        const QBrush brush = browser->palette().brush(group, role);
+        QCOMPARE(brush.color(), color);
+        QCOMPARE(brush.style(), style);
+    }
+}
+
+void tst_Updater::picturesAreLoaded()
+{
+    QVERIFY(!updater->windowIcon().isNull());
+    QVERIFY(!form()->about->icon().isNull());
+    QVERIFY(!form()->launchGame->icon().isNull());
+    QCOMPARE(form()->image->pixmap(Qt::ReturnByValue).size(), QSize(800, 570));
+    QCOMPARE(form()->image_2->pixmap(Qt::ReturnByValue).size(), QSize(1080, 751));
+}
+
+void tst_Updater::statusLineHtml_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("html");
+
+    QTest::newRow("no version") << "" << "下载中..."
+                                << "<b><font color=\"black\">下载中...</font></b>";
+    QTest::newRow("with version")
+        << "1.2.3" << "准备启动!"
+        << "<b><font color=\"black\">1.2.3</font></b> | <b><font color=\"black\">准备启动!</font></b>";
+    QTest::newRow("empty message") << "" << "" << "<b><font color=\"black\"></font></b>";
+    QTest::newRow("empty message after version")
+        << "v2" << "" << "<b><font color=\"black\">v2</font></b> | <b><font color=\"black\"></font></b>";
+    QTest::newRow("markup is not escaped")
+        << "<i>v3</i>" << "a <u>b</u> & c"
+        << "<b><font color=\"black\"><i>v3</i></font></b> | <b><font color=\"black\">a <u>b</u> & c</font></b>";
+}
+
+void tst_Updater::statusLineHtml()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, message);
+    QFETCH(QString, html);
+    QCOMPARE(StatusLineHtml(version, message), html);
+}
+
+void tst_Updater::statusLineAfterConstruction()
+{
+    QCOMPARE(form()->userInformation->text(),
+             QStringLiteral("<b><font color=\"black\">下载更新公告</font></b>"));
+
+    updater->previousVersion = QStringLiteral("0.9");
+    updater->SetUserMessage(QStringLiteral("检查本地文件"));
+    QCOMPARE(form()->userInformation->text(),
+             QStringLiteral("<b><font color=\"black\">0.9</font></b> | "
+                            "<b><font color=\"black\">检查本地文件</font></b>"));
+}
+
+void tst_Updater::aboutDialogIsShownOnceHoweverOftenAsked()
+{
+    QCOMPARE(updater->findChildren<About *>().size(), 1);
+    About *about = updater->findChild<About *>();
+    QVERIFY(!about->isVisible());
+
+    form()->about->click();
+    QVERIFY(QTest::qWaitForWindowExposed(about));
+    form()->about->click();
+    updater->AboutMe();
+
+    QCOMPARE(updater->findChildren<About *>().size(), 1);
+    int visibleDialogs = 0;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        visibleDialogs += qobject_cast<About *>(window) && window->isVisible();
+    QCOMPARE(visibleDialogs, 1);
+    QCOMPARE(about->windowModality(), Qt::WindowModal);
+
+    // Closing hides it; asking again shows the same dialog.
+    QVERIFY(about->close());
+    QVERIFY(!about->isVisible());
+    updater->AboutMe();
+    QVERIFY(about->isVisible());
+    QCOMPARE(updater->findChild<About *>(), about);
+}
+
+void tst_Updater::downloaderLivesOnTheWorkerThread()
+{
+    QThread *worker = updater->workerThread;
+    QVERIFY(worker);
+    QTRY_VERIFY(worker->isRunning());
+    QVERIFY(worker != QThread::currentThread());
+    QCOMPARE(updater->downloader->thread(), worker);
+    QVERIFY(!updater->downloader->parent());
+
+    // A signal emitted on the worker thread is handled by the window on the GUI thread.
+    TestSupport::MessageRecorder recorder;
+    Downloader *downloader = updater->downloader;
+    QThread *emittingThread = nullptr;
+    QMetaObject::invokeMethod(downloader, [downloader, &emittingThread] {
+        emittingThread = QThread::currentThread();
+        emit downloader->NetworkError(QStringLiteral("网络错误 (3)"), true);
+    });
+    QTRY_VERIFY(recorder.texts().contains(QStringLiteral("\"网络错误 (3)\"")));
+    QCOMPARE(emittingThread, worker);
+    for (const auto &message : recorder.messages()) {
+        if (message.text == QStringLiteral("\"网络错误 (3)\""))
+            QCOMPARE(message.thread, QThread::currentThread());
+    }
+}
+
+void tst_Updater::logWritesOneQuotedLineAndChangesNothing()
+{
+    const QString statusBefore = form()->userInformation->text();
+    for (const bool bIsHeavy : {false, true}) {
+        TestSupport::MessageRecorder recorder;
+        updater->Log(QStringLiteral("App/QOR.exe"), bIsHeavy);
+        QCOMPARE(recorder.texts().count(QStringLiteral("\"App/QOR.exe\"")), 1);
+    }
+    QCOMPARE(form()->userInformation->text(), statusBefore);
+    QVERIFY(form()->streamedMessages->toPlainText().isEmpty());
+}
+
+void tst_Updater::destructionRemovesMarkerAndStopsTheWorker()
+{
+    QVERIFY(QFile::exists("Config/UU_Lock.setting"));
+    QVERIFY(QFile::exists("Config/UU_Accepted.setting"));
+
+    QPointer<QThread> worker = updater->workerThread.data();
+    QTRY_VERIFY(worker->isRunning());
+    std::atomic<QThread *> downloaderDiedOn{nullptr};
+    connect(updater->downloader, &QObject::destroyed, updater->downloader,
+            [&downloaderDiedOn] { downloaderDiedOn = QThread::currentThread(); },
+            Qt::DirectConnection);
+    QThread *const workerThread = worker.data();
+
+    updater.reset();
+
+    QVERIFY(!QFile::exists("Config/UU_Lock.setting"));
+    QVERIFY(QFile::exists("Config/UU_Accepted.setting"));
+    QVERIFY(worker.isNull());
+    QCOMPARE(downloaderDiedOn.load(), workerThread);
+    // Whatever the worker's end queued for the window must not run on freed objects.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+QTEST_MAIN(tst_Updater)
+#include "tst_updater.moc"
