@@ -1,0 +1,15 @@
+#ifndef PROGRESS_H
+#define PROGRESS_H
+
+#include <QString>
+
+// The status text shown while files arrive, for example "剩余3个文件 (5 MB) 速度 1.50 MB/s":
+// files still to fetch, the bytes left (MB above one MiB, else KB, truncated toward zero and negative
+// when more arrived than announced) and the speed in KiB per second.
+QString ProgressText(int filesLeft, qint64 bytesLeft, float downloadSpeed);
+
+// A progress bar holds int values. Byte counts are divided by this before they reach it, so that
+// installations beyond that range still show the right share.
+qint64 ProgressBarDivisor(qint64 totalBytes);
+
+#endif // PROGRESS_H
