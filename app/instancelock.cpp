@@ -3,9 +3,6 @@
 #include "markerfile.h"
 
 #include <QFile>
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcStartup, "updater.startup")
 
 InstanceLock::InstanceLock()
     : lockFile(MarkerFiles::configFolder + QStringLiteral("/UU_Instance.lock"))
@@ -22,10 +19,5 @@ InstanceLock::Outcome InstanceLock::acquire()
                                                                : Outcome::Unavailable;
     }
     // We own the lock, so a marker that is still there was left by an updater that did not end cleanly.
-    if (QFile::exists(MarkerFiles::lock)) {
-        qCDebug(lcStartup, "Recovered a stale lock: the updater that left %s is no longer running",
-                qUtf8Printable(MarkerFiles::lock));
-        return Outcome::RecoveredStale;
-    }
-    return Outcome::Acquired;
+    return QFile::exists(MarkerFiles::lock) ? Outcome::RecoveredStale : Outcome::Acquired;
 }

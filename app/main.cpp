@@ -1,12 +1,16 @@
 #include "app/instancelock.h"
+#include "app/logfile.h"
 #include "app/markerfile.h"
 #include "app/terminationsignals.h"
 #include "updater/updater.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLoggingCategory>
 
 #include <memory>
+
+Q_LOGGING_CATEGORY(lcStartup, "updater.startup")
 
 int main(int argc, char **argv)
 {
@@ -15,8 +19,15 @@ int main(int argc, char **argv)
 
     // Another updater already works on this folder: leave without a window, a word or a touched file.
     InstanceLock instanceLock;
-    if (instanceLock.acquire() == InstanceLock::Outcome::HeldByOther)
+    const InstanceLock::Outcome lock = instanceLock.acquire();
+    if (lock == InstanceLock::Outcome::HeldByOther)
         return 0;
+
+    LogFile logFile(MarkerFiles::configFolder + QStringLiteral("/updater.log"));
+    if (lock == InstanceLock::Outcome::RecoveredStale) {
+        qCDebug(lcStartup, "Recovered a stale lock: the updater that left %s is no longer running",
+                qUtf8Printable(MarkerFiles::lock));
+    }
 
     QApplication application(argc, argv);
     TerminationSignals terminationSignals;

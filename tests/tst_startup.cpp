@@ -10,7 +10,8 @@ const QString lockMarker = QStringLiteral("Config/UU_Lock.setting");
 const QString acceptedMarker = QStringLiteral("Config/UU_Accepted.setting");
 const QString recoveredLine = QStringLiteral("Recovered a stale lock");
 
-// Name, size and modification time of every entry below root: what "no file touched" compares.
+// Name, size and modification time of every entry below root: what "no file touched" compares. The
+// log is left out: the running updater writes it whenever it has something to say.
 QStringList snapshot(const QString &root)
 {
     QStringList entries;
@@ -19,6 +20,8 @@ QStringList snapshot(const QString &root)
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
+        if (info.fileName() == QLatin1String("updater.log"))
+            continue;
         entries << QStringLiteral("%1 %2 %3")
                        .arg(info.filePath())
                        .arg(info.size())
@@ -46,6 +49,7 @@ private slots:
     void killedInstanceIsRecovered();
     void leftoverMarkerWithContentIsRecoveredAndEmptied();
     void configLivesInTheCurrentDirectory();
+    void logFileKeepsThisRunAndThePrevious();
 
 private:
     std::unique_ptr<QTemporaryDir> folder;
@@ -73,7 +77,9 @@ void tst_Startup::firstStartCreatesMarkersAndCleansUp()
     QCOMPARE(updater.exitCode(), 0);
     QVERIFY(!dir.exists(lockMarker));
     QVERIFY(dir.exists(acceptedMarker));
-    QCOMPARE(QDir(dir.filePath("Config")).entryList(QDir::Files), QStringList{"UU_Accepted.setting"});
+    QStringList left = QDir(dir.filePath("Config")).entryList(QDir::Files);
+    left.sort();
+    QCOMPARE(left, (QStringList{"UU_Accepted.setting", "updater.log"}));
 }
 
 void tst_Startup::secondStartLeavesAtOnceAndTouchesNothing()
@@ -162,6 +168,34 @@ void tst_Startup::configLivesInTheCurrentDirectory()
     QVERIFY(!dir.exists("Config"));
     QCOMPARE(QDir(executableFolder).exists("Config"), configBesideExecutable);
     QVERIFY(updater.closeAndWait());
+}
+
+void tst_Startup::logFileKeepsThisRunAndThePrevious()
+{
+    const QDir dir(folder->path());
+    auto readLog = [&dir](const QString &name) {
+        QFile file(dir.filePath("Config/" + name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+
+    {
+        TestSupport::UpdaterProcess first(dir.path());
+        QVERIFY(first.startAndWaitUntilRunning());
+        first.kill();
+        QVERIFY(first.waitForFinished());
+    }
+    const QString firstLog = readLog("updater.log");
+    // One time-stamped line per debug line, as the updater wrote it.
+    const QRegularExpression connectLine(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} debug Downloader::Connect$"),
+        QRegularExpression::MultilineOption);
+    QVERIFY2(connectLine.match(firstLog).hasMatch(), qPrintable(firstLog));
+
+    TestSupport::UpdaterProcess second(dir.path());
+    QVERIFY(second.startAndWaitUntilRunning());
+    QCOMPARE(readLog("updater.log.1"), firstLog);
+    QTRY_VERIFY(readLog("updater.log").contains(recoveredLine));
+    QVERIFY(second.closeAndWait());
 }
 
 QTEST_GUILESS_MAIN(tst_Startup)
