@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <QDir>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -15,6 +16,17 @@ QtMessageHandler previousHandler = nullptr;
 QString updaterExecutable()
 {
     return QStringLiteral(UPDATER_EXECUTABLE);
+}
+
+ScopedCurrentDir::ScopedCurrentDir(const QString &path)
+    : previous(QDir::currentPath())
+{
+    QDir::setCurrent(path);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir()
+{
+    QDir::setCurrent(previous);
 }
 
 MessageRecorder::MessageRecorder()
