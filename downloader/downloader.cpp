@@ -2,6 +2,7 @@
 
 #include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
+#include "downloader/stagedfile.h"
 #include "downloader/transferspeed.h"
 #include "updaterconfig.h"
 
@@ -12,7 +13,6 @@
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <utility>
@@ -144,8 +144,8 @@ void Downloader::DownloadFile(QString dir, QString file)
     if (!dir.isEmpty())
         QDir().mkpath(dir);
     // The previous copy stays in place until the new one has arrived whole.
-    localFile = std::make_unique<QSaveFile>(dir + file);
-    if (!localFile->open(QIODevice::WriteOnly))
+    localFile = std::make_unique<StagedFile>(dir + file);
+    if (!localFile->open())
         qCWarning(lcDownloader) << "Cannot write" << dir + file << ":" << localFile->errorString();
 
     bIsDownloading = true;
@@ -197,7 +197,7 @@ void Downloader::FileFinished(QNetworkReply *mreply)
     reportedBytes = 0;
 
     // Leaving this scope without a commit discards what was written.
-    const std::unique_ptr<QSaveFile> file = std::move(localFile);
+    const std::unique_ptr<StagedFile> file = std::move(localFile);
     if (!bIsDownloading)
         return;
     bIsDownloading = false;

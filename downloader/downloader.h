@@ -12,8 +12,8 @@
 
 class QAuthenticator;
 class QNetworkAccessManager;
-class QSaveFile;
 class QTimer;
+class StagedFile;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
 // through queued signals only. It fetches one file at a time into the tree below the current
@@ -58,7 +58,7 @@ private:
     qint64 speedBytes = 0;                      // written since the last speed computation
     QString loginPassword;
     QUrl serverUrl;
-    std::unique_ptr<QSaveFile> localFile;       // discarded unless the transfer succeeds
+    std::unique_ptr<StagedFile> localFile;      // discarded unless the transfer succeeds
     QElapsedTimer speedClock;
     QTimer *stallTimer = nullptr;               // children of the downloader, created by Connect
     QTimer *speedTimer = nullptr;
