@@ -158,8 +158,7 @@ void Downloader::DownloadFile(QString dir, QString file)
 
 void Downloader::FilePart()
 {
-    const QByteArray data = currentReply->readAll();
-    const qint64 written = localFile->isOpen() ? localFile->write(data) : -1;
+    const qint64 written = localFile->write(currentReply->readAll());
     stallTimer->start(stallInterval);
     if (written > 0) {
         fileBytes += written;
