@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <QDir>
 #include <QMutexLocker>
 #include <QTest>
 #include <QThread>
@@ -59,6 +60,17 @@ QString UpdaterProcess::errorOutput()
 {
     collectedErrors += QString::fromUtf8(readAllStandardError());
     return collectedErrors;
+}
+
+ScopedCurrentDir::ScopedCurrentDir(const QString &path)
+    : previous(QDir::currentPath())
+{
+    QDir::setCurrent(path);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir()
+{
+    QDir::setCurrent(previous);
 }
 
 MessageRecorder::MessageRecorder()

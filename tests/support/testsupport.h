@@ -34,6 +34,20 @@ private:
     QString collectedErrors;
 };
 
+// Makes `path` the current directory while it lives and restores the previous one afterwards: the
+// Downloader reads and writes relative to the current directory.
+class ScopedCurrentDir
+{
+public:
+    explicit ScopedCurrentDir(const QString &path);
+    ~ScopedCurrentDir();
+    ScopedCurrentDir(const ScopedCurrentDir &) = delete;
+    ScopedCurrentDir &operator=(const ScopedCurrentDir &) = delete;
+
+private:
+    QString previous;
+};
+
 // Records every message that passes Qt's message handler while it lives, with the thread that wrote
 // it, so that a test can assert on debug lines. Messages still reach the previous handler.
 class MessageRecorder

@@ -1,0 +1,53 @@
+#include "downloaderrunner.h"
+
+#include "downloader/downloader.h"
+
+#include <QThread>
+
+namespace TestSupport {
+
+DownloaderRunner::DownloaderRunner(const QUrl &server)
+    : workerThread(std::make_unique<QThread>())
+{
+    auto *downloader = new Downloader(server);
+    downloader->moveToThread(workerThread.get());
+
+    connect(workerThread.get(), &QThread::started, downloader, &Downloader::Connect);
+    connect(workerThread.get(), &QThread::finished, downloader, &QObject::deleteLater);
+    connect(this, &DownloaderRunner::DownloadFile, downloader, &Downloader::DownloadFile);
+    connect(this, &DownloaderRunner::Login, downloader, &Downloader::Login);
+    connect(downloader, &Downloader::PasswordRequired, this, &DownloaderRunner::PasswordRequired);
+    connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
+    connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);
+    connect(downloader, &Downloader::NetworkError, this, &DownloaderRunner::NetworkError);
+
+    connect(this, &DownloaderRunner::PasswordRequired, this,
+            [this] { received << QStringLiteral("PasswordRequired"); });
+    connect(this, &DownloaderRunner::BytesDownloaded, this,
+            [this](int deltaBytes) { bytes += deltaBytes; });
+    connect(this, &DownloaderRunner::FileDownloaded, this,
+            [this](const QString &name) { received << QStringLiteral("FileDownloaded ") + name; });
+    connect(this, &DownloaderRunner::NetworkError, this, [this](const QString &message, bool heavy) {
+        received << QStringLiteral("NetworkError %1 %2").arg(message, heavy ? "heavy" : "light");
+    });
+
+    workerThread->start();
+}
+
+DownloaderRunner::~DownloaderRunner()
+{
+    workerThread->quit();
+    workerThread->wait();
+}
+
+QStringList DownloaderRunner::events() const
+{
+    return received;
+}
+
+qint64 DownloaderRunner::reportedBytes() const
+{
+    return bytes;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,53 @@
+#ifndef DOWNLOADERRUNNER_H
+#define DOWNLOADERRUNNER_H
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+class Downloader;
+class QThread;
+
+namespace TestSupport {
+
+// Runs a Downloader on a worker thread of its own, wired as the window wires it: the thread's start
+// runs Connect, requests go over queued signals, and the Downloader's signals arrive queued on the
+// thread that made the runner, re-emitted under the same names for QSignalSpy. Destroying the runner
+// stops the thread and joins it; the Downloader is deleted on its thread as that ends.
+class DownloaderRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DownloaderRunner(const QUrl &server);
+    ~DownloaderRunner() override;
+
+    // What the Downloader said, in order of arrival: "NetworkError <message> <heavy|light>",
+    // "PasswordRequired" and "FileDownloaded <name>"; byte reports are left out.
+    QStringList events() const;
+    // The sum of every BytesDownloaded delta so far.
+    qint64 reportedBytes() const;
+
+signals:
+    // To the Downloader.
+    void DownloadFile(QString dir, QString file);
+    void Login(QString pwd);
+
+    // From the Downloader.
+    void PasswordRequired();
+    void BytesDownloaded(int deltaBytes, float downloadSpeed);
+    void FileDownloaded(QString downloadedFile);
+    void NetworkError(QString message, bool bIsHeavy);
+
+private:
+    std::unique_ptr<QThread> workerThread;
+    QStringList received;
+    qint64 bytes = 0;
+};
+
+} // namespace TestSupport
+
+#endif // DOWNLOADERRUNNER_H

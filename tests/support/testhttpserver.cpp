@@ -1,0 +1,213 @@
+#include "testhttpserver.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+namespace TestSupport {
+
+namespace {
+
+const QByteArray prefix = QByteArrayLiteral("/qor_app/");
+
+QByteArray Head(const QByteArray &status, qint64 contentLength, const QList<QByteArray> &extra = {})
+{
+    QByteArray head = "HTTP/1.1 " + status + "\r\n";
+    head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
+    for (const QByteArray &header : extra)
+        head += header + "\r\n";
+    return head + "\r\n";
+}
+
+QByteArray Page(const QByteArray &status, const QList<QByteArray> &extra = {})
+{
+    const QByteArray body = "<html><body>" + status + "</body></html>";
+    return Head(status, body.size(), extra) + body;
+}
+
+} // namespace
+
+QByteArray TestHttpServer::Request::header(const QByteArray &name) const
+{
+    for (const auto &field : headers) {
+        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
+            return field.second;
+    }
+    return QByteArray();
+}
+
+TestHttpServer::TestHttpServer(const QString &root, QObject *parent)
+    : QObject(parent)
+    , root(root)
+{
+    connect(&server, &QTcpServer::newConnection, this, &TestHttpServer::acceptConnections);
+    server.listen(QHostAddress::LocalHost, 0);
+}
+
+bool TestHttpServer::isListening() const
+{
+    return server.isListening();
+}
+
+QUrl TestHttpServer::url() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(server.serverPort());
+    return url;
+}
+
+void TestHttpServer::setFault(const QString &path, Fault fault, int times)
+{
+    faults.insert(path, {fault, times});
+}
+
+void TestHttpServer::requireBasicAuth(const QString &path, const QByteArray &user,
+                                      const QByteArray &password)
+{
+    credentials.insert(path, user + ':' + password);
+}
+
+QList<TestHttpServer::Request> TestHttpServer::requests() const
+{
+    return received;
+}
+
+int TestHttpServer::requestCount(const QByteArray &target) const
+{
+    int count = 0;
+    for (const Request &request : received) {
+        if (request.target == target)
+            ++count;
+    }
+    return count;
+}
+
+void TestHttpServer::acceptConnections()
+{
+    while (QTcpSocket *socket = server.nextPendingConnection()) {
+        socket->setParent(this);
+        pending.insert(socket, QByteArray());
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequests(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            pending.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void TestHttpServer::readRequests(QTcpSocket *socket)
+{
+    if (!pending.contains(socket))
+        return; // answered for the last time, or left stalled on purpose
+    QByteArray &buffer = pending[socket];
+    buffer += socket->readAll();
+    int end;
+    while ((end = buffer.indexOf("\r\n\r\n")) >= 0) {
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        buffer.remove(0, end + 4);
+
+        Request request;
+        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        request.version = requestLine.value(2);
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines.at(i).indexOf(':');
+            if (colon > 0)
+                request.headers.append({lines.at(i).left(colon).trimmed(),
+                                        lines.at(i).mid(colon + 1).trimmed()});
+        }
+        received.append(request);
+        emit requestReceived(request.target);
+
+        const bool keepOpen = answer(socket, request)
+                              && request.header("Connection").toLower() != "close";
+        if (!keepOpen) {
+            pending.remove(socket);
+            return;
+        }
+    }
+}
+
+bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
+{
+    if (!request.target.startsWith(prefix)) {
+        socket->write(Page("404 Not Found"));
+        return true;
+    }
+    const QString path = QUrl::fromPercentEncoding(request.target.mid(prefix.size()));
+
+    const auto credential = credentials.constFind(path);
+    if (credential != credentials.constEnd()
+        && request.header("Authorization") != "Basic " + credential.value().toBase64()) {
+        socket->write(Page("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"updates\""}));
+        return true;
+    }
+
+    std::optional<Fault> fault;
+    const auto rule = faults.find(path);
+    if (rule != faults.end() && rule->times != 0) {
+        fault = rule->fault;
+        if (rule->times > 0)
+            --rule->times;
+    }
+
+    if (fault == Fault::NotFound) {
+        socket->write(Page("404 Not Found"));
+        return true;
+    }
+    if (fault == Fault::ServerError) {
+        socket->write(Page("500 Internal Server Error"));
+        return true;
+    }
+    if (fault == Fault::Redirect) {
+        socket->write(Page("302 Found", {"Location: " + prefix + "elsewhere"}));
+        return true;
+    }
+
+    QFile file(root + QLatin1Char('/') + path);
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
+        socket->write(Page("404 Not Found"));
+        return true;
+    }
+    const QByteArray body = file.readAll();
+    const QByteArray head = Head("200 OK", body.size(), {"Content-Type: application/octet-stream"});
+
+    if (fault == Fault::CutShort) {
+        socket->write(head + body.left(body.size() / 2));
+        socket->disconnectFromHost();
+        return false;
+    }
+    if (fault == Fault::Stall) {
+        socket->write(head + body.left(body.size() / 2));
+        return false;
+    }
+    socket->write(head);
+    if (fault == Fault::Slow)
+        sendSlowly(socket, body);
+    else
+        socket->write(body);
+    return true;
+}
+
+void TestHttpServer::sendSlowly(QTcpSocket *socket, const QByteArray &body)
+{
+    constexpr int piece = 4096;
+    auto *timer = new QTimer(socket);
+    auto offset = std::make_shared<int>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body, offset] {
+        socket->write(body.mid(*offset, piece));
+        *offset += piece;
+        if (*offset >= body.size())
+            timer->deleteLater();
+    });
+    timer->start(10);
+}
+
+} // namespace TestSupport

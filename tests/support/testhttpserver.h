@@ -1,0 +1,87 @@
+#ifndef TESTHTTPSERVER_H
+#define TESTHTTPSERVER_H
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QTcpServer>
+#include <QUrl>
+
+class QTcpSocket;
+
+namespace TestSupport {
+
+// A small HTTP/1.1 server on 127.0.0.1 for the Downloader's tests. It serves the files of a folder
+// below "/qor_app/", keeps connections alive, can misbehave on chosen paths, and records every
+// request it receives so that a test can assert on what went over the wire.
+class TestHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Fault {
+        NotFound,    // 404 with a small error page
+        ServerError, // 500 with a small error page
+        Redirect,    // 302 to another path, with a small page
+        CutShort,    // the full Content-Length, half of the body, then the connection closes
+        Stall,       // the headers and half of the body, then silence with the connection open
+        Slow,        // the whole file in 4 KiB pieces, one every 10 ms
+    };
+    Q_ENUM(Fault)
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target; // as sent, percent-encoding included
+        QByteArray version;
+        QList<QPair<QByteArray, QByteArray>> headers;
+
+        QByteArray header(const QByteArray &name) const; // case-insensitive; empty when absent
+    };
+
+    // Serves the files below `root`; listens at once on a free port of 127.0.0.1.
+    explicit TestHttpServer(const QString &root, QObject *parent = nullptr);
+
+    bool isListening() const;
+    // Scheme, host and port, no path: what the Downloader takes.
+    QUrl url() const;
+
+    // `path` is relative to "/qor_app/", decoded ("App/a b.txt"). The next `times` requests for it
+    // get the fault, later ones the file; a negative count means every request.
+    void setFault(const QString &path, Fault fault, int times = -1);
+    // Requests for `path` without these Basic credentials get 401 with a Basic challenge.
+    void requireBasicAuth(const QString &path, const QByteArray &user, const QByteArray &password);
+
+    QList<Request> requests() const;
+    int requestCount(const QByteArray &target) const;
+
+signals:
+    void requestReceived(const QByteArray &target);
+
+private:
+    struct FaultRule
+    {
+        Fault fault;
+        int times;
+    };
+
+    void acceptConnections();
+    void readRequests(QTcpSocket *socket);
+    // Returns false when the connection must not carry further requests.
+    bool answer(QTcpSocket *socket, const Request &request);
+    void sendSlowly(QTcpSocket *socket, const QByteArray &body);
+
+    QString root;
+    QTcpServer server;
+    QList<Request> received;
+    QHash<QString, FaultRule> faults;
+    QHash<QString, QByteArray> credentials; // path -> "user:password"
+    QHash<QTcpSocket *, QByteArray> pending; // bytes received and not yet parsed, per connection
+};
+
+} // namespace TestSupport
+
+#endif // TESTHTTPSERVER_H

@@ -1,0 +1,567 @@
+#include "downloader/downloader.h"
+#include "downloader/downloadpath.h"
+#include "downloader/networkerrors.h"
+#include "downloader/transferspeed.h"
+#include "support/downloaderrunner.h"
+#include "support/testhttpserver.h"
+#include "support/testsupport.h"
+#include "updaterconfig.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QMetaMethod>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::DownloaderRunner;
+using TestSupport::TestHttpServer;
+using Fault = TestHttpServer::Fault;
+
+class tst_Downloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void interfaceKeepsItsOrder();
+    void errorMessage_data();
+    void errorMessage();
+    void transferSpeed_data();
+    void transferSpeed();
+    void safePath_data();
+    void safePath();
+
+    void firstRequestFetchesReleaseNotes();
+    void connectRotatesReleaseNotes_data();
+    void connectRotatesReleaseNotes();
+    void requestPathIsEncoded_data();
+    void requestPathIsEncoded();
+    void unreachableServerIsReported();
+    void failedTransferKeepsPreviousFile_data();
+    void failedTransferKeepsPreviousFile();
+    void stalledTransferIsRequestedAgain();
+    void passwordDemandStopsTheTransfer();
+    void loginPresentsThePassword();
+    void wrongPasswordIsAskedAgain();
+    void unsafePathWritesNothing_data();
+    void unsafePathWritesNothing();
+    void byteReportsStayWithinTheFile();
+    void failedWriteCountsNoBytes();
+    void newRequestAbandonsTheRunningOne();
+    void stoppingMidTransferLeavesNothing();
+
+private:
+    void serve(const QString &path, const QByteArray &content);
+    // A Downloader that has fetched the release notes, so that the test's own request comes next.
+    std::unique_ptr<DownloaderRunner> startedRunner();
+
+    std::unique_ptr<QTemporaryDir> serverRoot;
+    std::unique_ptr<QTemporaryDir> sandbox; // holds work/, the current directory of each test
+    std::unique_ptr<TestSupport::ScopedCurrentDir> currentDir;
+    std::unique_ptr<TestHttpServer> server;
+};
+
+namespace {
+
+void WriteFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file below `root`, relative to it and sorted: a temporary file left behind shows up here.
+QStringList FilesBelow(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QByteArray Pattern(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i * 7 + i / 251);
+    return data;
+}
+
+const QString notes = QStringLiteral("ReleaseNotes.xml");
+const QByteArray notesContent = "<ReleaseNotes/>";
+
+} // namespace
+
+void tst_Downloader::init()
+{
+    serverRoot = std::make_unique<QTemporaryDir>();
+    sandbox = std::make_unique<QTemporaryDir>();
+    QVERIFY(serverRoot->isValid() && sandbox->isValid());
+    QVERIFY(QDir(sandbox->path()).mkdir(QStringLiteral("work")));
+    currentDir = std::make_unique<TestSupport::ScopedCurrentDir>(sandbox->filePath("work"));
+    server = std::make_unique<TestHttpServer>(serverRoot->path());
+    QVERIFY(server->isListening());
+    serve(notes, notesContent);
+}
+
+void tst_Downloader::cleanup()
+{
+    server.reset();
+    currentDir.reset();
+    sandbox.reset();
+    serverRoot.reset();
+}
+
+void tst_Downloader::serve(const QString &path, const QByteArray &content)
+{
+    WriteFile(serverRoot->filePath(path), content);
+}
+
+std::unique_ptr<DownloaderRunner> tst_Downloader::startedRunner()
+{
+    auto runner = std::make_unique<DownloaderRunner>(server->url());
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+    [&] { QTRY_COMPARE(downloaded.count(), 1); }();
+    return runner;
+}
+
+void tst_Downloader::interfaceKeepsItsOrder()
+{
+    const QMetaObject &meta = Downloader::staticMetaObject;
+    QStringList methods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        methods << QString::fromLatin1(meta.method(i).methodSignature());
+    QCOMPARE(methods, QStringList({"PasswordRequired()", "BytesDownloaded(int,float)",
+                                   "FileDownloaded(QString)", "NetworkError(QString,bool)",
+                                   "Connect()", "Reconnect()", "Login(QString)",
+                                   "DownloadFile(QString,QString)", "FilePart()",
+                                   "FileError(QNetworkReply::NetworkError)",
+                                   "FileFinished(QNetworkReply*)", "UpdateDownloadInfo()",
+                                   "UpdateSpeedInfo()"}));
+
+    const Downloader downloader;
+    QVERIFY(QMetaType::type("QNetworkReply*") != QMetaType::UnknownType);
+    QVERIFY(QMetaType::type("QNetworkReply::NetworkError") != QMetaType::UnknownType);
+}
+
+void tst_Downloader::errorMessage_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no error") << 0 << "";
+    for (int code : {1, 2, 3, 4})
+        QTest::addRow("network %d", code) << code << QStringLiteral("网络错误 (%1)").arg(code);
+    for (int code : {101, 102, 103, 104, 105, 199})
+        QTest::addRow("proxy %d", code) << code << QStringLiteral("代理错误 (%1)").arg(code);
+    QTest::newRow("password") << 204 << "授权需要密码";
+    // The transport codes from 5 on belong to the server group, as does anything unknown.
+    for (int code : {5, 6, 7, 8, 9, 10, 11, 99, 201, 202, 203, 205, 206, 207, 299, 301, 302, 399,
+                     401, 402, 403, 499, 100, 200, 1000, -1})
+        QTest::addRow("server %d", code) << code << QStringLiteral("服务器错误 (%1)").arg(code);
+}
+
+void tst_Downloader::errorMessage()
+{
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QCOMPARE(NetworkErrorMessage(static_cast<QNetworkReply::NetworkError>(code)), message);
+}
+
+void tst_Downloader::transferSpeed_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<float>("speed");
+
+    QTest::newRow("one MiB in a second") << qint64(1048576) << qint64(1000) << 1024.0f;
+    QTest::newRow("nothing") << qint64(0) << qint64(1000) << 0.0f;
+    QTest::newRow("half a second") << qint64(512) << qint64(500) << 1.0f;
+    QTest::newRow("late timer") << qint64(3072) << qint64(1500) << 2.0f;
+    QTest::newRow("over 2 GiB") << qint64(5) * 1024 * 1024 * 1024 << qint64(1000) << 5242880.0f;
+    QTest::newRow("no time measured") << qint64(4096) << qint64(0) << 0.0f;
+}
+
+void tst_Downloader::transferSpeed()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(float, speed);
+    QCOMPARE(TransferSpeed(bytes, elapsedMs), speed);
+}
+
+void tst_Downloader::safePath_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("safe");
+
+    QTest::newRow("top level") << "" << "ReleaseNotes.xml" << true;
+    QTest::newRow("nested") << "App/Engine/" << "Core.pak" << true;
+    QTest::newRow("dots inside names") << "App/..data/" << "a..b" << true;
+    QTest::newRow("non-ASCII") << "数据/" << "文件 1%.pak" << true;
+    QTest::newRow("parent dir") << "../" << "x" << false;
+    QTest::newRow("parent inside dir") << "App/../../" << "x" << false;
+    QTest::newRow("parent file") << "" << "../x" << false;
+    QTest::newRow("parent when joined") << "." << "./x" << false;
+    QTest::newRow("absolute dir") << "/etc/" << "x" << false;
+    QTest::newRow("absolute file") << "App/" << "/etc/passwd" << false;
+    QTest::newRow("resource path") << "" << ":/x" << false;
+    QTest::newRow("drive letter") << "C:/" << "x" << false;
+    QTest::newRow("drive-relative file") << "" << "c:x" << false;
+    QTest::newRow("backslash") << "App\\" << "x" << false;
+    QTest::newRow("line feed") << "" << "x\ny" << false;
+    QTest::newRow("NUL") << "" << QString(QChar(0)) + "x" << false;
+    QTest::newRow("C1 control") << "App/" << QString(QChar(0x85)) << false;
+}
+
+void tst_Downloader::safePath()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, file);
+    QFETCH(bool, safe);
+    QCOMPARE(IsSafeDownloadPath(dir, file), safe);
+}
+
+void tst_Downloader::firstRequestFetchesReleaseNotes()
+{
+    TestSupport::MessageRecorder recorder;
+    auto runner = startedRunner();
+
+    QCOMPARE(runner->events(), QStringList{"FileDownloaded ReleaseNotes.xml"});
+    QCOMPARE(ReadFile(notes), notesContent);
+    QCOMPARE(server->requests().size(), 1);
+    const TestHttpServer::Request request = server->requests().first();
+    QCOMPARE(request.method + ' ' + request.target + ' ' + request.version,
+             QByteArray("GET /qor_app/ReleaseNotes.xml HTTP/1.1"));
+    QCOMPARE(request.header("Authorization"), QByteArray());
+
+    QStringList lines;
+    const QList<TestSupport::MessageRecorder::Message> messages = recorder.messages();
+    for (const auto &message : messages) {
+        if (message.text.startsWith("Downloader::")) {
+            lines << message.text;
+            QVERIFY(message.thread != QThread::currentThread());
+        }
+    }
+    QCOMPARE(lines, QStringList({"Downloader::Connect", "Downloader::Login",
+                                 "Downloader::DownloadFile", "Downloader::FileFinished"}));
+}
+
+void tst_Downloader::connectRotatesReleaseNotes_data()
+{
+    QTest::addColumn<bool>("previousNotes");
+    QTest::newRow("previous notes") << true;
+    QTest::newRow("no previous notes") << false;
+}
+
+void tst_Downloader::connectRotatesReleaseNotes()
+{
+    QFETCH(bool, previousNotes);
+    if (previousNotes)
+        WriteFile(notes, "previous");
+    WriteFile("ReleaseNotes.old", "older");
+    WriteFile("GameManifest.xml", "manifest");
+    // Nothing arrives: what is left is the rotation alone.
+    server->requireBasicAuth(notes, UpdaterConfig::authUser, "secret");
+
+    DownloaderRunner runner(server->url());
+    QSignalSpy passwordRequired(&runner, &DownloaderRunner::PasswordRequired);
+    QTRY_COMPARE(passwordRequired.count(), 1);
+
+    QCOMPARE(FilesBelow("."), previousNotes ? QStringList{"ReleaseNotes.old"} : QStringList());
+    if (previousNotes)
+        QCOMPARE(ReadFile("ReleaseNotes.old"), QByteArray("previous"));
+}
+
+void tst_Downloader::requestPathIsEncoded_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("target");
+
+    QTest::newRow("space") << "App/" << "read me.txt" << QByteArray("/qor_app/App/read%20me.txt");
+    QTest::newRow("percent") << "" << "100%.txt" << QByteArray("/qor_app/100%25.txt");
+    QTest::newRow("non-ASCII") << "数据/" << "文件.pak"
+                               << QByteArray("/qor_app/%E6%95%B0%E6%8D%AE/%E6%96%87%E4%BB%B6.pak");
+    QTest::newRow("missing folders") << "App/Engine/" << "Core.pak"
+                                     << QByteArray("/qor_app/App/Engine/Core.pak");
+}
+
+void tst_Downloader::requestPathIsEncoded()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, target);
+    serve(dir + file, "payload of " + file.toUtf8());
+    auto runner = startedRunner();
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile(dir, file);
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QCOMPARE(downloaded.first().first().toString(), file);
+    QCOMPARE(server->requests().last().target, target);
+    QCOMPARE(ReadFile(dir + file), "payload of " + file.toUtf8());
+    QStringList expected{dir + file, notes};
+    expected.sort();
+    QCOMPARE(FilesBelow("."), expected);
+}
+
+void tst_Downloader::unreachableServerIsReported()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    QUrl url = server->url();
+    url.setPort(closed.serverPort());
+    closed.close();
+
+    DownloaderRunner runner(url);
+    QSignalSpy downloaded(&runner, &DownloaderRunner::FileDownloaded);
+    QTRY_COMPARE(downloaded.count(), 1);
+    QCOMPARE(runner.events(),
+             QStringList({"NetworkError 网络错误 (1) heavy", "FileDownloaded ReleaseNotes.xml"}));
+    QCOMPARE(FilesBelow("."), QStringList());
+}
+
+void tst_Downloader::failedTransferKeepsPreviousFile_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<bool>("previousCopy");
+    QTest::addColumn<QString>("error"); // the NetworkError event, if any
+
+    QTest::newRow("404") << Fault::NotFound << true << "NetworkError 服务器错误 (203) heavy";
+    QTest::newRow("404, no copy") << Fault::NotFound << false << "NetworkError 服务器错误 (203) heavy";
+    QTest::newRow("500") << Fault::ServerError << true << "NetworkError 服务器错误 (401) heavy";
+    QTest::newRow("cut short") << Fault::CutShort << true << "NetworkError 网络错误 (2) heavy";
+    QTest::newRow("cut short, no copy") << Fault::CutShort << false
+                                        << "NetworkError 网络错误 (2) heavy";
+    QTest::newRow("redirect") << Fault::Redirect << true << "";
+}
+
+void tst_Downloader::failedTransferKeepsPreviousFile()
+{
+    QFETCH(Fault, fault);
+    QFETCH(bool, previousCopy);
+    QFETCH(QString, error);
+    const QString path = QStringLiteral("App/Game.pak");
+    serve(path, Pattern(100000));
+    server->setFault(path, fault);
+    if (previousCopy)
+        WriteFile(path, "previous copy");
+    auto runner = startedRunner();
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile("App/", "Game.pak");
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QStringList expected{"FileDownloaded ReleaseNotes.xml"};
+    if (!error.isEmpty())
+        expected << error;
+    expected << "FileDownloaded Game.pak";
+    QCOMPARE(runner->events(), expected);
+    if (previousCopy) {
+        QCOMPARE(ReadFile(path), QByteArray("previous copy"));
+        QCOMPARE(FilesBelow("."), QStringList({path, notes}));
+    } else {
+        QCOMPARE(FilesBelow("."), QStringList{notes});
+    }
+}
+
+void tst_Downloader::stalledTransferIsRequestedAgain()
+{
+    const QByteArray content = Pattern(200000);
+    serve("Big.bin", content);
+    server->setFault("Big.bin", Fault::Stall, 1);
+    auto runner = startedRunner();
+    TestSupport::MessageRecorder recorder;
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+    QElapsedTimer clock;
+    clock.start();
+
+    emit runner->DownloadFile("", "Big.bin");
+    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), 1, 15000);
+
+    // Timers may fire up to 5 % early.
+    QVERIFY2(clock.elapsed() >= 4750, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(server->requestCount("/qor_app/Big.bin"), 2);
+    QCOMPARE(recorder.texts().count("Downloader::Reconnect"), 1);
+    QCOMPARE(runner->events(),
+             QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Big.bin"}));
+    QVERIFY(ReadFile("Big.bin") == content);
+    QCOMPARE(FilesBelow("."), QStringList({"Big.bin", notes}));
+}
+
+void tst_Downloader::passwordDemandStopsTheTransfer()
+{
+    server->requireBasicAuth(notes, UpdaterConfig::authUser, "secret");
+    serve("Other.txt", "other");
+    DownloaderRunner runner(server->url());
+    QSignalSpy passwordRequired(&runner, &DownloaderRunner::PasswordRequired);
+    QSignalSpy downloaded(&runner, &DownloaderRunner::FileDownloaded);
+    QTRY_COMPARE(passwordRequired.count(), 1);
+
+    // Whatever the interrupted transfer still had to say has been said before the next one ends.
+    emit runner.DownloadFile("", "Other.txt");
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QCOMPARE(runner.events(), QStringList({"NetworkError 授权需要密码 heavy", "PasswordRequired",
+                                           "FileDownloaded Other.txt"}));
+    QCOMPARE(FilesBelow("."), QStringList{"Other.txt"});
+}
+
+void tst_Downloader::loginPresentsThePassword()
+{
+    server->requireBasicAuth(notes, UpdaterConfig::authUser, "secret");
+    DownloaderRunner runner(server->url());
+    QSignalSpy passwordRequired(&runner, &DownloaderRunner::PasswordRequired);
+    QSignalSpy downloaded(&runner, &DownloaderRunner::FileDownloaded);
+    QTRY_COMPARE(passwordRequired.count(), 1);
+
+    emit runner.Login("secret");
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QCOMPARE(downloaded.first().first().toString(), notes);
+    QCOMPARE(ReadFile(notes), notesContent);
+    QCOMPARE(server->requests().last().header("Authorization"),
+             "Basic " + (QByteArray(UpdaterConfig::authUser) + ":secret").toBase64());
+}
+
+void tst_Downloader::wrongPasswordIsAskedAgain()
+{
+    server->requireBasicAuth(notes, UpdaterConfig::authUser, "secret");
+    DownloaderRunner runner(server->url());
+    QSignalSpy passwordRequired(&runner, &DownloaderRunner::PasswordRequired);
+    QSignalSpy downloaded(&runner, &DownloaderRunner::FileDownloaded);
+    QTRY_COMPARE(passwordRequired.count(), 1);
+    const int requestsBefore = server->requests().size();
+
+    emit runner.Login("wrong");
+    QTRY_COMPARE(passwordRequired.count(), 2);
+
+    // The wrong password is presented once, not in a loop.
+    int presented = 0;
+    const QList<TestHttpServer::Request> requests = server->requests().mid(requestsBefore);
+    for (const TestHttpServer::Request &request : requests)
+        presented += request.header("Authorization").isEmpty() ? 0 : 1;
+    QCOMPARE(presented, 1);
+    QCOMPARE(downloaded.count(), 0);
+
+    emit runner.Login("secret");
+    QTRY_COMPARE(downloaded.count(), 1);
+    QCOMPARE(ReadFile(notes), notesContent);
+}
+
+void tst_Downloader::unsafePathWritesNothing_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("parent dir") << "../" << "escaped.txt";
+    QTest::newRow("parent file") << "" << "../escaped.txt";
+    QTest::newRow("absolute") << "<sandbox>/" << "escaped.txt";
+    QTest::newRow("drive letter") << "C:/" << "escaped.txt";
+    QTest::newRow("backslash") << "..\\" << "escaped.txt";
+    QTest::newRow("control character") << "" << "escaped\n.txt";
+}
+
+void tst_Downloader::unsafePathWritesNothing()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, file);
+    dir.replace("<sandbox>", sandbox->path());
+    serve("escaped.txt", "escaped");
+    auto runner = startedRunner();
+    const QStringList filesBefore = FilesBelow(sandbox->path());
+    TestSupport::MessageRecorder recorder;
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile(dir, file);
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QCOMPARE(downloaded.first().first().toString(), file);
+    QCOMPARE(FilesBelow(sandbox->path()), filesBefore);
+    QCOMPARE(server->requests().size(), 1);
+    QCOMPARE(recorder.texts().filter("Refused").size(), 1);
+}
+
+void tst_Downloader::byteReportsStayWithinTheFile()
+{
+    const int size = 160 * 1024; // 40 pieces, 10 ms apart: several reports
+    serve("Slow.bin", Pattern(size));
+    server->setFault("Slow.bin", Fault::Slow);
+    auto runner = startedRunner();
+    const qint64 before = runner->reportedBytes();
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile("", "Slow.bin");
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    const qint64 reported = runner->reportedBytes() - before;
+    QVERIFY2(reported > 0 && reported <= size, qPrintable(QString::number(reported)));
+    QCOMPARE(ReadFile("Slow.bin"), Pattern(size));
+}
+
+void tst_Downloader::failedWriteCountsNoBytes()
+{
+    serve("App/Slow.bin", Pattern(160 * 1024));
+    server->setFault("App/Slow.bin", Fault::Slow);
+    WriteFile("App", "a file where the folder should be");
+    auto runner = startedRunner();
+    const qint64 before = runner->reportedBytes();
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile("App/", "Slow.bin");
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QCOMPARE(runner->reportedBytes(), before);
+    QCOMPARE(ReadFile("App"), QByteArray("a file where the folder should be"));
+}
+
+void tst_Downloader::newRequestAbandonsTheRunningOne()
+{
+    serve("Stuck.bin", Pattern(100000));
+    server->setFault("Stuck.bin", Fault::Stall);
+    serve("Next.txt", "next");
+    auto runner = startedRunner();
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile("", "Stuck.bin");
+    QTRY_COMPARE(server->requestCount("/qor_app/Stuck.bin"), 1);
+    emit runner->DownloadFile("", "Next.txt");
+    QTRY_COMPARE(downloaded.count(), 1);
+
+    QCOMPARE(runner->events(),
+             QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Next.txt"}));
+    QCOMPARE(FilesBelow("."), QStringList({"Next.txt", notes}));
+}
+
+void tst_Downloader::stoppingMidTransferLeavesNothing()
+{
+    serve("Stuck.bin", Pattern(100000));
+    server->setFault("Stuck.bin", Fault::Stall);
+    auto runner = startedRunner();
+    const qint64 before = runner->reportedBytes();
+
+    emit runner->DownloadFile("", "Stuck.bin");
+    // Half of the file has been written to disk when it is reported.
+    QTRY_VERIFY(runner->reportedBytes() > before);
+
+    runner.reset();
+    QCOMPARE(FilesBelow("."), QStringList{notes});
+}
+
+QTEST_GUILESS_MAIN(tst_Downloader)
+#include "tst_downloader.moc"
