@@ -1,5 +1,6 @@
 // The main window as it is built: form, status line, About box, worker thread and shutdown.
 
+#include "support/testhttpserver.h"
 #include "support/testsupport.h"
 
 #include "dialogs/about.h"
@@ -39,6 +40,7 @@ private slots:
     void downloaderLivesOnTheWorkerThread();
     void logWritesOneQuotedLineAndChangesNothing();
     void destructionRemovesMarkerAndStopsTheWorker();
+    void closingMidTransferEndsPromptlyAndLeavesNothing();
 
 private:
     Ui::Updater *form() const { return updater->ui.get(); }
@@ -357,6 +359,34 @@ void tst_Updater::destructionRemovesMarkerAndStopsTheWorker()
     // Whatever the worker's end queued for the window must not run on freed objects.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
+}
+
+void tst_Updater::closingMidTransferEndsPromptlyAndLeavesNothing()
+{
+    updater.reset();
+    QTemporaryDir served;
+    QFile notes(served.filePath("ReleaseNotes.xml"));
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write(QByteArray(256 * 1024, 'n'));
+    notes.close();
+    TestSupport::TestHttpServer server(served.path());
+    server.setFault("ReleaseNotes.xml", TestSupport::TestHttpServer::Fault::Stall);
+    const QStringList filesBefore = QDir().entryList(QDir::Files | QDir::Hidden);
+
+    auto window = std::make_unique<Updater>(server.url(), nullptr);
+    window->show();
+    // The server sends the headers and half of the notes, then nothing more.
+    QTRY_COMPARE(server.requestCount("/qor_app/ReleaseNotes.xml"), 1);
+
+    QElapsedTimer closing;
+    closing.start();
+    window->close();
+    window.reset();
+    QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed()) + " ms"));
+
+    QVERIFY(!QFile::exists("Config/UU_Lock.setting"));
+    // Neither the notes nor a temporary file for them are left behind.
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), filesBefore);
 }
 
 QTEST_MAIN(tst_Updater)
