@@ -20,6 +20,7 @@ class tst_Updater : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -46,16 +47,21 @@ private:
     Ui::Updater *form() const { return updater->ui.get(); }
 
     QTemporaryDir folder;
-    QString previousCurrentDir;
+    std::unique_ptr<TestSupport::ScopedCurrentDir> inFolder;
     std::unique_ptr<Updater> updater;
 };
 
 void tst_Updater::initTestCase()
 {
     QVERIFY(folder.isValid());
-    previousCurrentDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(folder.path()));
+    // The window writes its markers relative to the current directory.
+    inFolder = std::make_unique<TestSupport::ScopedCurrentDir>(folder.path());
     QVERIFY(QDir().mkpath("Config"));
+}
+
+void tst_Updater::cleanupTestCase()
+{
+    inFolder.reset();
 }
 
 void tst_Updater::init()
