@@ -22,6 +22,11 @@ QString updaterExecutable()
     return QStringLiteral(UPDATER_EXECUTABLE);
 }
 
+QString makeManifestExecutable()
+{
+    return QStringLiteral(MAKE_MANIFEST_EXECUTABLE);
+}
+
 bool writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

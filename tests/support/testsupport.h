@@ -14,6 +14,9 @@ namespace TestSupport {
 // Path of the built updater executable.
 QString updaterExecutable();
 
+// Path of the built make-manifest tool.
+QString makeManifestExecutable();
+
 // Writes content to path, creating the folders above it. False, with a test warning, on failure.
 bool writeFile(const QString &path, const QByteArray &content);
 
