@@ -14,9 +14,7 @@ namespace {
 
 constexpr qint64 chunkSize = 1 << 20;
 
-} // namespace
-
-QString FileMd5(QFile *file, HashControl *control)
+QString digestOf(QFile *file, HashControl *control, QByteArray &chunk)
 {
     // A FIFO or a device would block the open or never end; neither is an installed file.
     if (!QFileInfo(*file).isFile())
@@ -26,7 +24,8 @@ QString FileMd5(QFile *file, HashControl *control)
         return QString();
 
     QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
+    if (chunk.size() != chunkSize)
+        chunk.resize(chunkSize);
     bool bComplete = false;
     while (!control || !control->bCancel.load(std::memory_order_relaxed)) {
         const qint64 length = file->read(chunk.data(), chunkSize);
@@ -40,6 +39,14 @@ QString FileMd5(QFile *file, HashControl *control)
     }
     file->close();
     return bComplete ? QString::fromLatin1(hash.result().toHex()) : QString();
+}
+
+} // namespace
+
+QString FileMd5(QFile *file, HashControl *control)
+{
+    QByteArray chunk;
+    return digestOf(file, control, chunk);
 }
 
 QStringList Md5OfFiles(const QStringList &paths, HashControl *control)
@@ -64,10 +71,11 @@ QStringList Md5OfFiles(const QStringList &paths, HashControl *control)
     std::vector<QString> digests(size_t(paths.size()));
     std::atomic<size_t> next{0};
     const auto work = [&] {
+        QByteArray chunk;
         for (size_t i = next++; i < order.size() && !control->bCancel; i = next++) {
             const int index = order[i];
             QFile file(paths.at(index));
-            digests[size_t(index)] = FileMd5(&file, control);
+            digests[size_t(index)] = digestOf(&file, control, chunk);
         }
     };
 
