@@ -2,6 +2,7 @@
 #define DOWNLOADITEM_H
 
 #include <QString>
+#include <QtGlobal>
 
 // One file waiting to be fetched. folder is relative to the current directory: empty at the top level,
 // otherwise ending in "/"; the local path is folder followed directly by fileName.
@@ -9,7 +10,7 @@ struct DownloadItem
 {
     QString folder;
     QString fileName;
-    int size = 0; // expected size in bytes, from the manifest
+    qint64 size = 0; // expected size in bytes, from the manifest
 };
 
 #endif // DOWNLOADITEM_H

@@ -3,12 +3,18 @@
 
 #include "app/markerfile.h"
 #include "dialogs/about.h"
+#include "documents/filehash.h"
+#include "documents/manifestcheck.h"
+#include "documents/markup.h"
+#include "documents/releasenotes.h"
 #include "downloader/downloader.h"
 #include "updater/statustext.h"
 
 #include <QDomDocument>
 #include <QDebug>
+#include <QFile>
 #include <QThread>
+#include <QtConcurrent>
 
 
 Updater::Updater(QWidget *parent)
@@ -52,6 +58,9 @@ Updater::~Updater()
 {
     // The marker goes first: whatever happens below, the next start must not find it.
     SetMarkerFile(MarkerFiles::lock, false);
+    // A pass still running writes into the members: it must have ended before they die.
+    verificationControl.bCancel = true;
+    verificationPass.waitForFinished();
     ui.reset();
     if (workerThread) {
         workerThread->quit();
@@ -90,4 +99,48 @@ void Updater::Log(QString message, bool bIsHeavy)
 void Updater::SetUserMessage(QString message)
 {
     ui->userInformation->setText(StatusLineHtml(previousVersion, message));
+}
+
+void Updater::ReadReleaseNotes(QDomNode node, bool bOldNotes)
+{
+    const ReleaseNotes found = ParseReleaseNotes(node, bOldNotes);
+    if (found.version)
+        (bOldNotes ? previousVersion : latestVersion) = *found.version;
+    if (found.date)
+        (bOldNotes ? previousReleaseDate : latestReleaseDate) = *found.date;
+    notUpdatedFiles += found.notUpdatedFiles;
+    for (const QString &notes : found.notes)
+        ui->releaseNotes->setHtml(MarkupToHtml(notes));
+    for (int notice = 0; notice < found.updateInProgressNotices; ++notice) {
+        Log(QStringLiteral("New release on server, please try again later"), true);
+        bUpdateInProgress = true;
+    }
+}
+
+void Updater::CheckFolder(QDomNode node, QString folder)
+{
+    const ManifestCheck check =
+        CheckManifest(node, folder, notUpdatedFiles, QString(), &verificationControl);
+    if (check.bCancelled)
+        return;
+    for (const QString &path : check.rejectedPaths) {
+        const QString message =
+            QStringLiteral("Skipped a manifest entry outside the installation: ") + path;
+        // A pass runs on the thread pool, and the window's slots belong to the GUI thread.
+        QMetaObject::invokeMethod(this, [this, message] { Log(message, true); });
+    }
+    downloadQueue += check.downloads;
+    bytesToDownload += check.bytesToDownload;
+}
+
+QString Updater::FileMd5(QFile *file)
+{
+    return ::FileMd5(file);
+}
+
+QFuture<void> Updater::StartVerificationPass()
+{
+    verificationPass =
+        QtConcurrent::run(this, &Updater::CheckFolder, QDomNode(*manifestDocument), QString());
+    return verificationPass;
 }

@@ -1,9 +1,11 @@
 #ifndef UPDATER_H
 #define UPDATER_H
 
+#include "documents/filehash.h"
 #include "updater/downloaditem.h"
 
 #include <QDate>
+#include <QFuture>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -15,6 +17,8 @@
 class About;
 class Downloader;
 class QDomDocument;
+class QDomNode;
+class QFile;
 class QThread;
 
 namespace Ui {
@@ -52,10 +56,22 @@ public slots:
 
 private:
     friend class tst_Updater;
+    friend class tst_UpdaterDocuments;
+
+    // Applies what a release-notes document says to the window; bOldNotes for the previous run's copy.
+    void ReadReleaseNotes(QDomNode node, bool bOldNotes);
+    // One verification pass over the manifest below node, in folder: queues what is missing or
+    // different. Runs on the thread pool; see verificationPass.
+    void CheckFolder(QDomNode node, QString folder);
+    QString FileMd5(QFile *file);
+    // Starts CheckFolder over manifestDocument (which must exist and stay unchanged until the pass
+    // ends) on the global thread pool, and keeps it in verificationPass so that the destructor can
+    // stop it. Every pass starts this way.
+    QFuture<void> StartVerificationPass();
 
     bool bUpdateInProgress = false;
-    int downloadedBytes = 0;
-    int bytesToDownload = 0;
+    qint64 downloadedBytes = 0;
+    qint64 bytesToDownload = 0;
     QDate previousReleaseDate;
     QDate latestReleaseDate;
     QString previousVersion;
@@ -68,6 +84,10 @@ private:
     QPointer<QThread> workerThread;       // null once it has deleted itself
     std::unique_ptr<Ui::Updater> ui;
     About *aboutDialog = nullptr;         // child of the window
+    // The running verification pass writes downloadQueue and bytesToDownload. The destructor cancels
+    // it through verificationControl and waits for it before any member dies.
+    HashControl verificationControl;
+    QFuture<void> verificationPass;
 };
 
 #endif // UPDATER_H

@@ -1,9 +1,12 @@
 #include "testsupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
-#include <QTest>
 #include <QThread>
+#include <QtTest>
 
 namespace TestSupport {
 
@@ -71,6 +74,35 @@ ScopedCurrentDir::ScopedCurrentDir(const QString &path)
 ScopedCurrentDir::~ScopedCurrentDir()
 {
     QDir::setCurrent(previous);
+}
+
+QString makeManifestExecutable()
+{
+    return QStringLiteral(MAKE_MANIFEST_EXECUTABLE);
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size())
+        return true;
+    qWarning() << "cannot write" << path << file.errorString();
+    return false;
+}
+
+bool makeSparseFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.resize(size))
+        return true;
+    qWarning() << "cannot make" << path << file.errorString();
+    return false;
+}
+
+QString md5Hex(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
 }
 
 MessageRecorder::MessageRecorder()

@@ -1,6 +1,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QByteArray>
 #include <QList>
 #include <QMutex>
 #include <QProcess>
@@ -47,6 +48,19 @@ public:
 private:
     QString previous;
 };
+
+// Path of the built make-manifest tool.
+QString makeManifestExecutable();
+
+// Writes content to path, creating the folders above it. False, with a test warning, on failure.
+bool writeFile(const QString &path, const QByteArray &content);
+
+// A file of the given size that takes no room on disk and reads as zeros; for passes that must run
+// long enough to be stopped.
+bool makeSparseFile(const QString &path, qint64 size);
+
+// The lower-case hexadecimal MD5 digest of content, computed in one piece.
+QString md5Hex(const QByteArray &content);
 
 // Records every message that passes Qt's message handler while it lives, with the thread that wrote
 // it, so that a test can assert on debug lines. Messages still reach the previous handler.

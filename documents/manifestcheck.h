@@ -1,0 +1,33 @@
+#ifndef MANIFESTCHECK_H
+#define MANIFESTCHECK_H
+
+#include "updater/downloaditem.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QDomNode;
+struct HashControl;
+
+// What a walk over the game manifest found.
+struct ManifestCheck
+{
+    QList<DownloadItem> downloads;  // files missing or different, in document order
+    qint64 bytesToDownload = 0;     // the sum of their sizes
+    QStringList rejectedPaths;      // folder or file paths that would leave the installation
+    QStringList unreadablePaths;    // present but unreadable; taken as up to date
+    bool bCancelled = false;        // the walk was stopped and found nothing
+};
+
+// Checks the files listed below node, which lie in folder (empty at the top, otherwise ending in
+// "/"), against the local files below installationDir (empty: the current directory). A file is to
+// be downloaded when it is missing, or when it has an md5, its bare name is not in notUpdatedFiles and
+// its digest is not exactly that md5. Rejected paths are neither read nor queued. The manifest is read
+// on the calling thread only; the files are hashed on every core (see Md5OfFiles).
+ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
+                            const QStringList &notUpdatedFiles,
+                            const QString &installationDir = QString(),
+                            HashControl *control = nullptr);
+
+#endif // MANIFESTCHECK_H

@@ -1,0 +1,153 @@
+#include "documents/filehash.h"
+#include "support/testsupport.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QtConcurrent>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+using TestSupport::md5Hex;
+using TestSupport::writeFile;
+
+class tst_FileHash : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fileMd5_data();
+    void fileMd5();
+    void fileMd5OfWhatCannotBeRead();
+    void md5OfFilesKeepsIndexOrder();
+    void cancelledPassEndsPromptly();
+    void cancelledControlHashesNothing();
+
+private:
+    QTemporaryDir dir;
+};
+
+namespace {
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(size);
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+void tst_FileHash::fileMd5_data()
+{
+    QTest::addColumn<QByteArray>("content");
+
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("three bytes") << QByteArray("abc");
+    // The file is read in chunks of one MiB: the cases around the edges of a chunk.
+    QTest::newRow("one byte short of a chunk") << randomBytes((1 << 20) - 1);
+    QTest::newRow("exactly a chunk") << randomBytes(1 << 20);
+    QTest::newRow("one byte past a chunk") << randomBytes((1 << 20) + 1);
+    QTest::newRow("several chunks and a tail") << randomBytes(3 * (1 << 20) + 17);
+}
+
+void tst_FileHash::fileMd5()
+{
+    QFETCH(QByteArray, content);
+    const QString path = dir.filePath(QStringLiteral("file.bin"));
+    QVERIFY(writeFile(path, content));
+
+    HashControl control;
+    QFile file(path);
+    const QString digest = FileMd5(&file, &control);
+    QCOMPARE(digest, md5Hex(content));
+    QCOMPARE(digest.size(), 32);
+    QVERIFY(!file.isOpen());
+    QCOMPARE(control.bytesHashed.load(), qint64(content.size()));
+}
+
+void tst_FileHash::fileMd5OfWhatCannotBeRead()
+{
+    // Tests run as root, who reads every file whatever its mode: a folder with the file's name is
+    // what exists and still cannot be read.
+    const QString folder = dir.filePath(QStringLiteral("a folder.pak"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile folderFile(folder);
+    QVERIFY(folderFile.exists());
+    QCOMPARE(FileMd5(&folderFile), QString());
+
+    QFile missing(dir.filePath(QStringLiteral("missing.pak")));
+    QCOMPARE(FileMd5(&missing), QString());
+
+#ifdef Q_OS_UNIX
+    // Opening a FIFO would wait for a writer that never comes.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.pak"));
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QFile fifoFile(fifo);
+    QCOMPARE(FileMd5(&fifoFile), QString());
+#endif
+}
+
+void tst_FileHash::md5OfFilesKeepsIndexOrder()
+{
+    // More files than threads, in no order of size, with holes that cannot be read.
+    QStringList paths;
+    QStringList expected;
+    for (int i = 0; i < 12; ++i) {
+        const QString path = dir.filePath(QStringLiteral("many/%1.bin").arg(i));
+        paths << path;
+        if (i == 4) {
+            expected << QString();
+            continue;
+        }
+        const QByteArray content = randomBytes((i * 7919) % 50000 + i);
+        QVERIFY(writeFile(path, content));
+        expected << md5Hex(content);
+    }
+    paths << dir.filePath(QStringLiteral("many"));
+    expected << QString();
+
+    HashControl control;
+    QCOMPARE(Md5OfFiles(paths, &control), expected);
+    QCOMPARE(control.bytesHashed.load(), control.bytesToHash.load());
+}
+
+void tst_FileHash::cancelledPassEndsPromptly()
+{
+    // Hashing all of this would take most of a minute.
+    const qint64 size = qint64(8) << 30;
+    const QString big = dir.filePath(QStringLiteral("big.pak"));
+    QVERIFY(TestSupport::makeSparseFile(big, size));
+
+    HashControl control;
+    QFuture<QStringList> pass = QtConcurrent::run([&control, &big] {
+        return Md5OfFiles({big}, &control);
+    });
+    QTRY_VERIFY(control.bytesHashed > 0);
+    QCOMPARE(control.bytesToHash.load(), size);
+
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    control.bCancel = true;
+    pass.waitForFinished();
+    QVERIFY2(sinceCancel.elapsed() < 1000, qPrintable(QString::number(sinceCancel.elapsed())));
+    QCOMPARE(pass.result(), QStringList{QString()});
+    QVERIFY(control.bytesHashed < size);
+}
+
+void tst_FileHash::cancelledControlHashesNothing()
+{
+    const QString path = dir.filePath(QStringLiteral("small.bin"));
+    QVERIFY(writeFile(path, "content"));
+    HashControl control;
+    control.bCancel = true;
+    QCOMPARE(Md5OfFiles({path, path}, &control), (QStringList{QString(), QString()}));
+    QCOMPARE(control.bytesHashed.load(), qint64(0));
+}
+
+QTEST_GUILESS_MAIN(tst_FileHash)
+#include "tst_filehash.moc"

@@ -1,0 +1,255 @@
+#include "documents/manifestcheck.h"
+#include "support/testsupport.h"
+
+#include <QDomDocument>
+#include <QProcess>
+#include <QtTest>
+
+using TestSupport::md5Hex;
+using TestSupport::writeFile;
+
+// The publisher's tool, run as a publisher would: what it writes, what it finds, how it fails.
+class tst_MakeManifest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void manifestListsEveryFileInOrder();
+    void roundTrip();
+    void outputFileIsLeftOut();
+    void badInput_data();
+    void badInput();
+    void unreadableFile();
+    void help();
+
+private:
+    struct Run
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QList<QByteArray> errorLines;
+    };
+    static Run run(const QStringList &arguments);
+    static QList<DownloadItem> walk(const QString &manifestPath, const QString &installation);
+
+    QTemporaryDir dir;
+    QString installation;
+};
+
+namespace {
+
+// name = content, below the installation.
+const QList<QPair<QString, QByteArray>> files = {
+    {QStringLiteral("readme.txt"), "read me"},
+    {QStringLiteral("App/QOR.exe"), "program"},
+    {QStringLiteral("App/.hidden"), ""},
+    {QStringLiteral("App/Content/b.pak"), QByteArray(300000, 'b')},
+    {QStringLiteral("App/Content/a.pak"), "a"},
+    {QStringLiteral("App/Content/Deep/z.pak"), "zz"},
+    {QStringLiteral("Zeta/说明.txt"), "notes"},
+    {QStringLiteral("Alpha/x.bin"), "x"},
+};
+
+QStringList describe(const QList<DownloadItem> &items)
+{
+    QStringList result;
+    for (const DownloadItem &item : items)
+        result << item.folder + item.fileName;
+    return result;
+}
+
+} // namespace
+
+void tst_MakeManifest::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    installation = dir.filePath(QStringLiteral("installation"));
+    for (const auto &file : files)
+        QVERIFY(writeFile(installation + QLatin1Char('/') + file.first, file.second));
+    QVERIFY(QDir().mkpath(installation + QStringLiteral("/Empty/Emptier")));
+}
+
+tst_MakeManifest::Run tst_MakeManifest::run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(TestSupport::makeManifestExecutable(), arguments);
+    Run result;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
+        qWarning() << "make-manifest did not end normally" << arguments;
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.errorLines = process.readAllStandardError().split('\n');
+    result.errorLines.removeAll(QByteArray());
+    return result;
+}
+
+QList<DownloadItem> tst_MakeManifest::walk(const QString &manifestPath, const QString &installation)
+{
+    QFile file(manifestPath);
+    QDomDocument manifest;
+    if (!file.open(QIODevice::ReadOnly) || !manifest.setContent(&file))
+        qWarning() << "manifest does not parse" << manifestPath;
+    return CheckManifest(manifest, QString(), {}, installation).downloads;
+}
+
+void tst_MakeManifest::manifestListsEveryFileInOrder()
+{
+    const Run written = run({installation});
+    QCOMPARE(written.exitCode, 0);
+    QVERIFY(written.errorLines.isEmpty());
+
+    QDomDocument manifest;
+    QVERIFY(manifest.setContent(written.out));
+    const QDomElement root = manifest.documentElement();
+    QCOMPARE(root.tagName(), QStringLiteral("FolderProperties"));
+    QCOMPARE(root.attribute(QStringLiteral("FolderName")), QStringLiteral("."));
+
+    // Depth-first: each folder's files, then its subfolders, both in name order; empty folders left out.
+    QStringList listed;
+    const std::function<void(const QDomElement &, const QString &)> list =
+        [&](const QDomElement &folder, const QString &path) {
+            for (QDomElement child = folder.firstChildElement(); !child.isNull();
+                 child = child.nextSiblingElement()) {
+                if (child.tagName() == QLatin1String("FolderProperties")) {
+                    list(child, path + child.attribute(QStringLiteral("FolderName")) + QLatin1Char('/'));
+                    continue;
+                }
+                QCOMPARE(child.tagName(), QStringLiteral("FileProperties"));
+                const QString name = path + child.attribute(QStringLiteral("FileName"));
+                const auto file = std::find_if(files.begin(), files.end(),
+                                               [&name](const auto &f) { return f.first == name; });
+                QVERIFY2(file != files.end(), qPrintable(name));
+                QCOMPARE(child.attribute(QStringLiteral("Size")), QString::number(file->second.size()));
+                QCOMPARE(child.attribute(QStringLiteral("md5")), md5Hex(file->second));
+                listed << name;
+            }
+        };
+    list(root, QString());
+    QCOMPARE(listed, (QStringList{"readme.txt", "Alpha/x.bin", "App/.hidden", "App/QOR.exe",
+                                  "App/Content/a.pak", "App/Content/b.pak", "App/Content/Deep/z.pak",
+                                  QStringLiteral("Zeta/说明.txt")}));
+
+    QCOMPARE(run({installation}).out, written.out);
+}
+
+void tst_MakeManifest::roundTrip()
+{
+    QTemporaryDir work;
+    const QString copy = work.filePath(QStringLiteral("copy"));
+    for (const auto &file : files)
+        QVERIFY(writeFile(copy + QLatin1Char('/') + file.first, file.second));
+    const QString manifest = work.filePath(QStringLiteral("GameManifest.xml"));
+    QCOMPARE(run({QStringLiteral("-o"), manifest, copy}).exitCode, 0);
+
+    QVERIFY(walk(manifest, copy).isEmpty());
+    const Run unchanged = run({QStringLiteral("--check"), manifest, copy});
+    QCOMPARE(unchanged.exitCode, 0);
+    QVERIFY(unchanged.out.isEmpty());
+
+    // One byte in the middle of the largest file.
+    QFile changed(copy + QStringLiteral("/App/Content/b.pak"));
+    QVERIFY(changed.open(QIODevice::ReadWrite));
+    QVERIFY(changed.seek(150000));
+    QVERIFY(changed.putChar('c'));
+    changed.close();
+    QCOMPARE(describe(walk(manifest, copy)), QStringList{"App/Content/b.pak"});
+
+    QVERIFY(QFile::remove(copy + QStringLiteral("/Alpha/x.bin")));
+    const Run differing = run({QStringLiteral("--check"), manifest, copy});
+    QCOMPARE(differing.exitCode, 1);
+    QCOMPARE(differing.out, QByteArray("missing: Alpha/x.bin\ndiffers: App/Content/b.pak\n"));
+    QVERIFY(differing.errorLines.isEmpty());
+}
+
+void tst_MakeManifest::outputFileIsLeftOut()
+{
+    QTemporaryDir work;
+    QVERIFY(writeFile(work.filePath(QStringLiteral("a.txt")), "a"));
+    const QString manifest = work.filePath(QStringLiteral("GameManifest.xml"));
+    QCOMPARE(run({QStringLiteral("-o"), manifest, work.path()}).exitCode, 0);
+    QCOMPARE(run({QStringLiteral("-o"), manifest, work.path()}).exitCode, 0);
+    QFile written(manifest);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray content = written.readAll();
+    QVERIFY(content.contains("a.txt"));
+    QVERIFY(!content.contains("GameManifest.xml"));
+    QCOMPARE(run({QStringLiteral("--check"), manifest, work.path()}).exitCode, 0);
+}
+
+void tst_MakeManifest::badInput_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");
+
+    const QString missingFolder = dir.filePath(QStringLiteral("no such folder"));
+    const QString broken = dir.filePath(QStringLiteral("broken.xml"));
+    QVERIFY(writeFile(broken, "<FolderProperties FolderName=\".\"><FileProperties"));
+    const QString hostile = dir.filePath(QStringLiteral("hostile.xml"));
+    QVERIFY(writeFile(hostile, "<FolderProperties FolderName=\".\"><FileProperties FileName=\"../x\"/>"
+                               "</FolderProperties>"));
+    const QString missingManifest = dir.filePath(QStringLiteral("absent.xml"));
+
+    QTest::newRow("missing folder") << QStringList{missingFolder} << missingFolder;
+    QTest::newRow("check of a missing folder")
+        << QStringList{QStringLiteral("--check"), hostile, missingFolder} << missingFolder;
+    QTest::newRow("manifest that does not parse")
+        << QStringList{QStringLiteral("--check"), broken, installation} << broken;
+    QTest::newRow("manifest that does not exist")
+        << QStringList{QStringLiteral("--check"), missingManifest, installation} << missingManifest;
+    QTest::newRow("manifest that leaves the installation")
+        << QStringList{QStringLiteral("--check"), hostile, installation} << QStringLiteral("../x");
+    QTest::newRow("no folder") << QStringList() << QStringLiteral("FOLDER");
+    QTest::newRow("two folders") << QStringList{installation, installation} << QStringLiteral("FOLDER");
+    QTest::newRow("output with check")
+        << QStringList{QStringLiteral("-o"), broken, QStringLiteral("--check"), hostile, installation}
+        << QStringLiteral("-o");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate"), installation}
+                                    << QStringLiteral("frobnicate");
+}
+
+void tst_MakeManifest::badInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+    const Run result = run(arguments);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(result.out.isEmpty());
+    QCOMPARE(result.errorLines.size(), 1);
+    QVERIFY2(result.errorLines.first().startsWith("make-manifest: "), result.errorLines.first());
+    QVERIFY2(QString::fromUtf8(result.errorLines.first()).contains(named), result.errorLines.first());
+}
+
+void tst_MakeManifest::unreadableFile()
+{
+#ifdef Q_OS_LINUX
+    // Tests run as root, who reads every file whatever its mode; a process's own memory file fails
+    // to read at its start even for root.
+    QTemporaryDir work;
+    const QString folder = work.filePath(QStringLiteral("folder"));
+    QVERIFY(writeFile(folder + QStringLiteral("/ok.txt"), "ok"));
+    QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), folder + QStringLiteral("/locked.pak")));
+    const QString output = work.filePath(QStringLiteral("GameManifest.xml"));
+    const Run result = run({QStringLiteral("-o"), output, folder});
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.errorLines.size(), 1);
+    QVERIFY2(result.errorLines.first().contains("locked.pak"), result.errorLines.first());
+    QVERIFY(!QFile::exists(output));
+#else
+    QSKIP("needs a file that cannot be read even by an administrator");
+#endif
+}
+
+void tst_MakeManifest::help()
+{
+    const Run result = run({QStringLiteral("--help")});
+    QCOMPARE(result.exitCode, 0);
+    const QString text = QString::fromUtf8(result.out);
+    for (const char *mention : {"--check", "-o", "FOLDER", "MANIFEST", "Exit codes", "progress"})
+        QVERIFY2(text.contains(QLatin1String(mention)), mention);
+}
+
+QTEST_GUILESS_MAIN(tst_MakeManifest)
+#include "tst_makemanifest.moc"

@@ -1,0 +1,315 @@
+#include "documents/filehash.h"
+#include "documents/manifestcheck.h"
+#include "documents/manifestpath.h"
+#include "support/testsupport.h"
+
+#include <QDomDocument>
+#include <QtConcurrent>
+#include <QtTest>
+
+using TestSupport::md5Hex;
+using TestSupport::writeFile;
+
+class tst_ManifestCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void check_data();
+    void check();
+    void startsInTheGivenFolder();
+    void hostileEntriesAreNeverRead();
+    void unreadableFileIsTakenAsUpToDate();
+    void safePath_data();
+    void safePath();
+    void cancelledCheckQueuesNothing();
+};
+
+namespace {
+
+// Items as "folder|fileName|size", for readable comparisons.
+QStringList describe(const QList<DownloadItem> &items)
+{
+    QStringList result;
+    for (const DownloadItem &item : items)
+        result << item.folder + QLatin1Char('|') + item.fileName + QLatin1Char('|')
+                      + QString::number(item.size);
+    return result;
+}
+
+// The local files of every case, below the installation: name = content.
+const QList<QPair<QString, QByteArray>> installation = {
+    {QStringLiteral("a.txt"), "alpha"},
+    {QStringLiteral("b.txt"), "beta"},
+    {QStringLiteral("App/a.txt"), "alpha in App"},
+    {QStringLiteral("App/Content/b.pak"), "bravo"},
+    {QStringLiteral("App/Content/c.pak"), "charlie"},
+};
+
+QString md5Of(const char *content)
+{
+    return md5Hex(QByteArray(content));
+}
+
+} // namespace
+
+void tst_ManifestCheck::check_data()
+{
+    QTest::addColumn<QString>("manifest");
+    QTest::addColumn<QStringList>("notUpdatedFiles");
+    QTest::addColumn<QStringList>("downloads");
+    QTest::addColumn<qint64>("bytesToDownload");
+    QTest::addColumn<QStringList>("rejectedPaths");
+
+    const QString alpha = md5Of("alpha");
+    const QString beta = md5Of("beta");
+    const QString bravo = md5Of("bravo");
+    const QStringList none;
+
+    QTest::newRow("all present and matching queues nothing")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='5' md5='%1'/>"
+                          "<FileProperties FileName='b.txt' Size='4' md5='%2'/></M>").arg(alpha, beta)
+        << none << none << qint64(0) << none;
+    QTest::newRow("a different digest is queued")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='5' md5='%1'/></M>").arg(beta)
+        << none << QStringList{"|a.txt|5"} << qint64(5) << none;
+    QTest::newRow("an upper-case digest never matches")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='5' md5='%1'/>"
+                          "</M>").arg(alpha.toUpper())
+        << none << QStringList{"|a.txt|5"} << qint64(5) << none;
+    QTest::newRow("a matching digest with another size is not queued")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='999' md5='%1'/></M>").arg(alpha)
+        << none << none << qint64(0) << none;
+    QTest::newRow("a missing file is queued whatever its digest")
+        << QStringLiteral("<M><FileProperties FileName='x' Size='1' md5=''/>"
+                          "<FileProperties FileName='y' Size='2'/>"
+                          "<FileProperties FileName='z' Size='3' md5='%1'/></M>").arg(alpha)
+        << none << QStringList{"|x|1", "|y|2", "|z|3"} << qint64(6) << none;
+    QTest::newRow("a present file without digest is only tested for presence")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='1' md5=''/>"
+                          "<FileProperties FileName='b.txt' Size='1'/></M>")
+        << none << none << qint64(0) << none;
+    QTest::newRow("an exempt name is never hashed, in every folder")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='1' md5='%1'/>"
+                          "<FolderProperties FolderName='App'>"
+                          "<FileProperties FileName='a.txt' Size='1' md5='%1'/>"
+                          "</FolderProperties></M>").arg(beta)
+        << QStringList{"a.txt"} << none << qint64(0) << none;
+    QTest::newRow("a missing exempt file is still queued")
+        << QStringLiteral("<M><FileProperties FileName='x.ini' Size='7' md5='%1'/></M>").arg(beta)
+        << QStringList{"x.ini"} << QStringList{"|x.ini|7"} << qint64(7) << none;
+    QTest::newRow("exemptions are exact")
+        << QStringLiteral("<M><FileProperties FileName='a.txt' Size='5' md5='%1'/></M>").arg(beta)
+        << QStringList{"A.TXT", "a.txt ", "App/a.txt"} << QStringList{"|a.txt|5"} << qint64(5) << none;
+    QTest::newRow("dot, App and Content make App/Content/")
+        << QStringLiteral("<M><FolderProperties FolderName='.'><FolderProperties FolderName='App'>"
+                          "<FolderProperties FolderName='Content'>"
+                          "<FileProperties FileName='b.pak' Size='5' md5='%1'/>"
+                          "<FileProperties FileName='new.pak' Size='1'/></FolderProperties>"
+                          "</FolderProperties>"
+                          "</FolderProperties></M>").arg(alpha)
+        << none << QStringList{"App/Content/|b.pak|5", "App/Content/|new.pak|1"} << qint64(6) << none;
+    QTest::newRow("a file directly in the top dot folder has an empty folder")
+        << QStringLiteral("<FolderProperties FolderName='.'><FileProperties FileName='n' Size='1'/>"
+                          "</FolderProperties>")
+        << none << QStringList{"|n|1"} << qint64(1) << none;
+    QTest::newRow("a multi-level FolderName adds several levels")
+        << QStringLiteral("<M><FolderProperties FolderName='App/Content'>"
+                          "<FileProperties FileName='b.pak' Size='5' md5='%1'/>"
+                          "<FileProperties FileName='c.pak' Size='7' md5='%2'/></FolderProperties>"
+                          "</M>").arg(bravo, alpha)
+        << none << QStringList{"App/Content/|c.pak|7"} << qint64(7) << none;
+    QTest::newRow("a missing FolderName below the top adds a lone slash")
+        << QStringLiteral("<M><FolderProperties FolderName='App'><FolderProperties>"
+                          "<FileProperties FileName='n' Size='1'/></FolderProperties>"
+                          "</FolderProperties></M>")
+        << none << QStringList{"App//|n|1"} << qint64(1) << none;
+    QTest::newRow("queue in document order, depth-first")
+        << QStringLiteral("<M><FileProperties FileName='1' Size='1'/>"
+                          "<FolderProperties FolderName='S'><FileProperties FileName='2' Size='1'/>"
+                          "<FolderProperties FolderName='T'><FileProperties FileName='3' Size='1'/>"
+                          "</FolderProperties>"
+                          "<FileProperties FileName='4' Size='1'/></FolderProperties>"
+                          "<FileProperties FileName='5' Size='1'/></M>")
+        << none << QStringList{"|1|1", "S/|2|1", "S/T/|3|1", "S/|4|1", "|5|1"} << qint64(5) << none;
+    QTest::newRow("wrappers of any name are transparent")
+        << QStringLiteral("<Root><Files><More><FileProperties FileName='w' Size='2'/></More></Files>"
+                          "</Root>")
+        << none << QStringList{"|w|2"} << qint64(2) << none;
+    QTest::newRow("a FileProperties with content is a wrapper")
+        << QStringLiteral("<M><FileProperties FileName='outer' Size='9'>"
+                          "<FileProperties FileName='inner' Size='1'/>"
+                          "</FileProperties></M>")
+        << none << QStringList{"|inner|1"} << qint64(1) << none;
+    QTest::newRow("an empty folder, text, comments and other elements are ignored")
+        << QStringLiteral("<M>text<!-- <FileProperties FileName='c'/> --><?pi x?>"
+                          "<FolderProperties FolderName='E'/>"
+                          "<Other FileName='o'/><fileproperties FileName='lower'/></M>")
+        << none << none << qint64(0) << none;
+    QTest::newRow("element and attribute names are case-sensitive")
+        << QStringLiteral("<M><FolderProperties FolderName='App'><FolderProperties foldername='X'>"
+                          "<FileProperties FileName='a.txt' MD5='%1'/></FolderProperties>"
+                          "<FileProperties filename='q' Size='1'/></FolderProperties></M>").arg(beta)
+        << none << none << qint64(0) << none;
+    QTest::newRow("sizes: not a number is 0, negative lowers the total, 64-bit holds")
+        << QStringLiteral("<M><FileProperties FileName='n1' Size='abc'/>"
+                          "<FileProperties FileName='n2' Size='-5'/>"
+                          "<FileProperties FileName='n3' Size='5000000000'/>"
+                          "<FileProperties FileName='n4' Size='1.5'/>"
+                          "<FileProperties FileName='n5'/></M>")
+        << none << QStringList{"|n1|0", "|n2|-5", "|n3|5000000000", "|n4|0", "|n5|0"}
+        << qint64(4999999995) << none;
+    QTest::newRow("hostile names are skipped, the rest still checked")
+        << QStringLiteral("<M><FileProperties FileName='../up' Size='1'/>"
+                          "<FolderProperties FolderName='..'><FileProperties FileName='f' Size='1'/>"
+                          "</FolderProperties>"
+                          "<FolderProperties FolderName='App'><FolderProperties FolderName='../..'>"
+                          "<FileProperties FileName='g' Size='1'/></FolderProperties>"
+                          "<FileProperties FileName='x/../../h' Size='1'/></FolderProperties>"
+                          "<FolderProperties FolderName='/etc'>"
+                          "<FileProperties FileName='passwd' Size='1'/></FolderProperties>"
+                          "<FolderProperties FolderName=''><FileProperties FileName='root' Size='1'/>"
+                          "</FolderProperties>"
+                          "<FolderProperties FolderName='C:'><FileProperties FileName='w' Size='1'/>"
+                          "</FolderProperties>"
+                          "<FileProperties FileName='D:evil' Size='1'/>"
+                          "<FileProperties FileName='a\\b' Size='1'/>"
+                          "<FileProperties FileName='...' Size='1'/>"
+                          "<FileProperties FileName='bell&#7;' Size='1'/>"
+                          "<FileProperties FileName='ok' Size='3'/></M>")
+        << none << QStringList{"|ok|3"} << qint64(3)
+        << QStringList{"../up", "../", "App/../../", "App/x/../../h", "/etc/", "/", "C:/", "D:evil",
+                       "a\\b", "...", QStringLiteral("bell") + QChar(7)};
+}
+
+void tst_ManifestCheck::check()
+{
+    QFETCH(QString, manifest);
+    QFETCH(QStringList, notUpdatedFiles);
+    QFETCH(QStringList, downloads);
+    QFETCH(qint64, bytesToDownload);
+    QFETCH(QStringList, rejectedPaths);
+
+    QTemporaryDir dir;
+    for (const auto &file : installation)
+        QVERIFY(writeFile(dir.filePath(file.first), file.second));
+    QDomDocument document;
+    QVERIFY(document.setContent(manifest));
+
+    const ManifestCheck check = CheckManifest(document, QString(), notUpdatedFiles, dir.path());
+    QCOMPARE(describe(check.downloads), downloads);
+    QCOMPARE(check.bytesToDownload, bytesToDownload);
+    QCOMPARE(check.rejectedPaths, rejectedPaths);
+    QVERIFY(check.unreadablePaths.isEmpty());
+    QVERIFY(!check.bCancelled);
+}
+
+void tst_ManifestCheck::startsInTheGivenFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("App/a.txt")), "alpha in App"));
+    QDomDocument document;
+    QVERIFY(document.setContent(QStringLiteral("<M><FileProperties FileName='a.txt' md5='%1'/>"
+                                               "<FileProperties FileName='b.txt' Size='4'/></M>")
+                                    .arg(md5Of("alpha in App"))));
+    const ManifestCheck check = CheckManifest(document, QStringLiteral("App/"), {}, dir.path());
+    QCOMPARE(describe(check.downloads), QStringList{"App/|b.txt|4"});
+}
+
+void tst_ManifestCheck::hostileEntriesAreNeverRead()
+{
+    // The file that a hostile entry names exists outside the installation, with other content than its
+    // digest: read, it would be queued; read as unreadable, it would be listed so.
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("outside.txt")), "outside"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("installation"))));
+    QDomDocument document;
+    QVERIFY(document.setContent(QStringLiteral("<M><FileProperties FileName='../outside.txt' md5='%1'/>"
+                                               "<FolderProperties FolderName='..'>"
+                                               "<FileProperties FileName='outside.txt' md5='%1'/>"
+                                               "</FolderProperties></M>")
+                                    .arg(md5Of("other"))));
+    HashControl control;
+    const ManifestCheck check = CheckManifest(document, QString(), {},
+                                              dir.filePath(QStringLiteral("installation")), &control);
+    QVERIFY(check.downloads.isEmpty());
+    QVERIFY(check.unreadablePaths.isEmpty());
+    QCOMPARE(check.rejectedPaths, (QStringList{"../outside.txt", "../"}));
+    QCOMPARE(control.bytesToHash.load(), qint64(0));
+}
+
+void tst_ManifestCheck::unreadableFileIsTakenAsUpToDate()
+{
+    // Tests run as root, who reads every file whatever its mode: a folder with the file's name exists
+    // and cannot be read.
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("App/locked.pak"))));
+    QDomDocument document;
+    QVERIFY(document.setContent(QStringLiteral("<M><FolderProperties FolderName='App'>"
+                                               "<FileProperties FileName='locked.pak' Size='1' md5='%1'/>"
+                                               "</FolderProperties></M>")
+                                    .arg(md5Of("x"))));
+    const ManifestCheck check = CheckManifest(document, QString(), {}, dir.path());
+    QVERIFY(check.downloads.isEmpty());
+    QCOMPARE(check.unreadablePaths, QStringList{"App/locked.pak"});
+}
+
+void tst_ManifestCheck::safePath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("bSafe");
+
+    QTest::newRow("plain name") << "a.pak" << true;
+    QTest::newRow("nested") << "App/Content/a.pak" << true;
+    QTest::newRow("dot component") << "./App/./a.pak" << true;
+    QTest::newRow("doubled separator") << "App//a.pak" << true;
+    QTest::newRow("dots inside a name") << "a..b/c..pak" << true;
+    QTest::newRow("colon inside a name") << "App/name:stream" << true;
+    QTest::newRow("non-ASCII letters") << "版本/说明.txt" << true;
+    QTest::newRow("climbs") << "../a" << false;
+    QTest::newRow("climbs in the middle") << "App/../../a" << false;
+    QTest::newRow("climbs at the end") << "App/.." << false;
+    QTest::newRow("three dots") << "App/.../a" << false;
+    QTest::newRow("dots and a blank") << ".. /a" << false;
+    QTest::newRow("absolute") << "/etc/passwd" << false;
+    QTest::newRow("network share") << "//server/share/a" << false;
+    QTest::newRow("drive letter") << "C:/Windows/a" << false;
+    QTest::newRow("drive-relative") << "c:a" << false;
+    QTest::newRow("drive letter below a folder") << "App/D:/a" << false;
+    QTest::newRow("backslash") << "App\\..\\a" << false;
+    QTest::newRow("line break") << "a\nb" << false;
+    QTest::newRow("nul") << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << false;
+    QTest::newRow("delete") << QStringLiteral("a") + QChar(0x7f) << false;
+}
+
+void tst_ManifestCheck::safePath()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, bSafe);
+    QCOMPARE(IsSafeManifestPath(path), bSafe);
+}
+
+void tst_ManifestCheck::cancelledCheckQueuesNothing()
+{
+    QTemporaryDir dir;
+    const qint64 size = qint64(8) << 30;
+    QVERIFY(TestSupport::makeSparseFile(dir.filePath(QStringLiteral("big.pak")), size));
+    QDomDocument document;
+    QVERIFY(document.setContent(QStringLiteral("<M><FileProperties FileName='missing' Size='1'/>"
+                                               "<FileProperties FileName='big.pak' Size='1' md5='%1'/>"
+                                               "</M>")
+                                    .arg(md5Of("x"))));
+    HashControl control;
+    QFuture<ManifestCheck> pass = QtConcurrent::run([&] {
+        return CheckManifest(document, QString(), {}, dir.path(), &control);
+    });
+    QTRY_VERIFY(control.bytesHashed > 0);
+    control.bCancel = true;
+    const ManifestCheck check = pass.result();
+    QVERIFY(check.bCancelled);
+    QVERIFY(check.downloads.isEmpty());
+    QCOMPARE(check.bytesToDownload, qint64(0));
+}
+
+QTEST_GUILESS_MAIN(tst_ManifestCheck)
+#include "tst_manifestcheck.moc"

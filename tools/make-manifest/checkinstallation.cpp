@@ -1,0 +1,57 @@
+#include "commands.h"
+#include "progress.h"
+
+#include "documents/filehash.h"
+#include "documents/manifestcheck.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+ExitCode CheckInstallation(const QString &manifestPath, const QString &folder)
+{
+    QFile manifestFile(manifestPath);
+    if (!manifestFile.open(QIODevice::ReadOnly)) {
+        ReportError(QStringLiteral("cannot open %1: %2").arg(manifestPath, manifestFile.errorString()));
+        return BadInput;
+    }
+    QDomDocument manifest;
+    QString parseError;
+    int line = 0;
+    int column = 0;
+    if (!manifest.setContent(&manifestFile, &parseError, &line, &column)) {
+        ReportError(QStringLiteral("%1 does not parse: %2 at line %3, column %4")
+                        .arg(manifestPath, parseError)
+                        .arg(line)
+                        .arg(column));
+        return BadInput;
+    }
+    if (!QFileInfo(folder).isDir()) {
+        ReportError(folder + QStringLiteral(": no such folder"));
+        return BadInput;
+    }
+
+    HashControl control;
+    const ManifestCheck check = RunShowingProgress<ManifestCheck>(
+        [&manifest, &folder, &control] {
+            return CheckManifest(manifest, QString(), QStringList(), folder, &control);
+        },
+        control);
+
+    for (const DownloadItem &item : check.downloads) {
+        const QString path = item.folder + item.fileName;
+        const bool bPresent = QFileInfo::exists(folder + QLatin1Char('/') + path);
+        std::printf("%s: %s\n", bPresent ? "differs" : "missing", qUtf8Printable(path));
+    }
+    std::fflush(stdout);
+    for (const QString &path : check.rejectedPaths)
+        ReportError(path + QStringLiteral(": path outside the installation in ") + manifestPath);
+    for (const QString &path : check.unreadablePaths)
+        ReportError(folder + QLatin1Char('/') + path + QStringLiteral(": cannot read file"));
+
+    if (!check.rejectedPaths.isEmpty() || !check.unreadablePaths.isEmpty())
+        return BadInput;
+    return check.downloads.isEmpty() ? Success : FilesDiffer;
+}

@@ -1,0 +1,102 @@
+#include "commands.h"
+#include "progress.h"
+
+#include "documents/filehash.h"
+#include "documents/manifestpath.h"
+#include "documents/manifestwriter.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+
+namespace {
+
+// Every file below folder, except the manifest being written; false after reporting a folder that
+// cannot be read or a name that the updater would refuse.
+bool listFiles(const QString &folder, const QString &outputPath, QList<ManifestFile> &files,
+               QStringList &absolutePaths)
+{
+    const QDir root(QFileInfo(folder).absoluteFilePath());
+    const QString output = outputPath.isEmpty() ? QString() : QFileInfo(outputPath).absoluteFilePath();
+    QDirIterator it(folder, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
+    bool bGood = true;
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir()) {
+            // The iterator passes over a folder that it cannot list without a word.
+            if (!info.isReadable() || !info.isExecutable()) {
+                ReportError(info.filePath() + QStringLiteral(": cannot read folder"));
+                bGood = false;
+            }
+            continue;
+        }
+        if (info.absoluteFilePath() == output)
+            continue;
+        const QString path = root.relativeFilePath(info.absoluteFilePath());
+        if (!IsSafeManifestPath(path)) {
+            ReportError(info.filePath() + QStringLiteral(": name the updater would refuse"));
+            bGood = false;
+            continue;
+        }
+        files.append({path, info.size(), QString()});
+        absolutePaths.append(info.absoluteFilePath());
+    }
+    return bGood;
+}
+
+bool writeOut(const QString &outputPath, const QByteArray &document)
+{
+    if (outputPath.isEmpty()) {
+        QFile out;
+        if (out.open(stdout, QIODevice::WriteOnly) && out.write(document) == document.size()
+            && out.flush())
+            return true;
+        ReportError(QStringLiteral("cannot write to standard output: ") + out.errorString());
+        return false;
+    }
+    QSaveFile out(outputPath);
+    if (out.open(QIODevice::WriteOnly) && out.write(document) == document.size() && out.commit())
+        return true;
+    ReportError(QStringLiteral("cannot write %1: %2").arg(outputPath, out.errorString()));
+    return false;
+}
+
+} // namespace
+
+ExitCode WriteManifestOf(const QString &folder, const QString &outputPath)
+{
+    if (!QFileInfo(folder).isDir()) {
+        ReportError(folder + QStringLiteral(": no such folder"));
+        return BadInput;
+    }
+    QList<ManifestFile> files;
+    QStringList absolutePaths;
+    if (!listFiles(folder, outputPath, files, absolutePaths))
+        return BadInput;
+
+    HashControl control;
+    const QStringList digests = RunShowingProgress<QStringList>(
+        [&absolutePaths, &control] { return Md5OfFiles(absolutePaths, &control); }, control);
+    bool bGood = true;
+    for (int i = 0; i < files.size(); ++i) {
+        if (digests.at(i).isEmpty()) {
+            ReportError(absolutePaths.at(i) + QStringLiteral(": cannot read file"));
+            bGood = false;
+        }
+        files[i].md5 = digests.at(i);
+    }
+    if (!bGood)
+        return BadInput;
+    return writeOut(outputPath, WriteManifest(files)) ? Success : BadInput;
+}
+
+void ReportError(const QString &message)
+{
+    std::fprintf(stderr, "make-manifest: %s\n", qUtf8Printable(message));
+}
