@@ -1,6 +1,15 @@
 # Installs the Debian packages named as arguments, but only those that are missing.
 # Sourced by the scripts in scripts/.
 
+# Runs a command as root: directly when the script already is root, through sudo otherwise.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
 ensure_packages() {
     local missing=()
     local package
@@ -13,12 +22,8 @@ ensure_packages() {
         return 0
     fi
     echo "==> Installing missing packages: ${missing[*]}"
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 }
 
