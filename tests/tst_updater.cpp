@@ -48,6 +48,7 @@ private:
 
     QTemporaryDir folder;
     std::unique_ptr<TestSupport::ScopedCurrentDir> inFolder;
+    TestSupport::SilentServer silentServer;
     std::unique_ptr<Updater> updater;
 };
 
@@ -66,8 +67,7 @@ void tst_Updater::cleanupTestCase()
 
 void tst_Updater::init()
 {
-    // Nothing listens on the discard port: the worker's requests fail at once and touch no real server.
-    updater = std::make_unique<Updater>(QUrl(QStringLiteral("http://127.0.0.1:9")), nullptr);
+    updater = std::make_unique<Updater>(silentServer.url(), nullptr);
     updater->show();
     QVERIFY(QTest::qWaitForWindowExposed(updater.get()));
 }

@@ -39,6 +39,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> folder;
     QString previousCurrent;
+    TestSupport::SilentServer silentServer;
     std::unique_ptr<Updater> updater;
 };
 
@@ -76,7 +77,7 @@ void tst_UpdaterDocuments::init()
     previousCurrent = QDir::currentPath();
     QVERIFY(QDir::setCurrent(folder->path()));
     QVERIFY(QDir().mkpath(QStringLiteral("Config")));
-    updater = std::make_unique<Updater>(QUrl(QStringLiteral("http://127.0.0.1:9")), nullptr);
+    updater = std::make_unique<Updater>(silentServer.url(), nullptr);
 }
 
 void tst_UpdaterDocuments::cleanup()

@@ -3,19 +3,49 @@
 
 #include "app/markerfile.h"
 #include "dialogs/about.h"
+#include "dialogs/password.h"
 #include "documents/filehash.h"
 #include "documents/manifestcheck.h"
 #include "documents/markup.h"
 #include "documents/releasenotes.h"
 #include "downloader/downloader.h"
+#include "updater/programstarter.h"
+#include "updater/progress.h"
 #include "updater/statustext.h"
 
 #include <QDomDocument>
 #include <QDebug>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QThread>
 #include <QtConcurrent>
 
+#include <limits>
+
+namespace {
+
+const QString releaseNotesFile = QStringLiteral("ReleaseNotes.xml");
+const QString previousReleaseNotesFile = QStringLiteral("ReleaseNotes.old");
+const QString manifestFile = QStringLiteral("GameManifest.xml");
+const QString prerequisitesInstaller =
+    QStringLiteral("App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe");
+const QString application = QStringLiteral("App/QOR.exe");
+
+// Passes that may download before the run gives up on files that never match.
+constexpr int maximumDownloadPasses = 3;
+
+// Parses path into document if the file opens, and says whether it did. A document that does not
+// parse holds what the parser delivered, and nobody is told: the stages go on with whatever is there.
+bool LoadDocument(QDomDocument *document, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    document->setContent(&file);
+    return true;
+}
+
+} // namespace
 
 Updater::Updater(QWidget *parent)
     : Updater(Downloader::DefaultServerUrl(), parent)
@@ -59,8 +89,7 @@ Updater::~Updater()
     // The marker goes first: whatever happens below, the next start must not find it.
     SetMarkerFile(MarkerFiles::lock, false);
     // A pass still running writes into the members: it must have ended before they die.
-    verificationControl.bCancel = true;
-    verificationPass.waitForFinished();
+    StopVerificationPass();
     ui.reset();
     if (workerThread) {
         workerThread->quit();
@@ -75,15 +104,137 @@ void Updater::SetMarkerFile(QString path, bool bPresent)
     ::SetMarkerFile(path, bPresent);
 }
 
-// The update stages (Stage1 to Stage3, the file dispatch, the progress display, the password prompt
-// and the launch) are wired here and built with the whole run, issue #5.
-void Updater::Stage1() {}
-void Updater::Stage2() {}
-void Updater::Stage3() {}
-void Updater::PasswordRequired() {}
-void Updater::BytesDownloaded(int, float) {}
-void Updater::FileDownloaded(QString) {}
-void Updater::LaunchGame() {}
+void Updater::Stage1()
+{
+    qDebug() << "Updater::Stage1";
+    // New notes begin a new run: the download passes are counted from here.
+    downloadPasses = 0;
+    QDomDocument notes(QStringLiteral("notes"));
+    if (LoadDocument(&notes, releaseNotesFile))
+        ReadReleaseNotes(notes, false);
+    if (LoadDocument(&notes, previousReleaseNotesFile))
+        ReadReleaseNotes(notes, true);
+    SetUserMessage(QStringLiteral("下载文件列表"));
+}
+
+void Updater::Stage2()
+{
+    qDebug() << "Updater::Stage2";
+    // Only one pass writes the queue at a time, and the one that follows replaces it.
+    StopVerificationPass();
+    manifestDocument = std::make_unique<QDomDocument>(QStringLiteral("files"));
+    LoadDocument(manifestDocument.get(), manifestFile);
+    SetUserMessage(QStringLiteral("检查本地文件"));
+    downloadQueue.clear();
+
+    if (passWatcher) {
+        passWatcher->disconnect(this);
+        passWatcher->deleteLater();
+    }
+    passWatcher = new QFutureWatcher<void>(this);
+    connect(passWatcher, &QFutureWatcher<void>::finished, this, &Updater::Stage3);
+    passWatcher->setFuture(StartVerificationPass());
+}
+
+void Updater::Stage3()
+{
+    qDebug() << "Updater::Stage3";
+    manifestDocument.reset();
+    progressDivisor = ProgressBarDivisor(bytesToDownload);
+    ui->downloadProgress->setRange(0, int(bytesToDownload / progressDivisor));
+    SetUserMessage(QStringLiteral("下载中..."));
+
+    if (!bUpdateInProgress && !downloadQueue.isEmpty()) {
+        if (downloadPasses == maximumDownloadPasses) {
+            GiveUp();
+            return;
+        }
+        ++downloadPasses;
+        DownloadNextQueuedFile();
+        return;
+    }
+
+    progressDivisor = 1;
+    ui->downloadProgress->setRange(0, 100);
+    ui->downloadProgress->setValue(100);
+    if (!QFile::exists(MarkerFiles::installed)) {
+        SetUserMessage(QStringLiteral("安装程序"));
+        StartProgram(prerequisitesInstaller);
+        SetMarkerFile(MarkerFiles::installed, true);
+    }
+    SetUserMessage(QStringLiteral("准备启动!"));
+    ui->launchGame->setEnabled(true);
+}
+
+void Updater::DownloadNextQueuedFile()
+{
+    currentDownload = downloadQueue.takeFirst();
+    emit DownloadFile(currentDownload.folder, currentDownload.fileName);
+}
+
+void Updater::GiveUp()
+{
+    SetUserMessage(QStringLiteral("更新失败"));
+    for (const DownloadItem &item : qAsConst(downloadQueue)) {
+        Log(QStringLiteral("Still different from the manifest after %1 downloads: %2")
+                .arg(maximumDownloadPasses)
+                .arg(item.folder + item.fileName),
+            true);
+    }
+}
+
+void Updater::PasswordRequired()
+{
+    // A fresh prompt for every request; it stays a hidden child of the window afterwards.
+    auto *prompt = new Password(this);
+    connect(prompt, &Password::PasswordEntered, downloader, &Downloader::Login);
+    prompt->exec();
+}
+
+void Updater::BytesDownloaded(int deltaBytes, float downloadSpeed)
+{
+    if (deltaBytes == 0)
+        return;
+    downloadedBytes += deltaBytes;
+    SetProgressValue(downloadedBytes);
+    SetUserMessage(ProgressText(downloadQueue.size() + 1, bytesToDownload - downloadedBytes,
+                                downloadSpeed));
+}
+
+void Updater::SetProgressValue(qint64 bytes)
+{
+    // A value outside the bar's range leaves the bar as it is.
+    constexpr qint64 largest = std::numeric_limits<int>::max();
+    ui->downloadProgress->setValue(int(qBound(-largest, bytes / progressDivisor, largest)));
+}
+
+void Updater::FileDownloaded(QString downloadedFile)
+{
+    if (downloadedFile == releaseNotesFile) {
+        Stage1();
+        emit DownloadFile(QString(), manifestFile);
+    } else if (downloadedFile == manifestFile) {
+        Stage2();
+    } else {
+        Log(currentDownload.folder + currentDownload.fileName, false);
+        if (downloadQueue.isEmpty()) {
+            progressDivisor = 1;
+            ui->downloadProgress->setRange(0, 100);
+            ui->downloadProgress->setValue(100);
+            Stage2();
+        } else {
+            DownloadNextQueuedFile();
+        }
+    }
+}
+
+void Updater::LaunchGame()
+{
+    ui->launchGame->setEnabled(false);
+    StartProgram(application);
+    close();
+    QCoreApplication::quit();
+}
 
 void Updater::AboutMe()
 {
@@ -140,7 +291,15 @@ QString Updater::FileMd5(QFile *file)
 
 QFuture<void> Updater::StartVerificationPass()
 {
+    StopVerificationPass();
+    verificationControl.bCancel = false;
     verificationPass =
         QtConcurrent::run(this, &Updater::CheckFolder, QDomNode(*manifestDocument), QString());
     return verificationPass;
+}
+
+void Updater::StopVerificationPass()
+{
+    verificationControl.bCancel = true;
+    verificationPass.waitForFinished();
 }

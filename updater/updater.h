@@ -16,6 +16,7 @@
 
 class About;
 class Downloader;
+template <typename T> class QFutureWatcher;
 class QDomDocument;
 class QDomNode;
 class QFile;
@@ -68,6 +69,13 @@ private:
     // ends) on the global thread pool, and keeps it in verificationPass so that the destructor can
     // stop it. Every pass starts this way.
     QFuture<void> StartVerificationPass();
+    // Cancels the running pass, if any, and waits for it: within one chunk of one file.
+    void StopVerificationPass();
+    // Requests the head of downloadQueue, or gives up when the passes are spent.
+    void DownloadNextQueuedFile();
+    // Ends a run whose files never matched: nothing more is fetched and launching stays disabled.
+    void GiveUp();
+    void SetProgressValue(qint64 bytes);
 
     bool bUpdateInProgress = false;
     qint64 downloadedBytes = 0;
@@ -88,6 +96,12 @@ private:
     // it through verificationControl and waits for it before any member dies.
     HashControl verificationControl;
     QFuture<void> verificationPass;
+    QFutureWatcher<void> *passWatcher = nullptr; // child of the window; reports the pass's end to Stage3
+    // Download passes since the release notes arrived. A file whose download never matches its
+    // digest must not keep the updater fetching for ever.
+    int downloadPasses = 0;
+    // Byte counts are divided by this before they reach the progress bar, whose range is an int.
+    qint64 progressDivisor = 1;
 };
 
 #endif // UPDATER_H

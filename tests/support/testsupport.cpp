@@ -65,6 +65,22 @@ QString UpdaterProcess::errorOutput()
     return collectedErrors;
 }
 
+SilentServer::SilentServer()
+{
+    listen(QHostAddress::LocalHost);
+    // Connections wait in the backlog, accepted by the system, unanswered by anybody.
+    pauseAccepting();
+}
+
+QUrl SilentServer::url() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(serverAddress().toString());
+    url.setPort(serverPort());
+    return url;
+}
+
 ScopedCurrentDir::ScopedCurrentDir(const QString &path)
     : previous(QDir::currentPath())
 {

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
+#include <QUrl>
 
 class QThread;
 
@@ -33,6 +35,15 @@ public:
 
 private:
     QString collectedErrors;
+};
+
+// A server on 127.0.0.1 that takes connections and never answers: a window built against it stays
+// waiting for its release notes, so a test can look at the window's state without a run moving it.
+class SilentServer : public QTcpServer
+{
+public:
+    SilentServer();
+    QUrl url() const;
 };
 
 // Makes `path` the current directory while it lives and restores the previous one afterwards: the

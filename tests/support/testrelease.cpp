@@ -1,0 +1,68 @@
+#include "testrelease.h"
+
+#include "documents/manifestwriter.h"
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+
+namespace TestSupport {
+
+const QString TestRelease::installerPath =
+    QStringLiteral("App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe");
+const QString TestRelease::applicationPath = QStringLiteral("App/QOR.exe");
+const QString TestRelease::installerTrace = QStringLiteral("installer-ran.txt");
+const QString TestRelease::applicationTrace = QStringLiteral("application-started.txt");
+
+TestRelease TestRelease::sample()
+{
+    TestRelease release;
+    release.addFile(installerPath, "#!/bin/sh\necho ran >> " + installerTrace.toUtf8() + "\n");
+    release.addFile(applicationPath, "#!/bin/sh\necho started > " + applicationTrace.toUtf8() + "\n");
+    QByteArray pak(300 * 1024, '\0');
+    for (int i = 0; i < pak.size(); ++i)
+        pak[i] = char((i * 7919) >> 3);
+    release.addFile(QStringLiteral("App/Content/Paks/QOR-Windows.pak"), pak);
+    release.addFile(QStringLiteral("App/Content/Movies/Intro.mp4"), QByteArray(4096, 'm'));
+    release.addFile(QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe"), "binary");
+    release.addFile(QStringLiteral("Readme.txt"), "Read me first.\n");
+    release.setNotes("<ReleaseNotes><Version>2.0</Version><Date>081226</Date>"
+                     "<Notes>*What is new*\nEverything.</Notes></ReleaseNotes>");
+    return release;
+}
+
+void TestRelease::addFile(const QString &path, const QByteArray &content)
+{
+    files.insert(path, content);
+}
+
+void TestRelease::setNotes(const QByteArray &releaseNotes)
+{
+    notes = releaseNotes;
+}
+
+bool TestRelease::publish(const QString &serverFolder) const
+{
+    QList<ManifestFile> listed;
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        const QString md5 = QString::fromLatin1(
+            QCryptographicHash::hash(file.value(), QCryptographicHash::Md5).toHex());
+        listed.append({file.key(), file.value().size(), md5});
+    }
+    const QDir server(serverFolder);
+    return install(serverFolder)
+           && writeFile(server.filePath(QStringLiteral("GameManifest.xml")), WriteManifest(listed))
+           && writeFile(server.filePath(QStringLiteral("ReleaseNotes.xml")), notes);
+}
+
+bool TestRelease::install(const QString &installFolder) const
+{
+    const QDir folder(installFolder);
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        if (!writeFile(folder.filePath(file.key()), file.value()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,38 @@
+#ifndef TESTRELEASE_H
+#define TESTRELEASE_H
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+namespace TestSupport {
+
+// A release as a publisher lays it out in the folder that a TestHttpServer serves: the files, the
+// GameManifest.xml that lists them, and the ReleaseNotes.xml. On Linux the prerequisites installer
+// and the application are small scripts that leave a trace in the folder they are started in.
+class TestRelease
+{
+public:
+    static const QString installerPath;
+    static const QString applicationPath;
+    static const QString installerTrace; // one line per start of the installer
+    static const QString applicationTrace;
+
+    // A few files in nested folders, the installer and the application, and notes with a version.
+    static TestRelease sample();
+
+    void addFile(const QString &path, const QByteArray &content);
+    void setNotes(const QByteArray &notes);
+
+    // Writes the files, the manifest and the notes below serverFolder.
+    bool publish(const QString &serverFolder) const;
+    // Writes the files alone below installFolder, as a finished update leaves them.
+    bool install(const QString &installFolder) const;
+
+    QMap<QString, QByteArray> files;
+    QByteArray notes;
+};
+
+} // namespace TestSupport
+
+#endif // TESTRELEASE_H

@@ -1,0 +1,241 @@
+// Whole update runs of the window against a test server: from the release notes to the launch.
+
+#include "support/testhttpserver.h"
+#include "support/testrelease.h"
+#include "support/testsupport.h"
+
+#include "dialogs/password.h"
+#include "updater/updater.h"
+#include "updaterconfig.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::TestHttpServer;
+using TestSupport::TestRelease;
+
+class tst_UpdateRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void freshInstallEndsReadyAndLaunches();
+    void currentInstallationFetchesOnlyTheDocuments();
+    void corruptedFileIsFetchedAgain();
+    void updateInProgressReachesReadyWithoutDownloads();
+    void passwordIsAskedUntilTheServerTakesIt();
+    void fileThatNeverArrivesEndsTheRun();
+    void progressIsShownWhileFilesArrive();
+
+private:
+    void startRun();
+    bool waitUntilReady();
+    QString statusText() const;
+    QPushButton *launchButton() const;
+    QByteArray installed(const QString &path) const;
+    int requestsFor(const QString &path) const;
+
+    TestRelease release = TestRelease::sample();
+    std::unique_ptr<QTemporaryDir> serverFolder;
+    std::unique_ptr<QTemporaryDir> installFolder;
+    std::unique_ptr<TestSupport::ScopedCurrentDir> inInstallFolder;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<Updater> updater;
+};
+
+void tst_UpdateRun::init()
+{
+    release = TestRelease::sample();
+    serverFolder = std::make_unique<QTemporaryDir>();
+    installFolder = std::make_unique<QTemporaryDir>();
+    QVERIFY(serverFolder->isValid() && installFolder->isValid());
+    inInstallFolder = std::make_unique<TestSupport::ScopedCurrentDir>(installFolder->path());
+    QVERIFY(QDir().mkpath("Config"));
+    server = std::make_unique<TestHttpServer>(serverFolder->path());
+    QVERIFY(server->isListening());
+}
+
+void tst_UpdateRun::cleanup()
+{
+    updater.reset();
+    server.reset();
+    inInstallFolder.reset();
+}
+
+void tst_UpdateRun::startRun()
+{
+    QVERIFY(release.publish(serverFolder->path()));
+    updater = std::make_unique<Updater>(server->url(), nullptr);
+    updater->show();
+}
+
+bool tst_UpdateRun::waitUntilReady()
+{
+    return QTest::qWaitFor([this] { return launchButton()->isEnabled(); }, 30000);
+}
+
+QString tst_UpdateRun::statusText() const
+{
+    return updater->findChild<QLabel *>("userInformation")->text();
+}
+
+QPushButton *tst_UpdateRun::launchButton() const
+{
+    return updater->findChild<QPushButton *>("launchGame");
+}
+
+QByteArray tst_UpdateRun::installed(const QString &path) const
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+int tst_UpdateRun::requestsFor(const QString &path) const
+{
+    return server->requestCount(QUrl(QStringLiteral("/qor_app/") + path).toEncoded());
+}
+
+void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
+{
+    startRun();
+    QVERIFY(waitUntilReady());
+
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(installed(file.key()), file.value());
+    QCOMPARE(statusText(), QStringLiteral("<b><font color=\"black\">准备启动!</font></b>"));
+    QCOMPARE(updater->findChild<QProgressBar *>()->value(), 100);
+    QVERIFY(QFile::exists("Config/UU_Installed.setting"));
+    QTRY_COMPARE(installed(TestRelease::installerTrace), QByteArray("ran\n"));
+    // A second verification pass found nothing to fetch: every file was asked for once.
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(requestsFor(file.key()), 1);
+
+    QTest::mouseClick(launchButton(), Qt::LeftButton);
+    QVERIFY(!launchButton()->isEnabled());
+    QVERIFY(!updater->isVisible());
+    QTRY_COMPARE(installed(TestRelease::applicationTrace), QByteArray("started\n"));
+}
+
+void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
+{
+    QVERIFY(release.install("."));
+    Updater::SetMarkerFile("Config/UU_Installed.setting", true);
+    // The notes that the previous run fetched: they name the version that is installed.
+    QVERIFY(TestSupport::writeFile("ReleaseNotes.xml", "<R><Version>1.9</Version></R>"));
+    startRun();
+    QVERIFY(waitUntilReady());
+
+    QCOMPARE(statusText(), QStringLiteral("<b><font color=\"black\">1.9</font></b> | "
+                                          "<b><font color=\"black\">准备启动!</font></b>"));
+    QCOMPARE(installed("ReleaseNotes.old"), QByteArray("<R><Version>1.9</Version></R>"));
+
+    QCOMPARE(server->requests().size(), 2);
+    QCOMPARE(requestsFor("ReleaseNotes.xml"), 1);
+    QCOMPARE(requestsFor("GameManifest.xml"), 1);
+    // The installer runs once per installation, and this one has run already.
+    QVERIFY(!QFile::exists(TestRelease::installerTrace));
+}
+
+void tst_UpdateRun::corruptedFileIsFetchedAgain()
+{
+    QVERIFY(release.install("."));
+    const QString corrupted = QStringLiteral("App/Content/Paks/QOR-Windows.pak");
+    QByteArray damaged = release.files.value(corrupted);
+    damaged[1000] = char(damaged[1000] ^ 0x40);
+    QVERIFY(TestSupport::writeFile(corrupted, damaged));
+    startRun();
+    QVERIFY(waitUntilReady());
+
+    QCOMPARE(installed(corrupted), release.files.value(corrupted));
+    QCOMPARE(requestsFor(corrupted), 1);
+    QCOMPARE(server->requests().size(), 3);
+}
+
+void tst_UpdateRun::updateInProgressReachesReadyWithoutDownloads()
+{
+    release.setNotes("<ReleaseNotes><Server><UpdateInProgress>1</UpdateInProgress></Server>"
+                     "</ReleaseNotes>");
+    TestSupport::MessageRecorder recorder;
+    startRun();
+    QVERIFY(waitUntilReady());
+
+    QCOMPARE(server->requests().size(), 2);
+    QVERIFY(!QFile::exists(TestRelease::applicationPath));
+    QCOMPARE(recorder.texts().count("\"New release on server, please try again later\""), 1);
+    QVERIFY(statusText().endsWith(QStringLiteral("准备启动!</font></b>")));
+}
+
+void tst_UpdateRun::passwordIsAskedUntilTheServerTakesIt()
+{
+    server->requireBasicAuth("ReleaseNotes.xml", UpdaterConfig::authUser, "secret");
+    // The prompt runs its own event loop: answer it from a timer, a wrong password first.
+    QStringList answers{"wrong", "secret"};
+    int prompts = 0;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        auto *prompt = qobject_cast<Password *>(QApplication::activeModalWidget());
+        if (!prompt || !prompt->isVisible())
+            return;
+        ++prompts;
+        prompt->findChild<QLineEdit *>()->setText(answers.isEmpty() ? "" : answers.takeFirst());
+        for (QPushButton *button : prompt->findChildren<QPushButton *>()) {
+            if (button->text() == "Login")
+                button->click();
+        }
+    });
+    answerer.start(20);
+
+    startRun();
+    QVERIFY(waitUntilReady());
+    QCOMPARE(prompts, 2);
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(installed(file.key()), file.value());
+    // The first try carries no password; each later one is sent bare, challenged, and sent again
+    // with the password once: no try loops on a password that the server refuses.
+    QCOMPARE(requestsFor("ReleaseNotes.xml"), 1 + 2 + 2);
+}
+
+void tst_UpdateRun::fileThatNeverArrivesEndsTheRun()
+{
+    const QString broken = QStringLiteral("App/Content/Movies/Intro.mp4");
+    server->setFault(broken, TestHttpServer::Fault::NotFound);
+    TestSupport::MessageRecorder recorder;
+    startRun();
+    QVERIFY(QTest::qWaitFor([this] { return statusText().contains(QStringLiteral("更新失败")); },
+                            30000));
+
+    QCOMPARE(requestsFor(broken), 3);
+    QVERIFY(!launchButton()->isEnabled());
+    QVERIFY(!QFile::exists(broken));
+    QCOMPARE(recorder.texts().filter("Still different from the manifest").size(), 1);
+    QVERIFY(recorder.texts().filter("Still different from the manifest").first().contains(broken));
+    // The run has stopped: nothing more is asked for.
+    const int requests = server->requests().size();
+    QTest::qWait(300);
+    QCOMPARE(server->requests().size(), requests);
+}
+
+void tst_UpdateRun::progressIsShownWhileFilesArrive()
+{
+    server->setFault("App/Content/Paks/QOR-Windows.pak", TestHttpServer::Fault::Slow);
+    startRun();
+    const QRegularExpression progress(QStringLiteral(
+        "^<b><font color=\"black\">剩余\\d+个文件 \\(-?\\d+ (KB|MB)\\) 速度 \\d+\\.\\d\\d (KB|MB)/s</font></b>$"));
+    int barValueSeen = 0;
+    QVERIFY2(QTest::qWaitFor([&] {
+        barValueSeen = qMax(barValueSeen, updater->findChild<QProgressBar *>()->value());
+        return progress.match(statusText()).hasMatch() && barValueSeen > 0;
+    }, 30000), qPrintable(statusText()));
+    QVERIFY(waitUntilReady());
+}
+
+QTEST_MAIN(tst_UpdateRun)
+#include "tst_updaterun.moc"
