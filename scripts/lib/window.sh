@@ -1,0 +1,78 @@
+# The updater's window on an X display, driven as a user would drive it: a virtual display, finding
+# a window by its title, screenshots, the launch button. Sourced; needs xvfb, xdotool and imagemagick.
+#
+#   xvfb_start FOLDER          starts Xvfb on a free display and exports DISPLAY; sets XVFB_PID
+#   xvfb_stop
+#   window_wait TITLE SECONDS  prints the id of the visible window titled TITLE once there is one
+#   window_screenshot ID FILE
+#   launch_button_lit ID       succeeds once the updater's launch button is enabled
+#   press_launch ID            clicks the updater's launch button
+
+XVFB_PID=""
+
+# Where the launch button "启动" lies in the window (updater/updater.ui), and the part of it that
+# holds its icon and text.
+LAUNCH_BUTTON_GEOMETRY=(350 510 101 41)
+LAUNCH_BUTTON_FACE=(355 516 90 30)
+
+xvfb_start() {
+    local folder=$1
+    mkdir -p "$folder"
+    # Xvfb picks the first free display itself and writes its number to the given descriptor.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local _
+    for _ in $(seq 100); do
+        if [ -s "$folder/display" ]; then
+            export DISPLAY=":$(cat "$folder/display")"
+            return 0
+        fi
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "Xvfb did not start; see $folder/xvfb.log" >&2
+    return 1
+}
+
+xvfb_stop() {
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+    fi
+    XVFB_PID=""
+}
+
+window_wait() {
+    local title=$1 seconds=$2 id _
+    for _ in $(seq $((seconds * 10))); do
+        id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1) || true
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "no window titled \"$title\" within $seconds s" >&2
+    return 1
+}
+
+window_screenshot() {
+    import -window "$1" "$2"
+}
+
+# While the button is disabled its icon and text are light grey (no pixel darker than 60 %);
+# enabled, its text is black.
+launch_button_lit() {
+    local x y width height darkest
+    read -r x y width height <<<"${LAUNCH_BUTTON_FACE[*]}"
+    darkest=$(import -window "$1" miff:- 2>/dev/null \
+                  | convert - -crop "${width}x${height}+$x+$y" +repage -colorspace gray \
+                        -format '%[fx:minima]' info:) || return 1
+    awk -v darkest="$darkest" 'BEGIN { exit !(darkest < 0.4) }'
+}
+
+press_launch() {
+    local x y width height
+    read -r x y width height <<<"${LAUNCH_BUTTON_GEOMETRY[*]}"
+    xdotool mousemove --window "$1" $((x + width / 2)) $((y + height / 2)) click 1
+}

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Whole runs of the real updater executable as a user makes them: in a fresh folder, against Debian's
+# nginx serving a generated release, on a virtual X display, with the launch button pressed by
+# xdotool. The executable talks to the server compiled into it (HOST:PORT, a loopback name), so the
+# test runs in a network namespace of its own, where nginx can take that port without touching the
+# machine's, and Xvfb runs there too (X's abstract sockets belong to a network namespace).
+#
+#   updater_e2e.sh UPDATER MAKE_MANIFEST HOST PORT USER
+#
+# Exit code 77 (skipped): the updater is built for a server that is not on loopback, or no network
+# namespace can be made.
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+
+if [ "${1:-}" != --in-namespace ]; then
+    [ $# -eq 5 ] || { echo "usage: $0 UPDATER MAKE_MANIFEST HOST PORT USER" >&2; exit 2; }
+    case $3 in
+        localhost | 127.*) ;;
+        *) echo "SKIP: this updater is built for $3, not for a loopback server"; exit 77 ;;
+    esac
+    for tool in Xvfb xdotool import openssl unshare ip md5sum; do
+        command -v "$tool" >/dev/null || { echo "$tool is missing: ./scripts/test installs it" >&2; exit 1; }
+    done
+    command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] \
+        || { echo "nginx is missing: ./scripts/test installs it" >&2; exit 1; }
+    namespace=(unshare --net)
+    [ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --net)
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        echo "SKIP: cannot make a network namespace (${namespace[*]})"
+        exit 77
+    fi
+    exec "${namespace[@]}" -- bash "$0" --in-namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3}"
+fi
+shift
+updater=$1 make_manifest=$2 port=$4 user=$5
+source "$source_dir/scripts/lib/nginx.sh"
+source "$source_dir/scripts/lib/release.sh"
+source "$source_dir/scripts/lib/window.sh"
+
+ip link set lo up
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/updater-e2e.XXXXXX")
+www=$scratch/www
+access_log=$scratch/nginx/access.log
+updater_pid=""
+updater_output=""
+
+stop_updater() {
+    if [ -n "$updater_pid" ]; then
+        kill "$updater_pid" 2>/dev/null || true
+        wait "$updater_pid" 2>/dev/null || true
+    fi
+    updater_pid=""
+}
+cleanup() {
+    stop_updater
+    xvfb_stop
+    nginx_stop
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -n "$updater_output" ] && [ -f "$updater_output" ]; then
+        echo "--- the updater's last lines:" >&2
+        tail -n 25 "$updater_output" >&2
+    fi
+    exit 1
+}
+
+# wait_until SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s.
+wait_until() {
+    local seconds=$1 what=$2 _
+    shift 2
+    for _ in $(seq $((seconds * 10))); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    fail "$what: not within $seconds s"
+}
+
+serve() {
+    nginx_stop
+    rm -f "$access_log"
+    nginx_start "$scratch/nginx" "$www" --port "$port" --access-log "$@"
+}
+
+start_updater() {
+    local install=$1
+    mkdir -p "$install"
+    updater_output=$install.out
+    (cd "$install" && QT_QPA_PLATFORM=xcb exec "$updater") >"$updater_output" 2>&1 &
+    updater_pid=$!
+}
+
+updater_has_quit() {
+    ! kill -0 "$updater_pid" 2>/dev/null
+}
+
+# Waits for the launch button, presses it once, and expects the updater to quit with exit code 0.
+launch_when_ready() {
+    local window status=0
+    window=$(window_wait 更新 20) || fail "the updater's window did not appear"
+    wait_until 60 "the launch button is enabled" launch_button_lit "$window"
+    press_launch "$window"
+    wait_until 10 "the updater quits after the launch button is pressed" updater_has_quit
+    wait "$updater_pid" || status=$?
+    updater_pid=""
+    [ "$status" -eq 0 ] || fail "the updater exited with $status"
+}
+
+# The paths below /qor_app/ that were answered with STATUS (and, if given, for USER), in order.
+requests() {
+    local status=$1 for_user=${2:-} line
+    while read -r line; do
+        printf '%b\n' "${line//%/\\x}"
+    done < <(awk -v status="$status" -v user="$for_user" \
+                 '$1 == status && (user == "" || $2 == user) { print substr($3, 10) }' "$access_log")
+}
+
+release_files() {
+    (cd "$www/qor_app" && find App -type f | sort)
+}
+
+line_count() {
+    if [ -f "$1" ]; then wc -l < "$1"; else echo 0; fi
+}
+
+has_lines() {
+    [ "$(line_count "$1")" -ge "$2" ]
+}
+
+# Every file of the release present with the release's digest, the lock gone, and the two programs
+# started as often as expected.
+check_installation() {
+    local install=$1 installer_runs=$2 application_runs=$3
+    (cd "$install" && md5sum --quiet -c "$scratch/release.md5") \
+        || fail "files in $install differ from the release"
+    [ ! -e "$install/Config/UU_Lock.setting" ] || fail "Config/UU_Lock.setting was left behind"
+    [ -e "$install/Config/UU_Installed.setting" ] || fail "no Config/UU_Installed.setting"
+    # Both programs are started detached: give them a moment to leave their line.
+    wait_until 10 "the application leaves its line" \
+        has_lines "$install/$SAMPLE_APPLICATION_LOG" "$application_runs"
+    [ "$(line_count "$install/$SAMPLE_INSTALLER_LOG")" -eq "$installer_runs" ] \
+        || fail "the prerequisites installer ran $(line_count "$install/$SAMPLE_INSTALLER_LOG") times, expected $installer_runs"
+    [ "$(line_count "$install/$SAMPLE_APPLICATION_LOG")" -eq "$application_runs" ] \
+        || fail "the application started $(line_count "$install/$SAMPLE_APPLICATION_LOG") times, expected $application_runs"
+}
+
+expect_fetched() {
+    local expected=$1 fetched
+    fetched=$(requests 200 | grep '^App/' | sort || true)
+    [ "$fetched" = "$expected" ] || fail "fetched files:
+$fetched
+expected:
+$expected"
+}
+
+expect_documents_fetched_once() {
+    [ "$(requests 200 | grep -v '^App/' | tr '\n' ' ')" = "ReleaseNotes.xml GameManifest.xml " ] \
+        || fail "the documents were fetched as: $(requests 200 | grep -v '^App/' | tr '\n' ' ')"
+}
+
+echo "==> Generating a release and starting nginx on $3:$port and Xvfb in a private network namespace"
+make_sample_release "$www" "$make_manifest" 2.0.1
+(cd "$www/qor_app" && find App -type f -print0 | xargs -0 md5sum) > "$scratch/release.md5"
+xvfb_start "$scratch/xvfb"
+
+echo "==> A fresh installation fetches every file once, runs the installer and starts the application"
+install=$scratch/install
+serve
+start_updater "$install"
+launch_when_ready
+check_installation "$install" 1 1
+expect_fetched "$(release_files)"
+expect_documents_fetched_once
+grep -q "App/QOR/Content/Paks/QOR-WindowsNoEditor.pak" "$install/Config/updater.log" \
+    || fail "Config/updater.log does not name the downloaded files"
+
+echo "==> A current installation fetches only the two documents and runs no installer"
+serve
+start_updater "$install"
+launch_when_ready
+check_installation "$install" 1 2
+expect_fetched ""
+expect_documents_fetched_once
+[ -s "$install/Config/updater.log.1" ] || fail "the previous run's log is not kept as Config/updater.log.1"
+
+echo "==> A damaged installation fetches the missing and the changed file again"
+rm "$install/App/QOR/Content/Movies/Intro Movie.mp4"
+printf 'X' | dd of="$install/App/Engine/Binaries/Win64/PhysX3_x64.dll" bs=1 seek=4096 conv=notrunc status=none
+serve
+start_updater "$install"
+launch_when_ready
+check_installation "$install" 1 3
+expect_fetched "App/Engine/Binaries/Win64/PhysX3_x64.dll
+App/QOR/Content/Movies/Intro Movie.mp4"
+
+echo "==> A server that asks for a password: a wrong one is asked again, the right one completes the run"
+password="open sesame"
+install=$scratch/install-password
+serve --auth "$user" "$password"
+start_updater "$install"
+prompt=$(window_wait Password 20) || fail "no Password dialog"
+xdotool type --delay 5 "wrong"
+xdotool key Return
+another_prompt() {
+    local id
+    id=$(xdotool search --onlyvisible --name '^Password$' 2>/dev/null | head -n 1) || return 1
+    [ -n "$id" ] && [ "$id" != "$prompt" ]
+}
+wait_until 20 "a new Password dialog after a wrong password" another_prompt
+xdotool type --delay 5 "$password"
+xdotool key Return
+launch_when_ready
+check_installation "$install" 1 1
+[ "$(requests 401 | head -n 1)" = ReleaseNotes.xml ] || fail "the first request was not refused"
+[ -n "$(requests 401 "$user")" ] || fail "the wrong password was not sent as $user"
+expect_fetched "$(release_files)"
+[ -z "$(awk -v user="$user" '$1 == 200 && $2 != user' "$access_log")" ] \
+    || fail "files were served without the password"
+
+echo "==> All cases passed"
