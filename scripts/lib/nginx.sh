@@ -9,7 +9,8 @@
 # nginx_start serves the folder ROOT on 127.0.0.1 and, where the machine has it, on [::1]: on port N,
 # or else on a free port. --auth asks for a password (Basic authentication), --limit-rate slows every
 # transfer down to RATE bytes a second (nginx's units: 500k, 2m), --access-log writes one line per
-# request to FOLDER/access.log: "STATUS USER URI", where USER is "-" for a request without one.
+# request to FOLDER/access.log: "STATUS USER URI BYTES", where USER is "-" for a request without one
+# and BYTES counts the body sent.
 # It sets NGINX_PORT and NGINX_PID. Call it directly, not in a subshell, so that nginx_stop can
 # wait for it.
 
@@ -61,7 +62,7 @@ pid $folder/nginx.pid;
 error_log $folder/error.log;
 events { worker_connections 64; }
 http {
-    log_format requests '\$status \$remote_user \$request_uri';
+    log_format requests '\$status \$remote_user \$request_uri \$body_bytes_sent';
     $log_line
     sendfile on;
     tcp_nopush on;
