@@ -76,7 +76,7 @@ wait_until() {
         "$@" && return 0
         sleep 0.1
     done
-    fail "$what: not within $seconds s"
+    fail "waited $seconds s in vain for $what"
 }
 
 serve() {
@@ -101,15 +101,23 @@ updater_has_quit() {
 launch_when_ready() {
     local window status=0
     window=$(window_wait 更新 20) || fail "the updater's window did not appear"
-    wait_until 60 "the launch button is enabled" launch_button_lit "$window"
+    wait_until 60 "the launch button to light up" launch_button_lit "$window"
     press_launch "$window"
-    wait_until 10 "the updater quits after the launch button is pressed" updater_has_quit
+    wait_until 10 "the updater to quit after 启动 was pressed" updater_has_quit
     wait "$updater_pid" || status=$?
     updater_pid=""
     [ "$status" -eq 0 ] || fail "the updater exited with $status"
 }
 
-# The paths below /qor_app/ that were answered with STATUS (and, if given, for USER), in order.
+# A visible Password dialog other than the one whose id is in $prompt.
+another_prompt() {
+    local id
+    id=$(xdotool search --onlyvisible --name '^Password$' 2>/dev/null | head -n 1) || return 1
+    [ -n "$id" ] && [ "$id" != "$prompt" ]
+}
+
+# The paths below /qor_app/, decoded, that were answered with STATUS (and, if given, for USER), in
+# the order of the requests.
 requests() {
     local status=$1 for_user=${2:-} line
     while read -r line; do
@@ -139,7 +147,7 @@ check_installation() {
     [ ! -e "$install/Config/UU_Lock.setting" ] || fail "Config/UU_Lock.setting was left behind"
     [ -e "$install/Config/UU_Installed.setting" ] || fail "no Config/UU_Installed.setting"
     # Both programs are started detached: give them a moment to leave their line.
-    wait_until 10 "the application leaves its line" \
+    wait_until 10 "the application to leave its line" \
         has_lines "$install/$SAMPLE_APPLICATION_LOG" "$application_runs"
     [ "$(line_count "$install/$SAMPLE_INSTALLER_LOG")" -eq "$installer_runs" ] \
         || fail "the prerequisites installer ran $(line_count "$install/$SAMPLE_INSTALLER_LOG") times, expected $installer_runs"
@@ -204,11 +212,6 @@ start_updater "$install"
 prompt=$(window_wait Password 20) || fail "no Password dialog"
 xdotool type --delay 5 "wrong"
 xdotool key Return
-another_prompt() {
-    local id
-    id=$(xdotool search --onlyvisible --name '^Password$' 2>/dev/null | head -n 1) || return 1
-    [ -n "$id" ] && [ "$id" != "$prompt" ]
-}
 wait_until 20 "a new Password dialog after a wrong password" another_prompt
 xdotool type --delay 5 "$password"
 xdotool key Return
