@@ -61,14 +61,14 @@ window_screenshot() {
 }
 
 # While the button is disabled its icon and text are light grey (no pixel darker than 60 %);
-# enabled, its text is black.
+# enabled, its text is black. Its face is light either way, unlike a window not yet drawn.
 launch_button_lit() {
-    local x y width height darkest
+    local x y width height face
     read -r x y width height <<<"${LAUNCH_BUTTON_FACE[*]}"
-    darkest=$(import -window "$1" miff:- 2>/dev/null \
-                  | convert - -crop "${width}x${height}+$x+$y" +repage -colorspace gray \
-                        -format '%[fx:minima]' info:) || return 1
-    awk -v darkest="$darkest" 'BEGIN { exit !(darkest < 0.4) }'
+    face=$(import -window "$1" miff:- 2>/dev/null \
+               | convert - -crop "${width}x${height}+$x+$y" +repage -colorspace gray \
+                     -format '%[fx:minima] %[fx:mean]' info:) || return 1
+    awk -v darkest="${face% *}" -v mean="${face#* }" 'BEGIN { exit !(darkest < 0.4 && mean > 0.6) }'
 }
 
 press_launch() {
