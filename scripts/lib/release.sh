@@ -1,6 +1,7 @@
 # A sample release of the application as a publisher puts it on the update server. Sourced.
 #
 #   make_sample_release ROOT MAKE_MANIFEST VERSION
+#   installer_runs INSTALLATION, application_runs INSTALLATION
 #
 # writes ROOT/qor_app/: the application's files below App/ (nested folders, a few dozen files, about
 # 9 MiB, a name with a blank and an empty file among them), GameManifest.xml made by MAKE_MANIFEST,
@@ -9,6 +10,7 @@
 # leave a line in App/Saved/ below the folder they are started in:
 #   App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe  ->  App/Saved/PrereqSetup.log
 #   App/QOR.exe                                             ->  App/Saved/QOR.log
+# installer_runs and application_runs print how often each has run in an installation.
 
 SAMPLE_INSTALLER=App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe
 SAMPLE_APPLICATION=App/QOR.exe
@@ -96,4 +98,16 @@ mkdir -p App/Saved
 echo "QOR started \$(date '+%F %T')" >> $SAMPLE_APPLICATION_LOG
 echo "QOR.exe: started in \$(pwd)"
 SCRIPT
+}
+
+_line_count() {
+    if [ -f "$1" ]; then wc -l < "$1"; else echo 0; fi
+}
+
+installer_runs() {
+    _line_count "$1/$SAMPLE_INSTALLER_LOG"
+}
+
+application_runs() {
+    _line_count "$1/$SAMPLE_APPLICATION_LOG"
 }
