@@ -33,6 +33,7 @@ private slots:
     void updateInProgressReachesReadyWithoutDownloads();
     void passwordIsAskedUntilTheServerTakesIt();
     void fileThatNeverArrivesEndsTheRun();
+    void fileNamedLikeTheNotesThatNeverMatchesEndsTheRun();
     void progressIsShownWhileFilesArrive();
 
 private:
@@ -221,6 +222,26 @@ void tst_UpdateRun::fileThatNeverArrivesEndsTheRun()
     const int requests = server->requests().size();
     QTest::qWait(300);
     QCOMPARE(server->requests().size(), requests);
+}
+
+void tst_UpdateRun::fileNamedLikeTheNotesThatNeverMatchesEndsTheRun()
+{
+    // Each arrival of this file starts the stages over from the notes; the passes still count.
+    QVERIFY(release.publish(serverFolder->path()));
+    QFile manifest(serverFolder->filePath("GameManifest.xml"));
+    QVERIFY(manifest.open(QIODevice::ReadOnly));
+    QByteArray listed = manifest.readAll();
+    manifest.close();
+    listed.replace("<FileProperties ", "<FileProperties FileName=\"ReleaseNotes.xml\" Size=\"10\" "
+                                       "md5=\"00000000000000000000000000000000\"/><FileProperties ");
+    QVERIFY(TestSupport::writeFile(manifest.fileName(), listed));
+    updater = std::make_unique<Updater>(server->url(), nullptr);
+    updater->show();
+
+    QVERIFY(QTest::qWaitFor([this] { return statusText().contains(QStringLiteral("更新失败")); },
+                            30000));
+    QVERIFY(!launchButton()->isEnabled());
+    QVERIFY(requestsFor("ReleaseNotes.xml") <= 4);
 }
 
 void tst_UpdateRun::progressIsShownWhileFilesArrive()

@@ -107,8 +107,6 @@ void Updater::SetMarkerFile(QString path, bool bPresent)
 void Updater::Stage1()
 {
     qDebug() << "Updater::Stage1";
-    // New notes begin a new run: the download passes are counted from here.
-    downloadPasses = 0;
     QDomDocument notes(QStringLiteral("notes"));
     if (LoadDocument(&notes, releaseNotesFile))
         ReadReleaseNotes(notes, false);
@@ -185,6 +183,8 @@ void Updater::GiveUp()
 
 void Updater::PasswordRequired()
 {
+    // The password starts the run over, with download passes of its own.
+    downloadPasses = 0;
     // A fresh prompt for every request; it stays a hidden child of the window afterwards.
     auto *prompt = new Password(this);
     connect(prompt, &Password::PasswordEntered, downloader, &Downloader::Login);

@@ -97,8 +97,9 @@ private:
     HashControl verificationControl;
     QFuture<void> verificationPass;
     QFutureWatcher<void> *passWatcher = nullptr; // child of the window; reports the pass's end to Stage3
-    // Download passes since the release notes arrived. A file whose download never matches its
-    // digest must not keep the updater fetching for ever.
+    // Download passes since the run began (at start, or after a password). A file whose download
+    // never matches its digest must not keep the updater fetching for ever, not even one that is
+    // named like the release notes and so restarts the stages each time it arrives.
     int downloadPasses = 0;
     // Byte counts are divided by this before they reach the progress bar, whose range is an int.
     qint64 progressDivisor = 1;
