@@ -71,7 +71,7 @@ private:
     QFuture<void> StartVerificationPass();
     // Cancels the running pass, if any, and waits for it: within one chunk of one file.
     void StopVerificationPass();
-    // Requests the head of downloadQueue, or gives up when the passes are spent.
+    // Takes the head of downloadQueue into currentDownload and requests it.
     void DownloadNextQueuedFile();
     // Ends a run whose files never matched: nothing more is fetched and launching stays disabled.
     void GiveUp();
