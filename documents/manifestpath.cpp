@@ -1,5 +1,6 @@
 #include "manifestpath.h"
 
+#include <QDir>
 #include <QStringList>
 
 namespace {
@@ -26,7 +27,8 @@ bool climbs(const QString &component)
 
 bool IsSafeManifestPath(const QString &path)
 {
-    if (path.startsWith(QLatin1Char('/')))
+    // QDir also counts ":/..." (Qt resources) and, on Windows, "C:/..." and "//host" as absolute.
+    if (path.startsWith(QLatin1Char('/')) || QDir::isAbsolutePath(path))
         return false;
     for (const QChar c : path) {
         if (c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
