@@ -38,7 +38,7 @@ private:
     QTextBrowser *releaseNotes() const;
 
     std::unique_ptr<QTemporaryDir> folder;
-    QString previousCurrent;
+    std::unique_ptr<TestSupport::ScopedCurrentDir> inFolder;
     TestSupport::SilentServer silentServer;
     std::unique_ptr<Updater> updater;
 };
@@ -74,8 +74,7 @@ void tst_UpdaterDocuments::init()
 {
     folder = std::make_unique<QTemporaryDir>();
     QVERIFY(folder->isValid());
-    previousCurrent = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(folder->path()));
+    inFolder = std::make_unique<TestSupport::ScopedCurrentDir>(folder->path());
     QVERIFY(QDir().mkpath(QStringLiteral("Config")));
     updater = std::make_unique<Updater>(silentServer.url(), nullptr);
 }
@@ -83,7 +82,7 @@ void tst_UpdaterDocuments::init()
 void tst_UpdaterDocuments::cleanup()
 {
     updater.reset();
-    QDir::setCurrent(previousCurrent);
+    inFolder.reset();
     folder.reset();
 }
 
