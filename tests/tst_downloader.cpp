@@ -66,20 +66,6 @@ private:
 
 namespace {
 
-void WriteFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // Every file below `root`, relative to it and sorted: a temporary file left behind shows up here.
 QStringList FilesBelow(const QString &root)
 {
@@ -126,7 +112,7 @@ void tst_Downloader::cleanup()
 
 void tst_Downloader::serve(const QString &path, const QByteArray &content)
 {
-    WriteFile(serverRoot->filePath(path), content);
+    QVERIFY(TestSupport::writeFile(serverRoot->filePath(path), content));
 }
 
 std::unique_ptr<DownloaderRunner> tst_Downloader::startedRunner()
@@ -241,7 +227,7 @@ void tst_Downloader::firstRequestFetchesReleaseNotes()
     auto runner = startedRunner();
 
     QCOMPARE(runner->events(), QStringList{"FileDownloaded ReleaseNotes.xml"});
-    QCOMPARE(ReadFile(notes), notesContent);
+    QCOMPARE(TestSupport::readFile(notes), notesContent);
     QCOMPARE(server->requests().size(), 1);
     const TestHttpServer::Request request = server->requests().first();
     QCOMPARE(request.method + ' ' + request.target + ' ' + request.version,
@@ -271,9 +257,9 @@ void tst_Downloader::connectRotatesReleaseNotes()
 {
     QFETCH(bool, previousNotes);
     if (previousNotes)
-        WriteFile(notes, "previous");
-    WriteFile("ReleaseNotes.old", "older");
-    WriteFile("GameManifest.xml", "manifest");
+        QVERIFY(TestSupport::writeFile(notes, "previous"));
+    QVERIFY(TestSupport::writeFile("ReleaseNotes.old", "older"));
+    QVERIFY(TestSupport::writeFile("GameManifest.xml", "manifest"));
     // Nothing arrives: what is left is the rotation alone.
     server->requireBasicAuth(notes, UpdaterConfig::authUser, "secret");
 
@@ -283,7 +269,7 @@ void tst_Downloader::connectRotatesReleaseNotes()
 
     QCOMPARE(FilesBelow("."), previousNotes ? QStringList{"ReleaseNotes.old"} : QStringList());
     if (previousNotes)
-        QCOMPARE(ReadFile("ReleaseNotes.old"), QByteArray("previous"));
+        QCOMPARE(TestSupport::readFile("ReleaseNotes.old"), QByteArray("previous"));
 }
 
 void tst_Downloader::requestPathIsEncoded_data()
@@ -314,7 +300,7 @@ void tst_Downloader::requestPathIsEncoded()
 
     QCOMPARE(downloaded.first().first().toString(), file);
     QCOMPARE(server->requests().last().target, target);
-    QCOMPARE(ReadFile(dir + file), "payload of " + file.toUtf8());
+    QCOMPARE(TestSupport::readFile(dir + file), "payload of " + file.toUtf8());
     QStringList expected{dir + file, notes};
     expected.sort();
     QCOMPARE(FilesBelow("."), expected);
@@ -360,7 +346,7 @@ void tst_Downloader::failedTransferKeepsPreviousFile()
     serve(path, Pattern(100000));
     server->setFault(path, fault);
     if (previousCopy)
-        WriteFile(path, "previous copy");
+        QVERIFY(TestSupport::writeFile(path, "previous copy"));
     auto runner = startedRunner();
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
 
@@ -373,7 +359,7 @@ void tst_Downloader::failedTransferKeepsPreviousFile()
     expected << "FileDownloaded Game.pak";
     QCOMPARE(runner->events(), expected);
     if (previousCopy) {
-        QCOMPARE(ReadFile(path), QByteArray("previous copy"));
+        QCOMPARE(TestSupport::readFile(path), QByteArray("previous copy"));
         QCOMPARE(FilesBelow("."), QStringList({path, notes}));
     } else {
         QCOMPARE(FilesBelow("."), QStringList{notes});
@@ -400,7 +386,7 @@ void tst_Downloader::stalledTransferIsRequestedAgain()
     QCOMPARE(recorder.texts().count("Downloader::Reconnect"), 1);
     QCOMPARE(runner->events(),
              QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Big.bin"}));
-    QVERIFY(ReadFile("Big.bin") == content);
+    QVERIFY(TestSupport::readFile("Big.bin") == content);
     QCOMPARE(FilesBelow("."), QStringList({"Big.bin", notes}));
 }
 
@@ -434,7 +420,7 @@ void tst_Downloader::loginPresentsThePassword()
     QTRY_COMPARE(downloaded.count(), 1);
 
     QCOMPARE(downloaded.first().first().toString(), notes);
-    QCOMPARE(ReadFile(notes), notesContent);
+    QCOMPARE(TestSupport::readFile(notes), notesContent);
     QCOMPARE(server->requests().last().header("Authorization"),
              "Basic " + (QByteArray(UpdaterConfig::authUser) + ":secret").toBase64());
 }
@@ -461,7 +447,7 @@ void tst_Downloader::wrongPasswordIsAskedAgain()
 
     emit runner.Login("secret");
     QTRY_COMPARE(downloaded.count(), 1);
-    QCOMPARE(ReadFile(notes), notesContent);
+    QCOMPARE(TestSupport::readFile(notes), notesContent);
 }
 
 void tst_Downloader::unsafePathWritesNothing_data()
@@ -511,14 +497,14 @@ void tst_Downloader::byteReportsStayWithinTheFile()
 
     const qint64 reported = runner->reportedBytes() - before;
     QVERIFY2(reported > 0 && reported <= size, qPrintable(QString::number(reported)));
-    QCOMPARE(ReadFile("Slow.bin"), Pattern(size));
+    QCOMPARE(TestSupport::readFile("Slow.bin"), Pattern(size));
 }
 
 void tst_Downloader::failedWriteCountsNoBytes()
 {
     serve("App/Slow.bin", Pattern(160 * 1024));
     server->setFault("App/Slow.bin", Fault::Slow);
-    WriteFile("App", "a file where the folder should be");
+    QVERIFY(TestSupport::writeFile("App", "a file where the folder should be"));
     auto runner = startedRunner();
     const qint64 before = runner->reportedBytes();
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
@@ -527,7 +513,7 @@ void tst_Downloader::failedWriteCountsNoBytes()
     QTRY_COMPARE(downloaded.count(), 1);
 
     QCOMPARE(runner->reportedBytes(), before);
-    QCOMPARE(ReadFile("App"), QByteArray("a file where the folder should be"));
+    QCOMPARE(TestSupport::readFile("App"), QByteArray("a file where the folder should be"));
 }
 
 void tst_Downloader::newRequestAbandonsTheRunningOne()

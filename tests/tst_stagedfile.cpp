@@ -23,23 +23,6 @@ private:
     std::unique_ptr<TestSupport::ScopedCurrentDir> currentDir;
 };
 
-namespace {
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
-}
-
-} // namespace
-
 void tst_StagedFile::init()
 {
     folder = std::make_unique<QTemporaryDir>();
@@ -60,7 +43,7 @@ QStringList tst_StagedFile::entries() const
 
 void tst_StagedFile::commitReplacesTheTarget()
 {
-    WriteFile("Game.pak", "previous copy");
+    QVERIFY(TestSupport::writeFile("Game.pak", "previous copy"));
     QFile::setPermissions("Game.pak", QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                           | QFileDevice::ExeOwner | QFileDevice::ReadUser
                                           | QFileDevice::WriteUser | QFileDevice::ExeUser);
@@ -72,11 +55,11 @@ void tst_StagedFile::commitReplacesTheTarget()
         QCOMPARE(file.write("new "), 4);
         QCOMPARE(file.write("copy"), 4);
         // Until the commit, the previous copy is what others see.
-        QCOMPARE(ReadFile("Game.pak"), QByteArray("previous copy"));
+        QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("previous copy"));
         QVERIFY(file.commit());
     }
 
-    QCOMPARE(ReadFile("Game.pak"), QByteArray("new copy"));
+    QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("new copy"));
     QCOMPARE(QFile::permissions("Game.pak"), previous);
     QCOMPARE(entries(), QStringList{"Game.pak"});
 }
@@ -94,13 +77,13 @@ void tst_StagedFile::newFileIsReadableByOthers()
 
 void tst_StagedFile::destructionKeepsThePreviousCopy()
 {
-    WriteFile("Game.pak", "previous copy");
+    QVERIFY(TestSupport::writeFile("Game.pak", "previous copy"));
     {
         StagedFile file("Game.pak");
         QVERIFY(file.open());
         QCOMPARE(file.write("half of the n"), 13);
     }
-    QCOMPARE(ReadFile("Game.pak"), QByteArray("previous copy"));
+    QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("previous copy"));
     QCOMPARE(entries(), QStringList{"Game.pak"});
 }
 

@@ -41,7 +41,6 @@ private:
     bool waitUntilReady();
     QString statusText() const;
     QPushButton *launchButton() const;
-    QByteArray installed(const QString &path) const;
     int requestsFor(const QString &path) const;
 
     TestRelease release = TestRelease::sample();
@@ -93,12 +92,6 @@ QPushButton *tst_UpdateRun::launchButton() const
     return updater->findChild<QPushButton *>("launchGame");
 }
 
-QByteArray tst_UpdateRun::installed(const QString &path) const
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 int tst_UpdateRun::requestsFor(const QString &path) const
 {
     return server->requestCount(QUrl(QStringLiteral("/qor_app/") + path).toEncoded());
@@ -110,11 +103,11 @@ void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
     QVERIFY(waitUntilReady());
 
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
-        QCOMPARE(installed(file.key()), file.value());
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
     QCOMPARE(statusText(), QStringLiteral("<b><font color=\"black\">准备启动!</font></b>"));
     QCOMPARE(updater->findChild<QProgressBar *>()->value(), 100);
     QVERIFY(QFile::exists("Config/UU_Installed.setting"));
-    QTRY_COMPARE(installed(TestRelease::installerTrace), QByteArray("ran\n"));
+    QTRY_COMPARE(TestSupport::readFile(TestRelease::installerTrace), QByteArray("ran\n"));
     // A second verification pass found nothing to fetch: every file was asked for once.
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QCOMPARE(requestsFor(file.key()), 1);
@@ -122,7 +115,7 @@ void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
     QTest::mouseClick(launchButton(), Qt::LeftButton);
     QVERIFY(!launchButton()->isEnabled());
     QVERIFY(!updater->isVisible());
-    QTRY_COMPARE(installed(TestRelease::applicationTrace), QByteArray("started\n"));
+    QTRY_COMPARE(TestSupport::readFile(TestRelease::applicationTrace), QByteArray("started\n"));
 }
 
 void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
@@ -136,7 +129,7 @@ void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
 
     QCOMPARE(statusText(), QStringLiteral("<b><font color=\"black\">1.9</font></b> | "
                                           "<b><font color=\"black\">准备启动!</font></b>"));
-    QCOMPARE(installed("ReleaseNotes.old"), QByteArray("<R><Version>1.9</Version></R>"));
+    QCOMPARE(TestSupport::readFile("ReleaseNotes.old"), QByteArray("<R><Version>1.9</Version></R>"));
 
     QCOMPARE(server->requests().size(), 2);
     QCOMPARE(requestsFor("ReleaseNotes.xml"), 1);
@@ -155,7 +148,7 @@ void tst_UpdateRun::corruptedFileIsFetchedAgain()
     startRun();
     QVERIFY(waitUntilReady());
 
-    QCOMPARE(installed(corrupted), release.files.value(corrupted));
+    QCOMPARE(TestSupport::readFile(corrupted), release.files.value(corrupted));
     QCOMPARE(requestsFor(corrupted), 1);
     QCOMPARE(server->requests().size(), 3);
 }
@@ -198,7 +191,7 @@ void tst_UpdateRun::passwordIsAskedUntilTheServerTakesIt()
     QVERIFY(waitUntilReady());
     QCOMPARE(prompts, 2);
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
-        QCOMPARE(installed(file.key()), file.value());
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
     // The first try carries no password; each later one is sent bare, challenged, and sent again
     // with the password once: no try loops on a password that the server refuses.
     QCOMPARE(requestsFor("ReleaseNotes.xml"), 1 + 2 + 2);

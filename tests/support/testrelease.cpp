@@ -3,7 +3,6 @@
 #include "documents/manifestwriter.h"
 #include "testsupport.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 
 namespace TestSupport {
@@ -45,9 +44,7 @@ bool TestRelease::publish(const QString &serverFolder) const
 {
     QList<ManifestFile> listed;
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        const QString md5 = QString::fromLatin1(
-            QCryptographicHash::hash(file.value(), QCryptographicHash::Md5).toHex());
-        listed.append({file.key(), file.value().size(), md5});
+        listed.append({file.key(), file.value().size(), md5Hex(file.value())});
     }
     const QDir server(serverFolder);
     return install(serverFolder)

@@ -97,6 +97,12 @@ QString makeManifestExecutable()
     return QStringLiteral(MAKE_MANIFEST_EXECUTABLE);
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
 bool writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

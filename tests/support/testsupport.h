@@ -63,6 +63,9 @@ private:
 // Path of the built make-manifest tool.
 QString makeManifestExecutable();
 
+// The whole content of path, or "<missing>" when it cannot be read.
+QByteArray readFile(const QString &path);
+
 // Writes content to path, creating the folders above it. False, with a test warning, on failure.
 bool writeFile(const QString &path, const QByteArray &content);
 
