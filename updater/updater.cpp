@@ -291,7 +291,7 @@ QString Updater::FileMd5(QFile *file)
 
 QFuture<void> Updater::StartVerificationPass()
 {
-    StopVerificationPass();
+    Q_ASSERT(!verificationPass.isRunning());
     verificationControl.bCancel = false;
     verificationPass =
         QtConcurrent::run(this, &Updater::CheckFolder, QDomNode(*manifestDocument), QString());

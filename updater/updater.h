@@ -67,7 +67,7 @@ private:
     QString FileMd5(QFile *file);
     // Starts CheckFolder over manifestDocument (which must exist and stay unchanged until the pass
     // ends) on the global thread pool, and keeps it in verificationPass so that the destructor can
-    // stop it. Every pass starts this way.
+    // stop it. Every pass starts this way, after the previous one has been stopped.
     QFuture<void> StartVerificationPass();
     // Cancels the running pass, if any, and waits for it: within one chunk of one file.
     void StopVerificationPass();
