@@ -1,7 +1,7 @@
 #ifndef MANIFESTCHECK_H
 #define MANIFESTCHECK_H
 
-#include "updater/downloaditem.h"
+#include "documents/downloaditem.h"
 
 #include <QList>
 #include <QString>

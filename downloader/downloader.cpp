@@ -1,5 +1,6 @@
 #include "downloader.h"
 
+#include "documents/documentfiles.h"
 #include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
 #include "downloader/stagedfile.h"
@@ -26,16 +27,14 @@ constexpr int speedInterval = 1000;
 constexpr int infoInterval = 100;
 constexpr qint64 readBufferSize = 262144;
 
-const QString releaseNotes = QStringLiteral("ReleaseNotes.xml");
-
 // The previous notes survive as ReleaseNotes.old for the comparison with the new ones; the manifest
 // is always fetched anew.
 void RotateReleaseNotes()
 {
-    QFile::remove(QStringLiteral("ReleaseNotes.old"));
-    QFile::copy(releaseNotes, QStringLiteral("ReleaseNotes.old"));
-    QFile::remove(releaseNotes);
-    QFile::remove(QStringLiteral("GameManifest.xml"));
+    QFile::remove(DocumentFiles::previousReleaseNotes);
+    QFile::copy(DocumentFiles::releaseNotes, DocumentFiles::previousReleaseNotes);
+    QFile::remove(DocumentFiles::releaseNotes);
+    QFile::remove(DocumentFiles::manifest);
 }
 
 bool IsCompleteAnswer(const QNetworkReply *reply)
@@ -117,7 +116,7 @@ void Downloader::Login(QString pwd)
         speedClock.restart();
         speedTimer->start(speedInterval);
     }
-    DownloadFile(QString(), releaseNotes);
+    DownloadFile(QString(), DocumentFiles::releaseNotes);
 }
 
 void Downloader::DownloadFile(QString dir, QString file)

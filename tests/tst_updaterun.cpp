@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 
 #include "dialogs/password.h"
+#include "updater/programstarter.h"
 #include "updater/updater.h"
 #include "updaterconfig.h"
 
@@ -162,7 +163,7 @@ void tst_UpdateRun::updateInProgressReachesReadyWithoutDownloads()
     QVERIFY(waitUntilReady());
 
     QCOMPARE(server->requests().size(), 2);
-    QVERIFY(!QFile::exists(TestRelease::applicationPath));
+    QVERIFY(!QFile::exists(Programs::application));
     QCOMPARE(recorder.texts().count("\"New release on server, please try again later\""), 1);
     QVERIFY(statusText().endsWith(QStringLiteral("准备启动!</font></b>")));
 }

@@ -1,5 +1,5 @@
-#ifndef PROGRESS_H
-#define PROGRESS_H
+#ifndef UPDATER_PROGRESS_H
+#define UPDATER_PROGRESS_H
 
 #include <QString>
 
@@ -12,4 +12,4 @@ QString ProgressText(int filesLeft, qint64 bytesLeft, float downloadSpeed);
 // installations beyond that range still show the right share.
 qint64 ProgressBarDivisor(qint64 totalBytes);
 
-#endif // PROGRESS_H
+#endif // UPDATER_PROGRESS_H

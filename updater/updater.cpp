@@ -4,6 +4,7 @@
 #include "app/markerfile.h"
 #include "dialogs/about.h"
 #include "dialogs/password.h"
+#include "documents/documentfiles.h"
 #include "documents/filehash.h"
 #include "documents/manifestcheck.h"
 #include "documents/markup.h"
@@ -23,13 +24,6 @@
 #include <limits>
 
 namespace {
-
-const QString releaseNotesFile = QStringLiteral("ReleaseNotes.xml");
-const QString previousReleaseNotesFile = QStringLiteral("ReleaseNotes.old");
-const QString manifestFile = QStringLiteral("GameManifest.xml");
-const QString prerequisitesInstaller =
-    QStringLiteral("App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe");
-const QString application = QStringLiteral("App/QOR.exe");
 
 // Passes that may download before the run gives up on files that never match.
 constexpr int maximumDownloadPasses = 3;
@@ -108,9 +102,9 @@ void Updater::Stage1()
 {
     qDebug() << "Updater::Stage1";
     QDomDocument notes(QStringLiteral("notes"));
-    if (LoadDocument(&notes, releaseNotesFile))
+    if (LoadDocument(&notes, DocumentFiles::releaseNotes))
         ReadReleaseNotes(notes, false);
-    if (LoadDocument(&notes, previousReleaseNotesFile))
+    if (LoadDocument(&notes, DocumentFiles::previousReleaseNotes))
         ReadReleaseNotes(notes, true);
     SetUserMessage(QStringLiteral("下载文件列表"));
 }
@@ -121,7 +115,7 @@ void Updater::Stage2()
     // Only one pass writes the queue at a time, and the one that follows replaces it.
     StopVerificationPass();
     manifestDocument = std::make_unique<QDomDocument>(QStringLiteral("files"));
-    LoadDocument(manifestDocument.get(), manifestFile);
+    LoadDocument(manifestDocument.get(), DocumentFiles::manifest);
     SetUserMessage(QStringLiteral("检查本地文件"));
     downloadQueue.clear();
 
@@ -157,7 +151,7 @@ void Updater::Stage3()
     ui->downloadProgress->setValue(100);
     if (!QFile::exists(MarkerFiles::installed)) {
         SetUserMessage(QStringLiteral("安装程序"));
-        StartProgram(prerequisitesInstaller);
+        StartProgram(Programs::prerequisitesInstaller);
         SetMarkerFile(MarkerFiles::installed, true);
     }
     SetUserMessage(QStringLiteral("准备启动!"));
@@ -210,10 +204,10 @@ void Updater::SetProgressValue(qint64 bytes)
 
 void Updater::FileDownloaded(QString downloadedFile)
 {
-    if (downloadedFile == releaseNotesFile) {
+    if (downloadedFile == DocumentFiles::releaseNotes) {
         Stage1();
-        emit DownloadFile(QString(), manifestFile);
-    } else if (downloadedFile == manifestFile) {
+        emit DownloadFile(QString(), DocumentFiles::manifest);
+    } else if (downloadedFile == DocumentFiles::manifest) {
         Stage2();
     } else {
         Log(currentDownload.folder + currentDownload.fileName, false);
@@ -231,7 +225,7 @@ void Updater::FileDownloaded(QString downloadedFile)
 void Updater::LaunchGame()
 {
     ui->launchGame->setEnabled(false);
-    StartProgram(application);
+    StartProgram(Programs::application);
     close();
     QCoreApplication::quit();
 }

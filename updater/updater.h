@@ -2,7 +2,7 @@
 #define UPDATER_H
 
 #include "documents/filehash.h"
-#include "updater/downloaditem.h"
+#include "documents/downloaditem.h"
 
 #include <QDate>
 #include <QFuture>

@@ -1,23 +1,24 @@
 #include "testrelease.h"
 
+#include "documents/documentfiles.h"
 #include "documents/manifestwriter.h"
 #include "testsupport.h"
+#include "updater/programstarter.h"
 
 #include <QDir>
 
 namespace TestSupport {
 
-const QString TestRelease::installerPath =
-    QStringLiteral("App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe");
-const QString TestRelease::applicationPath = QStringLiteral("App/QOR.exe");
 const QString TestRelease::installerTrace = QStringLiteral("installer-ran.txt");
 const QString TestRelease::applicationTrace = QStringLiteral("application-started.txt");
 
 TestRelease TestRelease::sample()
 {
     TestRelease release;
-    release.addFile(installerPath, "#!/bin/sh\necho ran >> " + installerTrace.toUtf8() + "\n");
-    release.addFile(applicationPath, "#!/bin/sh\necho started > " + applicationTrace.toUtf8() + "\n");
+    release.addFile(Programs::prerequisitesInstaller,
+                    "#!/bin/sh\necho ran >> " + installerTrace.toUtf8() + "\n");
+    release.addFile(Programs::application,
+                    "#!/bin/sh\necho started > " + applicationTrace.toUtf8() + "\n");
     QByteArray pak(300 * 1024, '\0');
     for (int i = 0; i < pak.size(); ++i)
         pak[i] = char((i * 7919) >> 3);
@@ -48,8 +49,8 @@ bool TestRelease::publish(const QString &serverFolder) const
     }
     const QDir server(serverFolder);
     return install(serverFolder)
-           && writeFile(server.filePath(QStringLiteral("GameManifest.xml")), WriteManifest(listed))
-           && writeFile(server.filePath(QStringLiteral("ReleaseNotes.xml")), notes);
+           && writeFile(server.filePath(DocumentFiles::manifest), WriteManifest(listed))
+           && writeFile(server.filePath(DocumentFiles::releaseNotes), notes);
 }
 
 bool TestRelease::install(const QString &installFolder) const

@@ -13,8 +13,6 @@ namespace TestSupport {
 class TestRelease
 {
 public:
-    static const QString installerPath;
-    static const QString applicationPath;
     static const QString installerTrace; // one line per start of the installer
     static const QString applicationTrace;
 

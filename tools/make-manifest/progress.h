@@ -1,5 +1,5 @@
-#ifndef PROGRESS_H
-#define PROGRESS_H
+#ifndef MAKE_MANIFEST_PROGRESS_H
+#define MAKE_MANIFEST_PROGRESS_H
 
 #include "documents/filehash.h"
 
@@ -44,4 +44,4 @@ T RunShowingProgress(std::function<T()> work, const HashControl &control)
     return watcher.result();
 }
 
-#endif // PROGRESS_H
+#endif // MAKE_MANIFEST_PROGRESS_H

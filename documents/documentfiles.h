@@ -1,0 +1,16 @@
+#ifndef DOCUMENTFILES_H
+#define DOCUMENTFILES_H
+
+#include <QString>
+
+// The server's two documents, fetched from the top of the release into the current directory, and
+// the copy of the notes that a run keeps from the one before.
+namespace DocumentFiles {
+
+inline const QString releaseNotes = QStringLiteral("ReleaseNotes.xml");
+inline const QString previousReleaseNotes = QStringLiteral("ReleaseNotes.old");
+inline const QString manifest = QStringLiteral("GameManifest.xml");
+
+} // namespace DocumentFiles
+
+#endif // DOCUMENTFILES_H
