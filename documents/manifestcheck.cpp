@@ -29,7 +29,8 @@ void collectFiles(const QDomNode &node, const QString &folder, QList<ListedFile>
             if (element.tagName() == QLatin1String("FolderProperties")
                 && folderName != QLatin1String(".")) {
                 subfolder += folderName + QLatin1Char('/');
-                if (!IsSafeManifestPath(subfolder)) {
+                // The closing "/" would read as an empty last component.
+                if (!IsSafeManifestPath(subfolder.chopped(1))) {
                     rejectedPaths.append(subfolder);
                     continue;
                 }

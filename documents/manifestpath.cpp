@@ -1,42 +1,44 @@
 #include "manifestpath.h"
 
-#include <QDir>
 #include <QStringList>
 
 namespace {
 
-bool isDriveLetter(const QString &component)
+// Windows opens these names as devices in every folder, whatever follows the first dot and with
+// blanks before it ignored: "nul", "Aux.txt", "CON .txt" and "com1.tar.gz" are all devices.
+bool isDeviceName(const QString &component)
 {
-    return component.size() >= 2 && component.at(1) == QLatin1Char(':')
-        && component.at(0).unicode() < 128 && component.at(0).isLetter();
-}
-
-// Windows drops trailing dots and blanks from a name, so "..." or ".. " climbs just like "..".
-bool climbs(const QString &component)
-{
-    if (component.count(QLatin1Char('.')) < 2)
-        return false;
-    for (const QChar c : component) {
-        if (c != QLatin1Char('.') && c != QLatin1Char(' '))
-            return false;
-    }
-    return true;
+    QString base = component.left(component.indexOf(QLatin1Char('.')));
+    while (base.endsWith(QLatin1Char(' ')))
+        base.chop(1);
+    static const QStringList fixedNames = {QStringLiteral("CON"),    QStringLiteral("PRN"),
+                                           QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                                           QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (fixedNames.contains(base, Qt::CaseInsensitive))
+        return true;
+    // The ports take one digit, and Windows counts the superscripts as digits too.
+    return base.size() == 4
+        && (base.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)
+            || base.startsWith(QLatin1String("LPT"), Qt::CaseInsensitive))
+        && QStringLiteral("0123456789\u00b9\u00b2\u00b3").contains(base.at(3));
 }
 
 } // namespace
 
 bool IsSafeManifestPath(const QString &path)
 {
-    // QDir also counts ":/..." (Qt resources) and, on Windows, "C:/..." and "//host" as absolute.
-    if (path.startsWith(QLatin1Char('/')) || QDir::isAbsolutePath(path))
-        return false;
     for (const QChar c : path) {
-        if (c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+        // A ":" makes a drive letter, an alternate data stream or a Qt resource path.
+        if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.category() == QChar::Other_Control)
             return false;
     }
     const QStringList components = path.split(QLatin1Char('/'));
     for (const QString &component : components) {
-        if (isDriveLetter(component) || climbs(component))
+        // An empty component is what a leading "/", "//" or an empty name leave behind. Windows
+        // strips trailing dots and blanks, so "..." climbs like ".." and "x." would overwrite "x".
+        // "." goes too; the walk drops a FolderName of "." before it composes a path.
+        if (component.isEmpty() || component.endsWith(QLatin1Char('.'))
+            || component.endsWith(QLatin1Char(' ')) || isDeviceName(component))
             return false;
     }
     return true;

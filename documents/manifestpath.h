@@ -3,10 +3,12 @@
 
 #include <QString>
 
-// Whether a path composed from a manifest (folder path followed by file name, "/" separators) stays
-// below the folder it is taken relative to. The manifest arrives over plain HTTP and the updater runs
-// with administrator rights, so a path that is absolute, starts with a drive letter, climbs with "..",
-// holds a backslash or a control character must never be read or written.
+// Whether a path composed from a manifest (folder path followed by file name, "/" separators, no
+// trailing "/") names a file or folder below the folder it is taken relative to, and no Windows
+// device. The manifest arrives over plain HTTP and the updater runs with administrator rights, so a
+// path is refused when it is absolute, holds an empty component, a component that ends in a dot or
+// a blank (".." among them) or that is a device name with or without an extension ("nul",
+// "Aux.txt"), a ":", a backslash or a control character.
 bool IsSafeManifestPath(const QString &path);
 
 #endif // MANIFESTPATH_H

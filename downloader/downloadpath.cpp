@@ -4,6 +4,7 @@
 
 bool IsSafeDownloadPath(const QString &dir, const QString &file)
 {
-    // Joined, "." and "./x" would make "../x".
-    return IsSafeManifestPath(dir) && IsSafeManifestPath(file) && IsSafeManifestPath(dir + file);
+    // The folder is also created on its own; with its "/" every component of it stands whole in the
+    // joined path, where the rule sees it.
+    return (dir.isEmpty() || dir.endsWith(QLatin1Char('/'))) && IsSafeManifestPath(dir + file);
 }

@@ -3,8 +3,9 @@
 
 #include <QString>
 
-// Whether the local path dir + file stays below the current directory. The names come from the
-// server's manifest, so the manifest's rule applies, to dir, to file and to the two joined.
+// Whether the local path dir + file stays below the current directory and names no device. The
+// names come from the server's manifest, so the manifest's rule applies to the two joined; dir is
+// empty or ends in "/".
 bool IsSafeDownloadPath(const QString &dir, const QString &file);
 
 #endif // DOWNLOADPATH_H

@@ -211,6 +211,8 @@ void tst_Downloader::safePath_data()
     QTest::newRow("line feed") << "" << "x\ny" << false;
     QTest::newRow("NUL") << "" << QString(QChar(0)) + "x" << false;
     QTest::newRow("C1 control") << "App/" << QString(QChar(0x85)) << false;
+    QTest::newRow("empty file") << "App/" << "" << false;
+    QTest::newRow("folder without its slash") << ".." << "x" << false;
 }
 
 void tst_Downloader::safePath()

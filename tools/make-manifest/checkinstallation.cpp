@@ -47,7 +47,7 @@ ExitCode CheckInstallation(const QString &manifestPath, const QString &folder)
     }
     std::fflush(stdout);
     for (const QString &path : check.rejectedPaths)
-        ReportError(path + QStringLiteral(": path outside the installation in ") + manifestPath);
+        ReportError(path + QStringLiteral(": path the updater would refuse in ") + manifestPath);
     for (const QString &path : check.unreadablePaths)
         ReportError(folder + QLatin1Char('/') + path + QStringLiteral(": cannot read file"));
 

@@ -27,10 +27,9 @@ int main(int argc, char **argv)
         "Exit codes:\n"
         "  0  the manifest was written, or every file matches\n"
         "  1  --check found a file that is missing or differs\n"
-        "  2  bad input: a missing folder, an unreadable file or folder, a file name that the\n"
-        "     updater would refuse, a manifest that cannot be read or does not parse, a path in\n"
-        "     it that leaves the installation, or wrong arguments; one line on standard error\n"
-        "     names each."));
+        "  2  bad input: a missing folder, an unreadable file or folder, a manifest that cannot\n"
+        "     be read or does not parse, a name in the folder or a path in the manifest that the\n"
+        "     updater would refuse, or wrong arguments; one line on standard error names each."));
     parser.addHelpOption();
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("Write the manifest to FILE."),
