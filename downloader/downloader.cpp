@@ -57,9 +57,6 @@ QUrl Downloader::DefaultServerUrl()
 Downloader::Downloader(const QUrl &server)
     : serverUrl(server)
 {
-    // The reply's signals reach FileError and FileFinished queued when invoked across threads.
-    qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
-    qRegisterMetaType<QNetworkReply *>("QNetworkReply*");
 }
 
 Downloader::~Downloader()
@@ -73,6 +70,8 @@ Downloader::~Downloader()
 void Downloader::Connect()
 {
     qDebug() << "Downloader::Connect";
+    // What a run that was killed mid-transfer had staged is of no use to this one.
+    QFile::remove(StagedFile::stagingPath());
     RotateReleaseNotes();
     currentSpeed = 0.0f;
     currentFile.clear();
@@ -126,7 +125,7 @@ void Downloader::DownloadFile(QString dir, QString file)
     AbandonTransfer();
 
     if (!IsSafeDownloadPath(dir, file)) {
-        qCWarning(lcDownloader) << "Refused to download to a path outside the current directory:"
+        qCWarning(lcDownloader) << "Refused to download to an unsafe path:"
                                 << dir + file;
         emit FileDownloaded(file);
         return;
@@ -144,8 +143,12 @@ void Downloader::DownloadFile(QString dir, QString file)
         QDir().mkpath(dir);
     // The previous copy stays in place until the new one has arrived whole.
     localFile = std::make_unique<StagedFile>(dir + file);
-    if (!localFile->open())
-        qCWarning(lcDownloader) << "Cannot write" << dir + file << ":" << localFile->errorString();
+    if (!localFile->open()) {
+        ReportWriteFailure();
+        localFile.reset();
+        emit FileDownloaded(file);
+        return;
+    }
 
     bIsDownloading = true;
     currentReply = accessManager->get(QNetworkRequest(url));
@@ -157,12 +160,19 @@ void Downloader::DownloadFile(QString dir, QString file)
 
 void Downloader::FilePart()
 {
-    const qint64 written = localFile->write(currentReply->readAll());
-    stallTimer->start(stallInterval);
-    if (written > 0) {
-        fileBytes += written;
-        speedBytes += written;
+    const QByteArray data = currentReply->readAll();
+    const qint64 written = localFile->write(data);
+    if (written != data.size()) {
+        ReportWriteFailure();
+        // Whatever else arrives could not be written either. AbandonTransfer lets go of the reply
+        // before it aborts it, so the abort neither reports an error nor ends the transfer twice.
+        AbandonTransfer();
+        emit FileDownloaded(currentFile);
+        return;
     }
+    stallTimer->start(stallInterval);
+    fileBytes += written;
+    speedBytes += written;
 }
 
 void Downloader::FileError(QNetworkReply::NetworkError code)
@@ -186,8 +196,12 @@ void Downloader::FileFinished(QNetworkReply *mreply)
         return;
     qDebug() << "Downloader::FileFinished";
 
-    if (bIsDownloading && currentReply->bytesAvailable() > 0)
+    if (bIsDownloading && currentReply->bytesAvailable() > 0) {
         FilePart();
+        // A last part that could not be written has ended the transfer already.
+        if (!currentReply)
+            return;
+    }
     currentReply->disconnect(this);
     currentReply = nullptr;
     mreply->deleteLater();
@@ -195,13 +209,18 @@ void Downloader::FileFinished(QNetworkReply *mreply)
     reportedBytes = 0;
 
     // Leaving this scope without a commit discards what was written.
-    const std::unique_ptr<StagedFile> file = std::move(localFile);
+    std::unique_ptr<StagedFile> file = std::move(localFile);
     if (!bIsDownloading)
         return;
     bIsDownloading = false;
     stallTimer->stop();
-    if (IsCompleteAnswer(mreply) && file->isOpen() && !file->commit())
-        qCWarning(lcDownloader) << "Cannot replace" << file->fileName() << ":" << file->errorString();
+    if (IsCompleteAnswer(mreply) && !file->commit()) {
+        emit NetworkError(QStringLiteral("Cannot replace %1: %2")
+                              .arg(file->fileName(), file->errorString()),
+                          true);
+    }
+    // The staging file is free before the next request can come.
+    file.reset();
     emit FileDownloaded(currentFile);
 }
 
@@ -245,6 +264,14 @@ void Downloader::AbandonTransfer()
     bIsDownloading = false;
     if (stallTimer)
         stallTimer->stop();
+}
+
+void Downloader::ReportWriteFailure()
+{
+    emit NetworkError(QStringLiteral("Cannot write %1 for %2: %3")
+                          .arg(StagedFile::stagingPath(), localFile->fileName(),
+                               localFile->errorString()),
+                      true);
 }
 
 void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator)

@@ -35,11 +35,18 @@ signals:
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
 
+// The slots interleave public and private sections so that the meta-object keeps their order.
 public slots:
     void Connect();
+
+private slots:
     void Reconnect();
+
+public slots:
     void Login(QString pwd);
     void DownloadFile(QString dir, QString file);
+
+private slots:
     void FilePart();
     void FileError(QNetworkReply::NetworkError code);
     void FileFinished(QNetworkReply *mreply);
@@ -49,6 +56,7 @@ public slots:
 private:
     void ReplaceAccessManager();
     void AbandonTransfer();
+    void ReportWriteFailure();
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
 
     float currentSpeed = 0.0f;                  // KiB per second

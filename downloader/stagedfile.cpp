@@ -1,63 +1,69 @@
 #include "stagedfile.h"
 
-#include <QFile>
+#include "app/markerfile.h"
+#include "downloader/filereplacement.h"
+
+#include <QDir>
 #include <QFileInfo>
+
+QString StagedFile::stagingPath()
+{
+    return MarkerFiles::configFolder + QStringLiteral("/Download.part");
+}
 
 StagedFile::StagedFile(const QString &target)
     : target(target)
-    , temporary(target + QStringLiteral(".XXXXXX"))
+    , staging(stagingPath())
 {
+}
+
+StagedFile::~StagedFile()
+{
+    // After a commit the staging file is gone already; without one, what it holds is worthless.
+    staging.close();
+    QFile::remove(staging.fileName());
 }
 
 bool StagedFile::open()
 {
-    if (!temporary.open()) {
-        error = temporary.errorString();
+    // The updater makes Config/ as it starts, but the Downloader does not count on that.
+    QDir().mkpath(MarkerFiles::configFolder);
+    // Unbuffered, so that a full disk fails the write that meets it rather than a later flush.
+    if (!staging.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        error = staging.errorString();
         return false;
     }
-    // A temporary file is private to its owner; the file it becomes must not be. An existing
-    // target keeps its permissions.
-    const QFileInfo previous(target);
-    temporary.setPermissions(previous.exists()
-                                 ? previous.permissions()
-                                 : QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                       | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     return true;
-}
-
-bool StagedFile::isOpen() const
-{
-    return temporary.isOpen();
 }
 
 qint64 StagedFile::write(const QByteArray &data)
 {
-    const qint64 written = temporary.isOpen() ? temporary.write(data) : -1;
+    const qint64 written = staging.isOpen() ? staging.write(data) : -1;
     if (written != data.size()) {
         writeFailed = true;
-        error = temporary.errorString();
+        error = staging.errorString();
     }
     return written;
 }
 
 bool StagedFile::commit()
 {
-    if (!temporary.isOpen() || writeFailed)
+    if (!staging.isOpen() || writeFailed)
         return false;
-    if (!temporary.flush()) {
-        error = temporary.errorString();
-        return false;
-    }
-    // QTemporaryFile::rename() never overwrites. Should the process die between the two steps, the
-    // target is missing, which the verification pass notices like any other missing file.
-    QFile::remove(target);
-    if (!temporary.rename(target)) {
-        error = temporary.errorString();
-        return false;
-    }
-    // The file now carries the target's name: it must outlive this object.
-    temporary.setAutoRemove(false);
-    return true;
+    // Windows moves no file that is still open.
+    staging.close();
+    // The new copy takes over the target's permissions, except that its owner can always read and
+    // write it: a read-only copy must not become a file that its owner cannot delete. The User
+    // flags stay behind: they say what this process may do (anything, for root), not what the
+    // target grants.
+    const QFileInfo previous(target);
+    const QFileDevice::Permissions userFlags =
+        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    const QFileDevice::Permissions kept = previous.exists()
+                                              ? previous.permissions() & ~userFlags
+                                              : QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    staging.setPermissions(kept | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return MoveIntoPlace(staging.fileName(), target, &error);
 }
 
 QString StagedFile::fileName() const

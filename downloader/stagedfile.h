@@ -1,12 +1,16 @@
 #ifndef STAGEDFILE_H
 #define STAGEDFILE_H
 
+#include <QFile>
 #include <QString>
-#include <QTemporaryFile>
 
-// A download's local file: written as a temporary file beside its target (unnamed where the system
-// allows) and put in place by commit(), so that the target is the previous copy until the new one
-// is whole. Destroying it without a commit removes what was written.
+// A download's local file: written to the staging file and put in place by commit() in one step, so
+// that the target is the previous copy until the new one is whole. Destroying it without a commit
+// removes what was written.
+//
+// The staging file has one fixed name in the updater's own folder: downloads run one at a time and
+// one updater runs per folder, so a run that is killed mid-transfer leaves nothing behind in the
+// application's folders, and at most this one file, which the next run removes.
 //
 // Unlike QSaveFile it does not sync the data to disk before the rename. That sync costs milliseconds
 // per file (it decided the small-file throughput of a whole update), and the verification pass that
@@ -14,12 +18,14 @@
 class StagedFile
 {
 public:
+    static QString stagingPath();
+
     explicit StagedFile(const QString &target);
+    ~StagedFile();
     StagedFile(const StagedFile &) = delete;
     StagedFile &operator=(const StagedFile &) = delete;
 
     bool open();
-    bool isOpen() const;
     // The count written, or -1; after a failed write commit() refuses.
     qint64 write(const QByteArray &data);
     bool commit();
@@ -29,7 +35,7 @@ public:
 
 private:
     QString target;
-    QTemporaryFile temporary;
+    QFile staging;
     bool writeFailed = false;
     QString error;
 };

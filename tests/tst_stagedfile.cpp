@@ -14,7 +14,8 @@ private slots:
     void commitReplacesTheTarget();
     void newFileIsReadableByOthers();
     void destructionKeepsThePreviousCopy();
-    void failedWriteRefusesCommit();
+    void failureKeepsThePreviousCopy_data();
+    void failureKeepsThePreviousCopy();
 
 private:
     QStringList entries() const;
@@ -44,9 +45,9 @@ QStringList tst_StagedFile::entries() const
 void tst_StagedFile::commitReplacesTheTarget()
 {
     QVERIFY(TestSupport::writeFile("Game.pak", "previous copy"));
-    QFile::setPermissions("Game.pak", QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ExeOwner | QFileDevice::ReadUser
-                                          | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    QVERIFY(QFile::setPermissions("Game.pak", QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadUser | QFileDevice::ExeUser
+                                                  | QFileDevice::ReadGroup));
     const QFileDevice::Permissions previous = QFile::permissions("Game.pak");
 
     {
@@ -56,11 +57,14 @@ void tst_StagedFile::commitReplacesTheTarget()
         QCOMPARE(file.write("copy"), 4);
         // Until the commit, the previous copy is what others see.
         QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("previous copy"));
+        QCOMPARE(TestSupport::readFile("Config/Download.part"), QByteArray("new copy"));
         QVERIFY(file.commit());
     }
 
     QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("new copy"));
-    QCOMPARE(QFile::permissions("Game.pak"), previous);
+    // The previous copy was read-only: the new one keeps the rest, but its owner can write it.
+    QCOMPARE(QFile::permissions("Game.pak"),
+             previous | QFileDevice::WriteOwner | QFileDevice::WriteUser);
     QCOMPARE(entries(), QStringList{"Game.pak"});
 }
 
@@ -87,15 +91,31 @@ void tst_StagedFile::destructionKeepsThePreviousCopy()
     QCOMPARE(entries(), QStringList{"Game.pak"});
 }
 
-void tst_StagedFile::failedWriteRefusesCommit()
+void tst_StagedFile::failureKeepsThePreviousCopy_data()
 {
-    // Writes that cannot land (here: the folder is missing) must not end in a short file.
-    StagedFile file("Missing/Game.pak");
-    QVERIFY(!file.open());
-    QCOMPARE(file.write("data"), qint64(-1));
-    QVERIFY(!file.commit());
-    QVERIFY(!file.errorString().isEmpty());
-    QCOMPARE(entries(), QStringList());
+    QTest::addColumn<QString>("previous"); // the file that must keep its content
+    QTest::addColumn<bool>("fullDisk");
+
+    QTest::newRow("full disk") << "Game.pak" << true;
+    QTest::newRow("target is a folder") << "Game.pak/inside" << false;
+}
+
+void tst_StagedFile::failureKeepsThePreviousCopy()
+{
+    QFETCH(QString, previous);
+    QFETCH(bool, fullDisk);
+    QVERIFY(TestSupport::writeFile(previous, "previous copy"));
+    if (fullDisk)
+        QVERIFY(QDir().mkpath("Config") && QFile::link("/dev/full", "Config/Download.part"));
+    {
+        StagedFile file("Game.pak");
+        QVERIFY(file.open());
+        QCOMPARE(file.write("data"), fullDisk ? qint64(-1) : qint64(4));
+        QVERIFY(!file.commit());
+        QVERIFY(!file.errorString().isEmpty());
+    }
+    QCOMPARE(TestSupport::readFile(previous), QByteArray("previous copy"));
+    QVERIFY(!QFileInfo::exists("Config/Download.part"));
 }
 
 QTEST_GUILESS_MAIN(tst_StagedFile)

@@ -1,0 +1,51 @@
+#include "filereplacement.h"
+
+#ifdef Q_OS_WIN
+#include <QDir>
+
+#include <qt_windows.h>
+
+bool MoveIntoPlace(const QString &source, const QString &target, QString *reason)
+{
+    const QString nativeSource = QDir::toNativeSeparators(source);
+    const QString nativeTarget = QDir::toNativeSeparators(target);
+    const auto *sourcePath = reinterpret_cast<const wchar_t *>(nativeSource.utf16());
+    const auto *targetPath = reinterpret_cast<const wchar_t *>(nativeTarget.utf16());
+
+    // Windows replaces no read-only file.
+    const DWORD attributes = GetFileAttributesW(targetPath);
+    const bool bReadOnly = attributes != INVALID_FILE_ATTRIBUTES
+                           && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (bReadOnly) {
+        const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesW(targetPath, writable ? writable : FILE_ATTRIBUTE_NORMAL);
+    }
+    // Only where a folder of the installation lies on another volume than Config/ does the move
+    // become a copy, and then it is not one step.
+    if (MoveFileExW(sourcePath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return true;
+    const DWORD error = GetLastError();
+    if (bReadOnly)
+        SetFileAttributesW(targetPath, attributes);
+    *reason = qt_error_string(static_cast<int>(error));
+    return false;
+}
+
+#else
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+
+bool MoveIntoPlace(const QString &source, const QString &target, QString *reason)
+{
+    // rename(2) replaces an existing target atomically; QFile::rename() would refuse to.
+    const QByteArray sourcePath = QFile::encodeName(source);
+    const QByteArray targetPath = QFile::encodeName(target);
+    if (std::rename(sourcePath.constData(), targetPath.constData()) == 0)
+        return true;
+    *reason = qt_error_string(errno);
+    return false;
+}
+
+#endif

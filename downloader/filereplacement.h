@@ -1,0 +1,11 @@
+#ifndef FILEREPLACEMENT_H
+#define FILEREPLACEMENT_H
+
+#include <QString>
+
+// Moves source over target in one step, so that whoever opens target finds either the previous file
+// or the new one, never neither. A read-only target is replaced as well. On failure target is as it
+// was, source is still there, and reason says what the system refused.
+bool MoveIntoPlace(const QString &source, const QString &target, QString *reason);
+
+#endif // FILEREPLACEMENT_H
