@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 
 #include <memory>
@@ -18,10 +19,13 @@ int main(int argc, char **argv)
     QDir(QStringLiteral(".")).mkpath(MarkerFiles::configFolder);
 
     // Another updater already works on this folder: leave without a window, a word or a touched file.
+    // Where the lock cannot be written at all, the marker is the only sign of one left.
     InstanceLock instanceLock;
     const InstanceLock::Outcome lock = instanceLock.acquire();
-    if (lock == InstanceLock::Outcome::HeldByOther)
+    if (lock == InstanceLock::Outcome::HeldByOther
+        || (lock == InstanceLock::Outcome::Unavailable && QFile::exists(MarkerFiles::lock))) {
         return 0;
+    }
 
     LogFile logFile(MarkerFiles::configFolder + QStringLiteral("/updater.log"));
     if (lock == InstanceLock::Outcome::RecoveredStale) {

@@ -47,6 +47,7 @@ private slots:
     void firstStartCreatesMarkersAndCleansUp();
     void secondStartLeavesAtOnceAndTouchesNothing();
     void killedInstanceIsRecovered();
+    void lockThatCannotBeWrittenLeavesItToTheMarker();
     void leftoverMarkerWithContentIsRecoveredAndEmptied();
     void configLivesInTheCurrentDirectory();
     void logFileKeepsThisRunAndThePrevious();
@@ -135,6 +136,27 @@ void tst_Startup::killedInstanceIsRecovered()
     QVERIFY(next.closeAndWait());
     QCOMPARE(next.exitCode(), 0);
     QVERIFY(!dir.exists(lockMarker));
+}
+
+void tst_Startup::lockThatCannotBeWrittenLeavesItToTheMarker()
+{
+    const QDir dir(folder->path());
+    QVERIFY(TestSupport::writeFile(dir.filePath(lockMarker), ""));
+    const QStringList before = snapshot(dir.path());
+    // A read-only Config/, even for root: a mount of its own in a namespace of its own.
+    QProcess updater;
+    updater.setWorkingDirectory(dir.path());
+    updater.setProcessEnvironment(TestSupport::UpdaterProcess::environment());
+    updater.start("unshare", {"-rm", "sh", "-c",
+                              "mount --bind Config Config && mount -o remount,bind,ro Config"
+                              " || exit 77; exec \"$0\"", TestSupport::updaterExecutable()});
+    QVERIFY(updater.waitForFinished(10000));
+    if (updater.exitStatus() != QProcess::NormalExit || updater.exitCode() == 77)
+        QSKIP("This machine cannot mount a read-only folder in a namespace of its own");
+
+    QCOMPARE(updater.exitCode(), 0);
+    QCOMPARE(updater.readAllStandardError(), QByteArray());
+    QCOMPARE(snapshot(dir.path()), before);
 }
 
 void tst_Startup::leftoverMarkerWithContentIsRecoveredAndEmptied()
