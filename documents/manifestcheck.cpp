@@ -60,6 +60,7 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     ManifestCheck check;
     QList<ListedFile> files;
     collectFiles(node, folder, files, check.rejectedPaths);
+    check.listedFiles = files.size();
 
     const auto localPath = [&installationDir](const DownloadItem &item) {
         const QString path = item.folder + item.fileName;

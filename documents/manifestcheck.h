@@ -15,7 +15,8 @@ struct ManifestCheck
 {
     QList<DownloadItem> downloads;  // files missing or different, in document order
     qint64 bytesToDownload = 0;     // the sum of their sizes
-    QStringList rejectedPaths;      // folder or file paths that would leave the installation
+    int listedFiles = 0;            // files listed with a safe path, whatever their state
+    QStringList rejectedPaths;      // folder or file paths that are not safe to write
     QStringList unreadablePaths;    // present but unreadable; taken as up to date
     bool bCancelled = false;        // the walk was stopped and found nothing
 };

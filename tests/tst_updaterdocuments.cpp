@@ -26,8 +26,8 @@ private slots:
     void newNotesAreApplied();
     void oldNotesGiveOnlyVersionAndDate();
     void emptyNotesLeaveTheBrowser();
-    void checkFolderAddsToQueueAndTotal();
-    void passOnThePoolLogsRejectedBeforeItEnds();
+    void checkFolderFindsWhatToFetch();
+    void passResultIsAppliedOnTheWindowThread();
     void fileMd5();
     void destructorStopsARunningPass();
 
@@ -76,7 +76,10 @@ void tst_UpdaterDocuments::init()
     QVERIFY(folder->isValid());
     inFolder = std::make_unique<TestSupport::ScopedCurrentDir>(folder->path());
     QVERIFY(QDir().mkpath(QStringLiteral("Config")));
+    // The Downloader's start removes the previous notes and the manifest: let it pass first.
+    QVERIFY(writeFile(QStringLiteral("ReleaseNotes.old"), "previous"));
     updater = std::make_unique<Updater>(silentServer.url(), nullptr);
+    QTRY_VERIFY(!QFile::exists(QStringLiteral("ReleaseNotes.old")));
 }
 
 void tst_UpdaterDocuments::cleanup()
@@ -141,19 +144,14 @@ void tst_UpdaterDocuments::emptyNotesLeaveTheBrowser()
     QCOMPARE(updater->latestVersion, QStringLiteral("kept"));
 }
 
-void tst_UpdaterDocuments::checkFolderAddsToQueueAndTotal()
+void tst_UpdaterDocuments::checkFolderFindsWhatToFetch()
 {
     QVERIFY(writeFile(QStringLiteral("App/same.pak"), "same"));
     QVERIFY(writeFile(QStringLiteral("App/changed.pak"), "changed"));
     QVERIFY(writeFile(QStringLiteral("App/exempt.ini"), "local settings"));
     updater->notUpdatedFiles = QStringList{QStringLiteral("exempt.ini")};
-    DownloadItem earlier;
-    earlier.fileName = QStringLiteral("earlier");
-    updater->downloadQueue.append(earlier);
-    updater->bytesToDownload = qint64(3) << 30;
 
-    MessageRecorder recorder;
-    updater->CheckFolder(
+    const ManifestCheck check = updater->CheckFolder(
         document(QStringLiteral("<FolderProperties FolderName='.'><FolderProperties FolderName='App'>"
                                 "<FileProperties FileName='same.pak' Size='4' md5='%1'/>"
                                 "<FileProperties FileName='changed.pak' Size='3000000000' md5='%1'/>"
@@ -164,38 +162,38 @@ void tst_UpdaterDocuments::checkFolderAddsToQueueAndTotal()
                      .arg(md5Hex("same"))),
         QString());
 
-    QCOMPARE(updater->downloadQueue.size(), 3);
-    QCOMPARE(updater->downloadQueue.at(0).fileName, QStringLiteral("earlier"));
-    QCOMPARE(updater->downloadQueue.at(1).folder, QStringLiteral("App/"));
-    QCOMPARE(updater->downloadQueue.at(1).fileName, QStringLiteral("changed.pak"));
-    QCOMPARE(updater->downloadQueue.at(1).size, qint64(3000000000));
-    QCOMPARE(updater->downloadQueue.at(2).fileName, QStringLiteral("new.pak"));
-    QCOMPARE(updater->bytesToDownload, (qint64(3) << 30) + 3000000005);
-    const QStringList lines = recorder.texts();
-    QCOMPARE(countOf(lines, QStringLiteral("App/../escape.pak")), 1);
-    QVERIFY(!QFile::exists(QStringLiteral("escape.pak")));
+    QCOMPARE(check.downloads.size(), 2);
+    QCOMPARE(check.downloads.at(0).folder, QStringLiteral("App/"));
+    QCOMPARE(check.downloads.at(0).fileName, QStringLiteral("changed.pak"));
+    QCOMPARE(check.downloads.at(0).size, qint64(3000000000));
+    QCOMPARE(check.downloads.at(1).fileName, QStringLiteral("new.pak"));
+    QCOMPARE(check.bytesToDownload, qint64(3000000005));
+    QCOMPARE(check.rejectedPaths, QStringList{QStringLiteral("App/../escape.pak")});
+    QVERIFY(updater->downloadQueue.isEmpty());
 }
 
-void tst_UpdaterDocuments::passOnThePoolLogsRejectedBeforeItEnds()
+void tst_UpdaterDocuments::passResultIsAppliedOnTheWindowThread()
 {
-    updater->manifestDocument = std::make_unique<QDomDocument>(
-        document(QStringLiteral("<M><FileProperties FileName='/etc/hostname' Size='1'/>"
-                                "<FileProperties FileName='missing.pak' Size='1'/></M>")));
+    QVERIFY(writeFile(QStringLiteral("GameManifest.xml"),
+                      "<M><FileProperties FileName='/etc/hostname' Size='1'/>"
+                      "<FileProperties FileName='missing.pak' Size='7'/></M>"));
+    updater->bytesToDownload = qint64(3) << 30;
     MessageRecorder recorder;
-    QStringList linesAtEnd;
-    QFutureWatcher<void> watcher;
-    connect(&watcher, &QFutureWatcher<void>::finished, this, [&] { linesAtEnd = recorder.texts(); });
-    watcher.setFuture(updater->StartVerificationPass());
-    QTRY_VERIFY(watcher.isFinished() && !linesAtEnd.isEmpty());
+    updater->Stage2();
+    // Stage3 has requested the only file queued.
+    QTRY_COMPARE(updater->currentDownload.fileName, QStringLiteral("missing.pak"));
 
-    QCOMPARE(countOf(linesAtEnd, QStringLiteral("/etc/hostname")), 1);
+    QCOMPARE(updater->bytesToDownload, (qint64(3) << 30) + 7);
+    QVERIFY(updater->downloadQueue.isEmpty());
+    int rejectedLines = 0;
     const QList<MessageRecorder::Message> messages = recorder.messages();
     for (const MessageRecorder::Message &message : messages) {
-        if (message.text.contains(QStringLiteral("/etc/hostname")))
+        if (message.text.contains(QStringLiteral("/etc/hostname"))) {
+            ++rejectedLines;
             QCOMPARE(message.thread, updater->thread());
+        }
     }
-    QCOMPARE(updater->downloadQueue.size(), 1);
-    QCOMPARE(updater->downloadQueue.first().fileName, QStringLiteral("missing.pak"));
+    QCOMPARE(rejectedLines, 1);
 }
 
 void tst_UpdaterDocuments::fileMd5()
@@ -215,7 +213,7 @@ void tst_UpdaterDocuments::destructorStopsARunningPass()
     updater->manifestDocument = std::make_unique<QDomDocument>(
         document(QStringLiteral("<M><FileProperties FileName='big.pak' md5='%1'/>"
                                 "</M>").arg(md5Hex("x"))));
-    const QFuture<void> pass = updater->StartVerificationPass();
+    const QFuture<ManifestCheck> pass = updater->StartVerificationPass();
     QTRY_VERIFY(updater->verificationControl.bytesHashed > 0);
 
     QElapsedTimer closing;

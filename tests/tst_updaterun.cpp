@@ -35,6 +35,10 @@ private slots:
     void passwordIsAskedUntilTheServerTakesIt();
     void fileThatNeverArrivesEndsTheRun();
     void fileNamedLikeTheNotesThatNeverMatchesEndsTheRun();
+    void filesNamedLikeTheDocumentsAndUnsafeEntriesHoldUpNothing();
+    void failedDocumentEndsTheRun_data();
+    void failedDocumentEndsTheRun();
+    void programsThatDoNotStartAreReported();
     void progressIsShownWhileFilesArrive();
 
 private:
@@ -43,6 +47,8 @@ private:
     QString statusText() const;
     QPushButton *launchButton() const;
     int requestsFor(const QString &path) const;
+    // Adds entries at the top of the published manifest.
+    bool addToManifest(const QByteArray &entries) const;
 
     TestRelease release = TestRelease::sample();
     std::unique_ptr<QTemporaryDir> serverFolder;
@@ -98,6 +104,15 @@ int tst_UpdateRun::requestsFor(const QString &path) const
     return server->requestCount(QUrl(QStringLiteral("/qor_app/") + path).toEncoded());
 }
 
+bool tst_UpdateRun::addToManifest(const QByteArray &entries) const
+{
+    const QString path = serverFolder->filePath("GameManifest.xml");
+    QByteArray manifest = TestSupport::readFile(path);
+    return manifest.contains("</FolderProperties>")
+           && TestSupport::writeFile(
+               path, manifest.insert(manifest.lastIndexOf("</FolderProperties>"), entries));
+}
+
 void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
 {
     startRun();
@@ -117,6 +132,99 @@ void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
     QVERIFY(!launchButton()->isEnabled());
     QVERIFY(!updater->isVisible());
     QTRY_COMPARE(TestSupport::readFile(TestRelease::applicationTrace), QByteArray("started\n"));
+}
+
+void tst_UpdateRun::filesNamedLikeTheDocumentsAndUnsafeEntriesHoldUpNothing()
+{
+    release.addFile("App/ReleaseNotes.xml", "an application's own notes");
+    release.addFile("App/Content/GameManifest.xml", "an application's own manifest");
+    QVERIFY(release.publish(serverFolder->path()));
+    QVERIFY(addToManifest("<FolderProperties FolderName=\"App\">"
+                          "<FolderProperties FolderName=\"/tmp/x\"><FileProperties FileName=\"a\"/>"
+                          "</FolderProperties><FileProperties FileName=\"\" Size=\"1\"/>"
+                          "<FileProperties FileName=\"Aux.pak\" Size=\"1\"/></FolderProperties>"));
+    TestSupport::MessageRecorder recorder;
+    updater = std::make_unique<Updater>(server->url(), nullptr);
+    updater->show();
+    QVERIFY(waitUntilReady());
+
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file) {
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
+        QCOMPARE(requestsFor(file.key()), 1);
+    }
+    QCOMPARE(requestsFor("GameManifest.xml"), 1);
+    QCOMPARE(server->requests().size(), release.files.size() + 2);
+    QCOMPARE(recorder.texts().filter("unsafe path").size(), 2 * 3);
+}
+
+void tst_UpdateRun::failedDocumentEndsTheRun_data()
+{
+    QTest::addColumn<QString>("document");
+    QTest::addColumn<QString>("failure"); // "down", a fault of the server, or "content"
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("installedBefore");
+
+    const QString notes = "ReleaseNotes.xml";
+    const QString manifest = "GameManifest.xml";
+    QTest::newRow("server down") << notes << "down" << QByteArray() << false;
+    QTest::newRow("server down, installed") << notes << "down" << QByteArray() << true;
+    QTest::newRow("notes 404") << notes << "404" << QByteArray() << false;
+    QTest::newRow("notes cut short") << notes << "cut short" << QByteArray() << true;
+    QTest::newRow("notes not XML") << notes << "content" << QByteArray("<R><Notes>") << false;
+    QTest::newRow("manifest 500") << manifest << "500" << QByteArray() << true;
+    QTest::newRow("manifest cut short") << manifest << "cut short" << QByteArray() << false;
+    QTest::newRow("manifest lists nothing")
+        << manifest << "content" << QByteArray("<html><p>Sign in first</p></html>") << false;
+}
+
+void tst_UpdateRun::failedDocumentEndsTheRun()
+{
+    QFETCH(QString, document);
+    QFETCH(QString, failure);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, installedBefore);
+    const QMap<QString, TestHttpServer::Fault> faults{{"404", TestHttpServer::Fault::NotFound},
+                                                     {"500", TestHttpServer::Fault::ServerError},
+                                                     {"cut short", TestHttpServer::Fault::CutShort}};
+    QVERIFY(release.publish(serverFolder->path()));
+    if (installedBefore)
+        Updater::SetMarkerFile("Config/UU_Installed.setting", true);
+    if (failure == "content")
+        QVERIFY(TestSupport::writeFile(serverFolder->filePath(document), content));
+    else if (faults.contains(failure))
+        server->setFault(document, faults.value(failure));
+    const QUrl url = server->url();
+    if (failure == "down")
+        server.reset();
+    TestSupport::MessageRecorder recorder;
+    updater = std::make_unique<Updater>(url, nullptr);
+    updater->show();
+
+    QTRY_VERIFY(statusText().contains(QStringLiteral("更新失败")));
+    QCOMPARE(recorder.texts().filter("Cannot use " + document).size(), 1);
+    QCOMPARE(launchButton()->isEnabled(), installedBefore);
+    QCOMPARE(QFile::exists("Config/UU_Installed.setting"), installedBefore);
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QVERIFY(!QFile::exists(file.key()));
+    QVERIFY(!QFile::exists(TestRelease::installerTrace));
+}
+
+void tst_UpdateRun::programsThatDoNotStartAreReported()
+{
+    release.files.remove(Programs::prerequisitesInstaller);
+    release.files.remove(Programs::application);
+    TestSupport::MessageRecorder recorder;
+    startRun();
+    QVERIFY(waitUntilReady());
+    // Without the marker, the next completed run tries the installer again.
+    QVERIFY(!QFile::exists("Config/UU_Installed.setting"));
+
+    QTest::mouseClick(launchButton(), Qt::LeftButton);
+    QVERIFY(updater->isVisible());
+    QVERIFY(launchButton()->isEnabled());
+    QVERIFY(statusText().endsWith(QStringLiteral("启动失败</font></b>")));
+    QCOMPARE(recorder.texts().filter("Cannot start the prerequisites installer").size(), 1);
+    QCOMPARE(recorder.texts().filter("Cannot start the application App/QOR.exe").size(), 1);
 }
 
 void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
@@ -191,6 +299,7 @@ void tst_UpdateRun::passwordIsAskedUntilTheServerTakesIt()
     startRun();
     QVERIFY(waitUntilReady());
     QCOMPARE(prompts, 2);
+    QTRY_VERIFY(updater->findChildren<Password *>().isEmpty());
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QCOMPARE(TestSupport::readFile(file.key()), file.value());
     // The first try carries no password; each later one is sent bare, challenged, and sent again

@@ -1,15 +1,20 @@
 #include "programstarter.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
-void StartProgram(const QString &path)
+QString StartProgram(const QString &path)
 {
+    const QFileInfo program(path);
+    if (!program.isFile())
+        return QStringLiteral("the file is missing");
 #ifndef Q_OS_WIN
-    if (QFile::exists(path)) {
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner
-                                        | QFileDevice::ExeGroup | QFileDevice::ExeOther);
-    }
+    QFile::setPermissions(path, program.permissions() | QFileDevice::ExeOwner
+                                    | QFileDevice::ExeGroup | QFileDevice::ExeOther);
 #endif
-    QProcess::startDetached(path, QStringList());
+    // Qt gives no reason for a detached start that failed.
+    if (!QProcess::startDetached(path, QStringList()))
+        return QStringLiteral("the system could not start it");
+    return QString();
 }

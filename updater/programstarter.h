@@ -14,8 +14,8 @@ inline const QString application = QStringLiteral("App/QOR.exe");
 
 // Starts the program at path (relative to the current directory) as a detached process, without
 // arguments, in the current directory, and does not wait for it. A file fetched over HTTP carries no
-// run bit, so outside Windows it is given one first. Whether the program really started is not
-// reported: the updater goes on either way.
-void StartProgram(const QString &path);
+// run bit, so outside Windows it is given one first. Returns why the program did not start, or an
+// empty string when it did.
+QString StartProgram(const QString &path);
 
 #endif // PROGRAMSTARTER_H

@@ -9,6 +9,7 @@
 #include "documents/manifestcheck.h"
 #include "documents/markup.h"
 #include "documents/releasenotes.h"
+#include "documents/xmldocument.h"
 #include "downloader/downloader.h"
 #include "updater/programstarter.h"
 #include "updater/progress.h"
@@ -22,22 +23,12 @@
 #include <QtConcurrent>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
 // Passes that may download before the run gives up on files that never match.
 constexpr int maximumDownloadPasses = 3;
-
-// Parses path into document if the file opens, and says whether it did. A document that does not
-// parse holds what the parser delivered, and nobody is told: the stages go on with whatever is there.
-bool LoadDocument(QDomDocument *document, const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    document->setContent(&file);
-    return true;
-}
 
 } // namespace
 
@@ -59,7 +50,8 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent)
     workerThread = new QThread;
     downloader = new Downloader(serverUrl);
     aboutDialog = new About(this);
-    // Before any connection, so that every slot of the Downloader runs on the worker thread.
+    // Before the thread starts: its started signal runs Connect, which must find the Downloader
+    // at home there. The connections below decide at each emission where a slot runs.
     downloader->moveToThread(workerThread);
 
     connect(ui->about, &QPushButton::clicked, this, &Updater::AboutMe);
@@ -102,11 +94,22 @@ void Updater::Stage1()
 {
     qDebug() << "Updater::Stage1";
     QDomDocument notes(QStringLiteral("notes"));
-    if (LoadDocument(&notes, DocumentFiles::releaseNotes))
-        ReadReleaseNotes(notes, false);
-    if (LoadDocument(&notes, DocumentFiles::previousReleaseNotes))
+    // Without the notes, the files that the user may keep as edited are unknown.
+    const QString error = LoadXmlDocument(DocumentFiles::releaseNotes, &notes);
+    if (!error.isEmpty()) {
+        FailOnDocument(DocumentFiles::releaseNotes, error);
+        return;
+    }
+    ReadReleaseNotes(notes, false);
+    // The previous notes only name the installed version: they may well be missing or broken.
+    if (LoadXmlDocument(DocumentFiles::previousReleaseNotes, &notes).isEmpty())
         ReadReleaseNotes(notes, true);
     SetUserMessage(QStringLiteral("下载文件列表"));
+
+    // A copy from earlier in this run must not stand in for an answer that fails.
+    QFile::remove(DocumentFiles::manifest);
+    awaiting = Awaiting::Manifest;
+    emit DownloadFile(QString(), DocumentFiles::manifest);
 }
 
 void Updater::Stage2()
@@ -115,7 +118,12 @@ void Updater::Stage2()
     // Only one pass writes the queue at a time, and the one that follows replaces it.
     StopVerificationPass();
     manifestDocument = std::make_unique<QDomDocument>(QStringLiteral("files"));
-    LoadDocument(manifestDocument.get(), DocumentFiles::manifest);
+    const QString error = LoadXmlDocument(DocumentFiles::manifest, manifestDocument.get());
+    if (!error.isEmpty()) {
+        manifestDocument.reset();
+        FailOnDocument(DocumentFiles::manifest, error);
+        return;
+    }
     SetUserMessage(QStringLiteral("检查本地文件"));
     downloadQueue.clear();
 
@@ -123,8 +131,8 @@ void Updater::Stage2()
         passWatcher->disconnect(this);
         passWatcher->deleteLater();
     }
-    passWatcher = new QFutureWatcher<void>(this);
-    connect(passWatcher, &QFutureWatcher<void>::finished, this, &Updater::Stage3);
+    passWatcher = new QFutureWatcher<ManifestCheck>(this);
+    connect(passWatcher, &QFutureWatcher<ManifestCheck>::finished, this, &Updater::Stage3);
     passWatcher->setFuture(StartVerificationPass());
 }
 
@@ -132,6 +140,17 @@ void Updater::Stage3()
 {
     qDebug() << "Updater::Stage3";
     manifestDocument.reset();
+    const ManifestCheck check = passWatcher->result();
+    for (const QString &path : check.rejectedPaths)
+        Log(QStringLiteral("Skipped a manifest entry with an unsafe path: ") + path, true);
+    // What an error page or a captive portal sends may well parse, but it lists nothing.
+    if (check.listedFiles == 0) {
+        FailOnDocument(DocumentFiles::manifest, QStringLiteral("it lists no file"));
+        return;
+    }
+    downloadQueue += check.downloads;
+    bytesToDownload += check.bytesToDownload;
+
     progressDivisor = ProgressBarDivisor(bytesToDownload);
     ui->downloadProgress->setRange(0, int(bytesToDownload / progressDivisor));
     SetUserMessage(QStringLiteral("下载中..."));
@@ -151,8 +170,15 @@ void Updater::Stage3()
     ui->downloadProgress->setValue(100);
     if (!QFile::exists(MarkerFiles::installed)) {
         SetUserMessage(QStringLiteral("安装程序"));
-        StartProgram(Programs::prerequisitesInstaller);
-        SetMarkerFile(MarkerFiles::installed, true);
+        const QString error = StartProgram(Programs::prerequisitesInstaller);
+        // Without the marker, the next completed run tries again.
+        if (error.isEmpty()) {
+            SetMarkerFile(MarkerFiles::installed, true);
+        } else {
+            Log(QStringLiteral("Cannot start the prerequisites installer %1: %2")
+                    .arg(Programs::prerequisitesInstaller, error),
+                true);
+        }
     }
     SetUserMessage(QStringLiteral("准备启动!"));
     ui->launchGame->setEnabled(true);
@@ -160,6 +186,7 @@ void Updater::Stage3()
 
 void Updater::DownloadNextQueuedFile()
 {
+    awaiting = Awaiting::QueuedFile;
     currentDownload = downloadQueue.takeFirst();
     emit DownloadFile(currentDownload.folder, currentDownload.fileName);
 }
@@ -175,14 +202,30 @@ void Updater::GiveUp()
     }
 }
 
+void Updater::FailOnDocument(const QString &document, const QString &reason)
+{
+    awaiting = Awaiting::Nothing;
+    Log(QStringLiteral("Cannot use %1: %2").arg(document, reason), true);
+    SetUserMessage(QStringLiteral("更新失败"));
+    ui->launchGame->setEnabled(QFile::exists(MarkerFiles::installed));
+}
+
 void Updater::PasswordRequired()
 {
-    // The password starts the run over, with download passes of its own.
+    // Login answers the password with a request for the notes: the run starts over, with download
+    // passes of its own, and only notes that arrive anew count.
+    awaiting = Awaiting::ReleaseNotes;
     downloadPasses = 0;
-    // A fresh prompt for every request; it stays a hidden child of the window afterwards.
-    auto *prompt = new Password(this);
-    connect(prompt, &Password::PasswordEntered, downloader, &Downloader::Login);
-    prompt->exec();
+    QFile::remove(DocumentFiles::releaseNotes);
+    // The open prompt answers this demand too. One that was answered is on its way out.
+    if (passwordPrompt && passwordPrompt->isVisible())
+        return;
+    passwordPrompt = new Password(this);
+    passwordPrompt->setAttribute(Qt::WA_DeleteOnClose);
+    connect(passwordPrompt, &Password::PasswordEntered, downloader, &Downloader::Login);
+    // Modal all the same, but without an event loop of its own that would run the window's other
+    // slots nested inside this one.
+    passwordPrompt->show();
 }
 
 void Updater::BytesDownloaded(int deltaBytes, float downloadSpeed)
@@ -204,12 +247,16 @@ void Updater::SetProgressValue(qint64 bytes)
 
 void Updater::FileDownloaded(QString downloadedFile)
 {
-    if (downloadedFile == DocumentFiles::releaseNotes) {
+    // The answer is to what was asked for, whatever the file's name.
+    Q_UNUSED(downloadedFile)
+    switch (std::exchange(awaiting, Awaiting::Nothing)) {
+    case Awaiting::ReleaseNotes:
         Stage1();
-        emit DownloadFile(QString(), DocumentFiles::manifest);
-    } else if (downloadedFile == DocumentFiles::manifest) {
+        break;
+    case Awaiting::Manifest:
         Stage2();
-    } else {
+        break;
+    case Awaiting::QueuedFile:
         Log(currentDownload.folder + currentDownload.fileName, false);
         if (downloadQueue.isEmpty()) {
             progressDivisor = 1;
@@ -219,13 +266,24 @@ void Updater::FileDownloaded(QString downloadedFile)
         } else {
             DownloadNextQueuedFile();
         }
+        break;
+    case Awaiting::Nothing:
+        break;
     }
 }
 
 void Updater::LaunchGame()
 {
     ui->launchGame->setEnabled(false);
-    StartProgram(Programs::application);
+    const QString error = StartProgram(Programs::application);
+    if (!error.isEmpty()) {
+        // The window stays, so that the user sees it and may try again.
+        Log(QStringLiteral("Cannot start the application %1: %2").arg(Programs::application, error),
+            true);
+        SetUserMessage(QStringLiteral("启动失败"));
+        ui->launchGame->setEnabled(true);
+        return;
+    }
     close();
     QCoreApplication::quit();
 }
@@ -262,20 +320,9 @@ void Updater::ReadReleaseNotes(QDomNode node, bool bOldNotes)
     }
 }
 
-void Updater::CheckFolder(QDomNode node, QString folder)
+ManifestCheck Updater::CheckFolder(QDomNode node, QString folder)
 {
-    const ManifestCheck check =
-        CheckManifest(node, folder, notUpdatedFiles, QString(), &verificationControl);
-    if (check.bCancelled)
-        return;
-    for (const QString &path : check.rejectedPaths) {
-        const QString message =
-            QStringLiteral("Skipped a manifest entry outside the installation: ") + path;
-        // A pass runs on the thread pool, and the window's slots belong to the GUI thread.
-        QMetaObject::invokeMethod(this, [this, message] { Log(message, true); });
-    }
-    downloadQueue += check.downloads;
-    bytesToDownload += check.bytesToDownload;
+    return CheckManifest(node, folder, notUpdatedFiles, QString(), &verificationControl);
 }
 
 QString Updater::FileMd5(QFile *file)
@@ -283,7 +330,7 @@ QString Updater::FileMd5(QFile *file)
     return ::FileMd5(file);
 }
 
-QFuture<void> Updater::StartVerificationPass()
+QFuture<ManifestCheck> Updater::StartVerificationPass()
 {
     Q_ASSERT(!verificationPass.isRunning());
     verificationControl.bCancel = false;

@@ -1,8 +1,9 @@
 #ifndef UPDATER_H
 #define UPDATER_H
 
-#include "documents/filehash.h"
 #include "documents/downloaditem.h"
+#include "documents/filehash.h"
+#include "documents/manifestcheck.h"
 
 #include <QDate>
 #include <QFuture>
@@ -16,6 +17,7 @@
 
 class About;
 class Downloader;
+class Password;
 template <typename T> class QFutureWatcher;
 class QDomDocument;
 class QDomNode;
@@ -61,22 +63,32 @@ private:
 
     // Applies what a release-notes document says to the window; bOldNotes for the previous run's copy.
     void ReadReleaseNotes(QDomNode node, bool bOldNotes);
-    // One verification pass over the manifest below node, in folder: queues what is missing or
-    // different. Runs on the thread pool; see verificationPass.
-    void CheckFolder(QDomNode node, QString folder);
+    // One verification pass over the manifest below node, in folder: what is missing or different.
+    // Runs on the thread pool and writes nothing of the window; Stage3 applies what it found. It
+    // reads notUpdatedFiles, which only Stage1 writes, and no Stage1 runs during a pass: the window
+    // asks for nothing then, and ignores any answer that it did not ask for.
+    ManifestCheck CheckFolder(QDomNode node, QString folder);
     QString FileMd5(QFile *file);
     // Starts CheckFolder over manifestDocument (which must exist and stay unchanged until the pass
     // ends) on the global thread pool, and keeps it in verificationPass so that the destructor can
     // stop it. Every pass starts this way, after the previous one has been stopped.
-    QFuture<void> StartVerificationPass();
+    QFuture<ManifestCheck> StartVerificationPass();
     // Cancels the running pass, if any, and waits for it: within one chunk of one file.
     void StopVerificationPass();
     // Takes the head of downloadQueue into currentDownload and requests it.
     void DownloadNextQueuedFile();
     // Ends a run whose files never matched: nothing more is fetched and launching stays disabled.
     void GiveUp();
+    // Ends a run that cannot trust what the server said: nothing is fetched or installed. An
+    // installation that a run has completed before can still be launched as it is.
+    void FailOnDocument(const QString &document, const QString &reason);
     void SetProgressValue(qint64 bytes);
 
+    // What the window has asked the Downloader for, and so what its next FileDownloaded answers. A
+    // file of the application may well be named like one of the documents.
+    enum class Awaiting { Nothing, ReleaseNotes, Manifest, QueuedFile };
+
+    Awaiting awaiting = Awaiting::ReleaseNotes; // the Downloader asks for the notes as it starts
     bool bUpdateInProgress = false;
     qint64 downloadedBytes = 0;
     qint64 bytesToDownload = 0;
@@ -92,11 +104,13 @@ private:
     QPointer<QThread> workerThread;       // null once it has deleted itself
     std::unique_ptr<Ui::Updater> ui;
     About *aboutDialog = nullptr;         // child of the window
-    // The running verification pass writes downloadQueue and bytesToDownload. The destructor cancels
-    // it through verificationControl and waits for it before any member dies.
+    QPointer<Password> passwordPrompt;    // the one open prompt; it deletes itself once answered
+    // The running verification pass reads the manifest and the files. The destructor cancels it
+    // through verificationControl and waits for it before any member dies.
     HashControl verificationControl;
-    QFuture<void> verificationPass;
-    QFutureWatcher<void> *passWatcher = nullptr; // child of the window; reports the pass's end to Stage3
+    QFuture<ManifestCheck> verificationPass;
+    // Child of the window; hands the pass's result to Stage3.
+    QFutureWatcher<ManifestCheck> *passWatcher = nullptr;
     // Download passes since the run began (at start, or after a password). A file whose download
     // never matches its digest must not keep the updater fetching for ever, not even one that is
     // named like the release notes and so restarts the stages each time it arrives.

@@ -1,0 +1,13 @@
+#ifndef XMLDOCUMENT_H
+#define XMLDOCUMENT_H
+
+#include <QString>
+
+class QDomDocument;
+
+// Parses the XML file at path into document. Returns why that failed, for a log line such as
+// "Cannot use GameManifest.xml: <reason>", or an empty string when the whole file parsed. The
+// Downloader keeps only answers that arrived whole, so a missing file is one that did not.
+QString LoadXmlDocument(const QString &path, QDomDocument *document);
+
+#endif // XMLDOCUMENT_H
