@@ -25,7 +25,8 @@ xvfb_start() {
     for _ in $(seq 100); do
         if [ -s "$folder/display" ]; then
             export DISPLAY=":$(cat "$folder/display")"
-            return 0
+            # The number comes before the display takes clients on a busy machine.
+            xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
         fi
         kill -0 "$XVFB_PID" 2>/dev/null || break
         sleep 0.1

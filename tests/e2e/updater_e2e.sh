@@ -169,6 +169,17 @@ make_sample_release "$www" "$make_manifest" 2.0.1
 (cd "$www/qor_app" && find App -type f -print0 | xargs -0 md5sum) > "$scratch/release.md5"
 xvfb_start "$scratch/xvfb"
 
+echo "==> With the server down, a fresh installation fails, writes nothing and cannot be launched"
+install=$scratch/install-down
+start_updater "$install"
+window=$(window_wait 更新 20) || fail "the updater's window did not appear"
+wait_until 20 "the failed notes in Config/updater.log" \
+    grep -q "Cannot use ReleaseNotes.xml" "$install/Config/updater.log"
+! launch_button_lit "$window" || fail "the launch button lit up for an installation that never ran"
+[ ! -e "$install/Config/UU_Installed.setting" ] || fail "Config/UU_Installed.setting was created"
+[ ! -e "$install/App" ] || fail "files were written below App/"
+stop_updater
+
 echo "==> A fresh installation fetches every file once, runs the installer and starts the application"
 install=$scratch/install
 serve
