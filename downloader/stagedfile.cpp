@@ -38,7 +38,14 @@ bool StagedFile::open()
 
 qint64 StagedFile::write(const QByteArray &data)
 {
-    const qint64 written = staging.isOpen() ? staging.write(data) : -1;
+    qint64 written = staging.isOpen() ? staging.write(data) : -1;
+    // A short write reports no error; the write of what is left then says why (a full disk).
+    while (written >= 0 && written < data.size()) {
+        const qint64 more = staging.write(data.constData() + written, data.size() - written);
+        if (more <= 0)
+            break;
+        written += more;
+    }
     if (written != data.size()) {
         writeFailed = true;
         error = staging.errorString();

@@ -26,7 +26,7 @@ public:
     StagedFile &operator=(const StagedFile &) = delete;
 
     bool open();
-    // The count written, or -1; after a failed write commit() refuses.
+    // The count written, or -1; after a failed or short write commit() refuses.
     qint64 write(const QByteArray &data);
     bool commit();
 
