@@ -26,6 +26,9 @@ TestRelease TestRelease::sample()
     release.addFile(QStringLiteral("App/Content/Movies/Intro.mp4"), QByteArray(4096, 'm'));
     release.addFile(QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe"), "binary");
     release.addFile(QStringLiteral("Readme.txt"), "Read me first.\n");
+    // Files of the application, named like the updater's documents.
+    release.addFile(QStringLiteral("App/ReleaseNotes.xml"), "<Credits/>");
+    release.addFile(QStringLiteral("App/Content/GameManifest.xml"), "<Levels/>");
     release.setNotes("<ReleaseNotes><Version>2.0</Version><Date>081226</Date>"
                      "<Notes>*What is new*\nEverything.</Notes></ReleaseNotes>");
     return release;
