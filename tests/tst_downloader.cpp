@@ -221,8 +221,9 @@ void tst_Downloader::safePath()
 
 void tst_Downloader::firstRequestFetchesReleaseNotes()
 {
-    // A killed run left its staging file, here one that swallows every byte: the run starts afresh.
-    QVERIFY(QDir().mkpath("Config") && QFile::link("/dev/full", "Config/Download.part"));
+    // A killed run left its staging file, here (where the system can) one that takes no byte: the
+    // run starts afresh.
+    TestSupport::makeFullDiskFile("Config/Download.part");
     TestSupport::MessageRecorder recorder;
     auto runner = startedRunner();
 
@@ -512,8 +513,8 @@ void tst_Downloader::failedWriteCountsNoBytes()
     auto runner = startedRunner();
     const qint64 before = runner->reportedBytes();
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
-    // The disk is full.
-    QVERIFY(QFile::link("/dev/full", "Config/Download.part"));
+    if (!TestSupport::makeFullDiskFile("Config/Download.part"))
+        QSKIP("This system has no device that refuses every write");
 
     emit runner->DownloadFile("App/", "Game.pak");
     QTRY_COMPARE(downloaded.count(), 1);

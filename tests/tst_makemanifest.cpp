@@ -80,8 +80,9 @@ tst_MakeManifest::Run tst_MakeManifest::run(const QStringList &arguments)
         return result;
     }
     result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.errorLines = process.readAllStandardError().split('\n');
+    // A console program on Windows ends its lines with CRLF.
+    result.out = process.readAllStandardOutput().replace("\r\n", "\n");
+    result.errorLines = process.readAllStandardError().replace("\r\n", "\n").split('\n');
     result.errorLines.removeAll(QByteArray());
     return result;
 }

@@ -63,8 +63,11 @@ void tst_StagedFile::commitReplacesTheTarget()
 
     QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("new copy"));
     // The previous copy was read-only: the new one keeps the rest, but its owner can write it.
-    QCOMPARE(QFile::permissions("Game.pak"),
-             previous | QFileDevice::WriteOwner | QFileDevice::WriteUser);
+    const QFileDevice::Permissions written = QFile::permissions("Game.pak");
+    const QFileDevice::Permissions writeBits = QFileDevice::WriteOwner | QFileDevice::WriteUser
+                                               | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    QVERIFY(written & QFileDevice::WriteOwner);
+    QCOMPARE(written & ~writeBits, previous & ~writeBits);
     QCOMPARE(entries(), QStringList{"Game.pak"});
 }
 
@@ -105,8 +108,8 @@ void tst_StagedFile::failureKeepsThePreviousCopy()
     QFETCH(QString, previous);
     QFETCH(bool, fullDisk);
     QVERIFY(TestSupport::writeFile(previous, "previous copy"));
-    if (fullDisk)
-        QVERIFY(QDir().mkpath("Config") && QFile::link("/dev/full", "Config/Download.part"));
+    if (fullDisk && !TestSupport::makeFullDiskFile("Config/Download.part"))
+        QSKIP("This system has no device that refuses every write");
     {
         StagedFile file("Game.pak");
         QVERIFY(file.open());

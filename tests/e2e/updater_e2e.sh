@@ -36,21 +36,12 @@ updater=$1 make_manifest=$2 port=$4 user=$5
 source "$source_dir/scripts/lib/nginx.sh"
 source "$source_dir/scripts/lib/release.sh"
 source "$source_dir/scripts/lib/window.sh"
+source "$source_dir/scripts/lib/e2e.sh"
 
 ip link set lo up
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/updater-e2e.XXXXXX")
 www=$scratch/www
 access_log=$scratch/nginx/access.log
-updater_pid=""
-updater_output=""
-
-stop_updater() {
-    if [ -n "$updater_pid" ]; then
-        kill "$updater_pid" 2>/dev/null || true
-        wait "$updater_pid" 2>/dev/null || true
-    fi
-    updater_pid=""
-}
 cleanup() {
     stop_updater
     xvfb_stop
@@ -58,26 +49,6 @@ cleanup() {
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    if [ -n "$updater_output" ] && [ -f "$updater_output" ]; then
-        echo "--- the updater's last lines:" >&2
-        tail -n 25 "$updater_output" >&2
-    fi
-    exit 1
-}
-
-# wait_until SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s.
-wait_until() {
-    local seconds=$1 what=$2 _
-    shift 2
-    for _ in $(seq $((seconds * 10))); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    fail "waited $seconds s in vain for $what"
-}
 
 serve() {
     nginx_stop
@@ -91,10 +62,6 @@ start_updater() {
     updater_output=$install.out
     (cd "$install" && QT_QPA_PLATFORM=xcb exec "$updater") >"$updater_output" 2>&1 &
     updater_pid=$!
-}
-
-updater_has_quit() {
-    ! kill -0 "$updater_pid" 2>/dev/null
 }
 
 # Waits for the launch button, presses it once, and expects the updater to quit with exit code 0.

@@ -15,10 +15,9 @@ const QString TestRelease::applicationTrace = QStringLiteral("application-starte
 TestRelease TestRelease::sample()
 {
     TestRelease release;
-    release.addFile(Programs::prerequisitesInstaller,
-                    "#!/bin/sh\necho ran >> " + installerTrace.toUtf8() + "\n");
-    release.addFile(Programs::application,
-                    "#!/bin/sh\necho started > " + applicationTrace.toUtf8() + "\n");
+    const QByteArray traceProgram = readFile(QStringLiteral(TRACE_PROGRAM));
+    release.addFile(Programs::prerequisitesInstaller, traceProgram);
+    release.addFile(Programs::application, traceProgram);
     QByteArray pak(300 * 1024, '\0');
     for (int i = 0; i < pak.size(); ++i)
         pak[i] = char((i * 7919) >> 3);

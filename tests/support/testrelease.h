@@ -8,8 +8,8 @@
 namespace TestSupport {
 
 // A release as a publisher lays it out in the folder that a TestHttpServer serves: the files, the
-// GameManifest.xml that lists them, and the ReleaseNotes.xml. On Linux the prerequisites installer
-// and the application are small scripts that leave a trace in the folder they are started in.
+// GameManifest.xml that lists them, and the ReleaseNotes.xml. The prerequisites installer and the
+// application are the trace program (traceprogram.cpp), built for the platform under test.
 class TestRelease
 {
 public:

@@ -122,6 +122,13 @@ bool makeSparseFile(const QString &path, qint64 size)
     return false;
 }
 
+bool makeFullDiskFile(const QString &path)
+{
+    const QString device = QStringLiteral("/dev/full");
+    return QFile::exists(device) && QFileInfo(path).dir().mkpath(QStringLiteral("."))
+           && QFile::link(device, path);
+}
+
 QString md5Hex(const QByteArray &content)
 {
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());

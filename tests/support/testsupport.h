@@ -73,6 +73,10 @@ bool writeFile(const QString &path, const QByteArray &content);
 // long enough to be stopped.
 bool makeSparseFile(const QString &path, qint64 size);
 
+// Makes path a file that takes no byte, as on a full disk, and says whether it could: only where
+// the system has a device that refuses every write (/dev/full), so not on Windows.
+bool makeFullDiskFile(const QString &path);
+
 // The lower-case hexadecimal MD5 digest of content, computed in one piece.
 QString md5Hex(const QByteArray &content);
 

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Whole runs of the Windows updater.exe under Wine, started as a Windows user starts it: from a fresh
+# folder, against Debian's nginx serving a release whose installer and application are real Windows
+# programs (the trace program, which leaves a file when it runs), on a virtual X display, with 启动
+# pressed by xdotool. Then the same folder with a stale file that is read-only (it is replaced), and
+# with a stale file that another program holds open without delete sharing, as a running
+# application does (it keeps its content, the log says why, and the run ends as a failed update).
+# Like the Linux end-to-end test it runs in a network namespace of its own, where nginx takes the
+# port compiled into the updater.
+#
+#   updater_wine_e2e.sh UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT
+#
+# Exit code 77 (skipped): the updater is built for a server that is not on loopback, or no network
+# namespace can be made.
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+
+if [ "${1:-}" != --in-namespace ]; then
+    [ $# -eq 6 ] || { echo "usage: $0 UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT" >&2; exit 2; }
+    case $5 in
+        localhost | 127.*) ;;
+        *) echo "SKIP: this updater is built for $5, not for a loopback server"; exit 77 ;;
+    esac
+    for tool in wine wineboot Xvfb xdotool import unshare ip md5sum; do
+        command -v "$tool" >/dev/null || { echo "$tool is missing: ./scripts/test-windows installs it" >&2; exit 1; }
+    done
+    namespace=(unshare --net)
+    [ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --net)
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        echo "SKIP: cannot make a network namespace (${namespace[*]})"
+        exit 77
+    fi
+    exec "${namespace[@]}" -- bash "$0" --in-namespace "$(realpath "$1")" "$(realpath "$2")" \
+        "$(realpath "$3")" "$(realpath "$4")" "${@:5}"
+fi
+shift
+updater=$1 make_manifest=$2 trace_program=$3 holdfile=$4 port=$6
+source "$source_dir/scripts/lib/nginx.sh"
+source "$source_dir/scripts/lib/window.sh"
+source "$source_dir/scripts/lib/e2e.sh"
+
+ip link set lo up
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/updater-wine-e2e.XXXXXX")
+www=$scratch/www
+release=$www/qor_app
+holder_pid=""
+# The windows of the real platform, on the virtual display; a Wine prefix of the test's own.
+unset QT_QPA_PLATFORM
+export WINEPREFIX=$scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+end_process() {
+    if [ -n "$1" ]; then
+        kill "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
+    fi
+}
+cleanup() {
+    stop_updater
+    end_process "$holder_pid"
+    wineserver --kill 2>/dev/null || true
+    xvfb_stop
+    nginx_stop
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+start_updater() {
+    mkdir -p "$install"
+    # A GUI program's debug lines reach the Windows debugger, and its log.
+    updater_output=$install/Config/updater.log
+    (cd "$install" && exec wine "$updater") >"$install.out" 2>&1 &
+    updater_pid=$!
+}
+
+launch_when_ready() {
+    local window
+    window=$(window_wait 更新 60) || fail "the updater's window did not appear"
+    wait_until 120 "the launch button to light up" launch_button_lit "$window"
+    press_launch "$window"
+    wait_until 20 "updater.exe to quit after 启动 was pressed" updater_has_quit
+    wait "$updater_pid" || fail "updater.exe exited with $?"
+    updater_pid=""
+}
+
+lines_in() {
+    if [ -f "$1" ]; then wc -l < "$1"; else echo 0; fi
+}
+
+# Every file of the release present with the release's digest, and the two programs started as
+# often as expected.
+check_installation() {
+    local installer=$1 application=$2
+    (cd "$install" && md5sum --quiet -c "$scratch/release.md5") \
+        || fail "files in $install differ from the release"
+    [ -e "$install/Config/UU_Installed.setting" ] || fail "no Config/UU_Installed.setting"
+    wait_until 20 "the application to leave its line" \
+        test "$(lines_in "$install/application-started.txt")" -ge 1
+    [ "$(lines_in "$install/installer-ran.txt")" -eq "$installer" ] \
+        || fail "the installer ran $(lines_in "$install/installer-ran.txt") times, expected $installer"
+}
+
+echo "==> Preparing Xvfb, a Wine prefix, a release of Windows programs and nginx on $5:$port"
+# Wine's desktop takes the display that the prefix's first program finds.
+xvfb_start "$scratch/xvfb"
+wineboot --init >/dev/null 2>&1
+wineserver --wait
+mkdir -p "$release"
+add() {
+    mkdir -p "$(dirname "$release/$1")"
+    if [ $# -eq 2 ]; then printf '%s' "$2" > "$release/$1"; else cat > "$release/$1"; fi
+}
+add App/QOR.exe < "$trace_program"
+add App/Engine/Extras/Redist/en-us/UE4PrereqSetup_x64.exe < "$trace_program"
+head -c 3000000 /dev/urandom | add App/QOR/Content/Paks/QOR-WindowsNoEditor.pak
+add "App/QOR/Content/Movies/Intro Movie.mp4" "a movie"
+add "App/QOR/Config/100% Speed.ini" "[Speed]"
+add "App/Manual/说明 (中文).txt" "请先阅读"
+add App/Engine/Config/BaseEngine.ini "[Engine]"
+add App/Engine/Binaries/Win64/PhysX3_x64.dll "the physics library"
+(cd "$release" && wine "$make_manifest" . -o GameManifest.xml) >"$scratch/make-manifest.out" 2>&1 \
+    || { cat "$scratch/make-manifest.out" >&2; fail "make-manifest.exe could not write the manifest"; }
+printf '<ReleaseNotes><Version>3.0</Version></ReleaseNotes>' > "$release/ReleaseNotes.xml"
+(cd "$release" && find App -type f -print0 | xargs -0 md5sum) > "$scratch/release.md5"
+nginx_start "$scratch/nginx" "$www" --port "$port"
+
+echo "==> A fresh folder: every file arrives, the installer runs once, the application starts"
+install=$scratch/install
+start_updater
+launch_when_ready
+check_installation 1 1
+[ ! -e "$install/Config/UU_Lock.setting" ] || fail "Config/UU_Lock.setting was left behind"
+
+echo "==> A stale read-only file is replaced"
+stale=$install/App/Engine/Config/BaseEngine.ini
+printf 'edited by hand' > "$stale"
+chmod a-w "$stale"
+start_updater
+launch_when_ready
+check_installation 1 2
+
+echo "==> A stale file held open by another program keeps its content, and the run fails"
+held=App/Engine/Binaries/Win64/PhysX3_x64.dll
+printf 'the running version' > "$install/$held"
+(cd "$install" && exec wine "$holdfile" "${held//\//\\}" holding.txt) >"$scratch/holdfile.out" 2>&1 &
+holder_pid=$!
+wait_until 60 "holdfile.exe to hold $held" test -e "$install/holding.txt"
+start_updater
+window=$(window_wait 更新 60) || fail "the updater's window did not appear"
+wait_until 120 "the run to give up on $held" \
+    grep -q "Still different from the manifest after 3 downloads: $held" "$install/Config/updater.log"
+grep -q "Cannot replace $held" "$install/Config/updater.log" || fail "no line says why $held was kept"
+[ "$(cat "$install/$held")" = "the running version" ] || fail "$held lost its content"
+! launch_button_lit "$window" || fail "the launch button lit up after a failed update"
+stop_updater
+
+echo "==> All cases passed"
