@@ -24,6 +24,19 @@ wait_until() {
     fail "waited $seconds s in vain for $what"
 }
 
+# run_in_network_namespace ARGS...: runs the calling script again as "$0 --in-namespace ARGS..." in a
+# network namespace of its own (inside a user namespace when not root), where a server may take the
+# port compiled into the updater; exits 77 (skipped) where no namespace can be made.
+run_in_network_namespace() {
+    local namespace=(unshare --net)
+    [ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --net)
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        echo "SKIP: cannot make a network namespace (${namespace[*]})"
+        exit 77
+    fi
+    exec "${namespace[@]}" -- bash "$0" --in-namespace "$@"
+}
+
 updater_has_quit() {
     ! kill -0 "$updater_pid" 2>/dev/null
 }

@@ -11,6 +11,7 @@
 # namespace can be made.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+source "$source_dir/scripts/lib/e2e.sh"
 
 if [ "${1:-}" != --in-namespace ]; then
     [ $# -eq 5 ] || { echo "usage: $0 UPDATER MAKE_MANIFEST HOST PORT USER" >&2; exit 2; }
@@ -23,20 +24,13 @@ if [ "${1:-}" != --in-namespace ]; then
     done
     command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] \
         || { echo "nginx is missing: ./scripts/test installs it" >&2; exit 1; }
-    namespace=(unshare --net)
-    [ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --net)
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        echo "SKIP: cannot make a network namespace (${namespace[*]})"
-        exit 77
-    fi
-    exec "${namespace[@]}" -- bash "$0" --in-namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3}"
+    run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3}"
 fi
 shift
 updater=$1 make_manifest=$2 port=$4 user=$5
 source "$source_dir/scripts/lib/nginx.sh"
 source "$source_dir/scripts/lib/release.sh"
 source "$source_dir/scripts/lib/window.sh"
-source "$source_dir/scripts/lib/e2e.sh"
 
 ip link set lo up
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/updater-e2e.XXXXXX")

@@ -14,6 +14,7 @@
 # namespace can be made.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+source "$source_dir/scripts/lib/e2e.sh"
 
 if [ "${1:-}" != --in-namespace ]; then
     [ $# -eq 6 ] || { echo "usage: $0 UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT" >&2; exit 2; }
@@ -24,20 +25,13 @@ if [ "${1:-}" != --in-namespace ]; then
     for tool in wine wineboot Xvfb xdotool import unshare ip md5sum; do
         command -v "$tool" >/dev/null || { echo "$tool is missing: ./scripts/test-windows installs it" >&2; exit 1; }
     done
-    namespace=(unshare --net)
-    [ "$(id -u)" -eq 0 ] || namespace=(unshare --user --map-root-user --net)
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        echo "SKIP: cannot make a network namespace (${namespace[*]})"
-        exit 77
-    fi
-    exec "${namespace[@]}" -- bash "$0" --in-namespace "$(realpath "$1")" "$(realpath "$2")" \
-        "$(realpath "$3")" "$(realpath "$4")" "${@:5}"
+    run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "$(realpath "$3")" \
+        "$(realpath "$4")" "${@:5}"
 fi
 shift
 updater=$1 make_manifest=$2 trace_program=$3 holdfile=$4 port=$6
 source "$source_dir/scripts/lib/nginx.sh"
 source "$source_dir/scripts/lib/window.sh"
-source "$source_dir/scripts/lib/e2e.sh"
 
 ip link set lo up
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/updater-wine-e2e.XXXXXX")
