@@ -1,7 +1,8 @@
 # What the Windows build shares: the packages it needs and where its cross toolchain lives.
 # Sourced by scripts/windows-toolchain, scripts/test-windows and scripts/package-windows.
 
-WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+# The host compiler builds qmake and the code generators that the cross Qt runs here.
+WINDOWS_BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 
 # The Qt of Debian's source package, built once per machine outside the repository.
 QT_SOURCE_PACKAGE=qtbase-opensource-src
