@@ -1,6 +1,7 @@
 #ifndef MANIFESTCHECK_H
 #define MANIFESTCHECK_H
 
+#include "documents/digestrecord.h"
 #include "documents/downloaditem.h"
 
 #include <QList>
@@ -19,16 +20,22 @@ struct ManifestCheck
     QStringList rejectedPaths;      // folder or file paths that are not safe to write
     QStringList unreadablePaths;    // present but unreadable; taken as up to date
     bool bCancelled = false;        // the walk was stopped and found nothing
+    DigestRecord verified;          // the digest and stamp of every file it read or knew from the record
+    int filesHashed = 0;            // files read to their end or to a failure
+    int filesFromRecord = 0;        // files that the record spared reading
+    QStringList recordProblems;     // why the record was not used or not written, for the log
 };
 
 // Checks the files listed below node, which lie in folder (empty at the top, otherwise ending in
 // "/"), against the local files below installationDir (empty: the current directory). A file is to
 // be downloaded when it is missing, or when it has an md5, its bare name is not in notUpdatedFiles and
-// its digest is not exactly that md5. Rejected paths are neither read nor queued. The manifest is read
-// on the calling thread only; the files are hashed on every core (see Md5OfFiles).
+// its digest is not exactly that md5. The digest of a file whose stamp the known record holds is
+// taken from there; every other file is read. Rejected paths are neither read nor queued. The
+// manifest is read on the calling thread only; the files are hashed on every core (see Md5OfFiles).
 ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
                             const QStringList &notUpdatedFiles,
                             const QString &installationDir = QString(),
-                            HashControl *control = nullptr);
+                            HashControl *control = nullptr,
+                            const DigestRecord &known = DigestRecord());
 
 #endif // MANIFESTCHECK_H

@@ -1,6 +1,7 @@
 #include "documents/filehash.h"
 #include "documents/manifestcheck.h"
 #include "documents/manifestpath.h"
+#include "documents/verificationpass.h"
 #include "support/testsupport.h"
 
 #include <QDomDocument>
@@ -23,6 +24,10 @@ private slots:
     void safePath_data();
     void safePath();
     void cancelledCheckQueuesNothing();
+    void recordedDigest_data();
+    void recordedDigest();
+    void unusableRecord_data();
+    void unusableRecord();
 };
 
 namespace {
@@ -314,6 +319,102 @@ void tst_ManifestCheck::cancelledCheckQueuesNothing()
     QVERIFY(check.bCancelled);
     QVERIFY(check.downloads.isEmpty());
     QCOMPARE(check.bytesToDownload, qint64(0));
+}
+
+void tst_ManifestCheck::recordedDigest_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("bRead");
+
+    QTest::newRow("same stamp: the record, not the file") << "" << false;
+    QTest::newRow("other size") << "size" << true;
+    QTest::newRow("other modification time") << "modified" << true;
+    QTest::newRow("other change time") << "changed" << true;
+    QTest::newRow("other identity") << "identity" << true;
+    QTest::newRow("recorded under another path") << "path" << true;
+}
+
+void tst_ManifestCheck::recordedDigest()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, bRead);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("App/a.pak")), "alpha"));
+    const std::optional<FileStamp> stamp = ReadFileStamp(dir.filePath(QStringLiteral("App/a.pak")));
+    QVERIFY(stamp);
+    FileStamp recorded = *stamp;
+    recorded.size += change == "size";
+    recorded.modified += change == "modified";
+    recorded.changed += change == "changed";
+    recorded.identity += change == "identity";
+    // The record says that the file holds other content: only a file that is read matches.
+    DigestRecord known;
+    known.insert(change == "path" ? "App/b.pak" : "App/a.pak", recorded, md5Of("stale"));
+    QDomDocument document;
+    QVERIFY(document.setContent(QStringLiteral("<M><FolderProperties FolderName='App'>"
+                                               "<FileProperties FileName='a.pak' Size='5' md5='%1'/>"
+                                               "</FolderProperties></M>").arg(md5Of("alpha"))));
+
+    const ManifestCheck check = CheckManifest(document, QString(), {}, dir.path(), nullptr, known);
+    QCOMPARE(check.downloads.isEmpty(), bRead);
+    QCOMPARE(check.filesHashed, int(bRead));
+    QCOMPARE(check.filesFromRecord, int(!bRead));
+    QCOMPARE(check.verified.digest("App/a.pak", *stamp), md5Of(bRead ? "alpha" : "stale"));
+    QCOMPARE(check.verified.size(), 1);
+}
+
+void tst_ManifestCheck::unusableRecord_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("intact") << "" << "";
+    QTest::newRow("missing") << "missing" << "it does not exist";
+    QTest::newRow("a digit changed") << "digit" << "it is damaged";
+    QTest::newRow("cut short") << "cut" << "it is damaged";
+    QTest::newRow("cut at a line's end") << "line" << "it is damaged";
+    QTest::newRow("another version") << "version" << "it has format version 2, not 1";
+    QTest::newRow("a folder") << "folder" << "it cannot be read";
+}
+
+void tst_ManifestCheck::unusableRecord()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    TestSupport::ScopedCurrentDir inDir(dir.path());
+    QVERIFY(writeFile(QStringLiteral("App/a.pak"), "alpha"));
+    QVERIFY(writeFile(QStringLiteral("App/b c.pak"), "beta"));
+    QDomDocument document;
+    QVERIFY(document.setContent(QStringLiteral("<M><FolderProperties FolderName='App'>"
+                                               "<FileProperties FileName='a.pak' md5='%1'/>"
+                                               "<FileProperties FileName='b c.pak' md5='%2'/>"
+                                               "</FolderProperties></M>")
+                                    .arg(md5Of("alpha"), md5Of("beta"))));
+    const QString path = DigestRecord::installationRecordPath();
+    const auto pass = [&] { return RunVerificationPass(document, QString(), {}, path, {}, nullptr); };
+    QCOMPARE(pass().filesHashed, 2);
+
+    const QByteArray written = TestSupport::readFile(path);
+    QByteArray record = written;
+    const int digit = written.indexOf(' ', written.indexOf('\n')) + 1; // of the first file's size
+    record[digit] = char(written.at(digit) ^ 1);
+    if (damage == "cut" || damage == "line")
+        record = written.left(written.lastIndexOf('\n', -2) + (damage == "line"));
+    if (damage == "version")
+        record = QByteArray(written).replace("VerifiedDigests 1\n", "VerifiedDigests 2\n");
+    if (damage != "")
+        QVERIFY(QFile::remove(path));
+    if (damage != "" && damage != "missing")
+        QVERIFY(damage == "folder" ? QDir().mkpath(path) : writeFile(path, record));
+
+    const ManifestCheck check = pass();
+    QVERIFY(check.downloads.isEmpty());
+    QCOMPARE(check.filesHashed, reason.isEmpty() ? 0 : 2);
+    QCOMPARE(check.recordProblems.isEmpty(), reason.isEmpty());
+    QVERIFY(check.recordProblems.value(0).contains(reason));
+    // A record that can be written replaces the one that could not be used.
+    QCOMPARE(pass().filesHashed, damage == "folder" ? 2 : 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ManifestCheck)
