@@ -57,6 +57,8 @@ QUrl Downloader::DefaultServerUrl()
 Downloader::Downloader(const QUrl &server)
     : serverUrl(server)
 {
+    // FileCommitted crosses to the window's thread.
+    qRegisterMetaType<FileStamp>();
 }
 
 Downloader::~Downloader()
@@ -214,11 +216,8 @@ void Downloader::FileFinished(QNetworkReply *mreply)
         return;
     bIsDownloading = false;
     stallTimer->stop();
-    if (IsCompleteAnswer(mreply) && !file->commit()) {
-        emit NetworkError(QStringLiteral("Cannot replace %1: %2")
-                              .arg(file->fileName(), file->errorString()),
-                          true);
-    }
+    if (IsCompleteAnswer(mreply))
+        CommitDownload(file.get());
     // The staging file is free before the next request can come.
     file.reset();
     emit FileDownloaded(currentFile);
@@ -272,6 +271,19 @@ void Downloader::ReportWriteFailure()
                           .arg(StagedFile::stagingPath(), localFile->fileName(),
                                localFile->errorString()),
                       true);
+}
+
+void Downloader::CommitDownload(StagedFile *file)
+{
+    if (!file->commit()) {
+        emit NetworkError(QStringLiteral("Cannot replace %1: %2")
+                              .arg(file->fileName(), file->errorString()),
+                          true);
+        return;
+    }
+    // Without a stamp the next verification pass reads the file, as it would any other.
+    if (const std::optional<FileStamp> stamp = ReadFileStamp(file->fileName()))
+        emit FileCommitted(file->fileName(), *stamp, file->md5());
 }
 
 void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator)

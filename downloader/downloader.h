@@ -1,6 +1,8 @@
 #ifndef DOWNLOADER_H
 #define DOWNLOADER_H
 
+#include "documents/filestamp.h"
+
 #include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
@@ -34,6 +36,9 @@ signals:
     void BytesDownloaded(int, float);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
+    // A download is in place at path (relative to the current directory), with this stamp and the
+    // digest of what was written. Comes before its FileDownloaded.
+    void FileCommitted(QString path, FileStamp stamp, QString md5);
 
 // The slots interleave public and private sections so that the meta-object keeps their order.
 public slots:
@@ -57,6 +62,7 @@ private:
     void ReplaceAccessManager();
     void AbandonTransfer();
     void ReportWriteFailure();
+    void CommitDownload(StagedFile *file);
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
 
     float currentSpeed = 0.0f;                  // KiB per second

@@ -49,6 +49,8 @@ qint64 StagedFile::write(const QByteArray &data)
     if (written != data.size()) {
         writeFailed = true;
         error = staging.errorString();
+    } else {
+        hash.addData(data);
     }
     return written;
 }
@@ -81,4 +83,9 @@ QString StagedFile::fileName() const
 QString StagedFile::errorString() const
 {
     return error;
+}
+
+QString StagedFile::md5() const
+{
+    return QString::fromLatin1(hash.result().toHex());
 }

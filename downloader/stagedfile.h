@@ -1,6 +1,7 @@
 #ifndef STAGEDFILE_H
 #define STAGEDFILE_H
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -32,10 +33,14 @@ public:
 
     QString fileName() const; // the target
     QString errorString() const;
+    // The lower-case hexadecimal MD5 digest of everything written: computed as it is written, so
+    // that a committed file need not be read again to be known.
+    QString md5() const;
 
 private:
     QString target;
     QFile staging;
+    QCryptographicHash hash{QCryptographicHash::Md5};
     bool writeFailed = false;
     QString error;
 };

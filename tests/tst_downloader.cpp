@@ -131,7 +131,7 @@ void tst_Downloader::interfaceKeepsItsOrder()
         methods << QString::fromLatin1(meta.method(i).methodSignature());
     QCOMPARE(methods, QStringList({"PasswordRequired()", "BytesDownloaded(int,float)",
                                    "FileDownloaded(QString)", "NetworkError(QString,bool)",
-                                   "Connect()", "Reconnect()", "Login(QString)",
+                                   "FileCommitted(QString,FileStamp,QString)", "Connect()", "Reconnect()", "Login(QString)",
                                    "DownloadFile(QString,QString)", "FilePart()",
                                    "FileError(QNetworkReply::NetworkError)",
                                    "FileFinished(QNetworkReply*)", "UpdateDownloadInfo()",
@@ -230,6 +230,7 @@ void tst_Downloader::firstRequestFetchesReleaseNotes()
     QCOMPARE(runner->events(), QStringList{"FileDownloaded ReleaseNotes.xml"});
     QCOMPARE(TestSupport::readFile(notes), notesContent);
     QCOMPARE(FilesBelow("."), QStringList{notes});
+    QCOMPARE(runner->commits(), QStringList{notes + ' ' + TestSupport::md5Hex(notesContent)});
     QCOMPARE(server->requests().size(), 1);
     const TestHttpServer::Request request = server->requests().first();
     QCOMPARE(request.method + ' ' + request.target + ' ' + request.version,
@@ -361,6 +362,7 @@ void tst_Downloader::failedTransferKeepsPreviousFile()
         expected << error;
     expected << "FileDownloaded Game.pak";
     QCOMPARE(runner->events(), expected);
+    QCOMPARE(runner->commits().size(), 1);
     if (previousCopy) {
         QCOMPARE(TestSupport::readFile(path), QByteArray("previous copy"));
         QCOMPARE(FilesBelow("."), QStringList({path, notes}));
@@ -546,6 +548,7 @@ void tst_Downloader::newRequestAbandonsTheRunningOne()
     QCOMPARE(runner->events(),
              QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Next.txt"}));
     QCOMPARE(FilesBelow("."), QStringList({"Next.txt", notes}));
+    QCOMPARE(runner->commits().mid(1), QStringList{"Next.txt " + TestSupport::md5Hex("next")});
 }
 
 void tst_Downloader::stoppingMidTransferLeavesNothing()

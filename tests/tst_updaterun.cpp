@@ -30,6 +30,7 @@ private slots:
 
     void freshInstallEndsReadyAndLaunches();
     void currentInstallationFetchesOnlyTheDocuments();
+    void secondStartReadsNoFile();
     void corruptedFileIsFetchedAgain();
     void updateInProgressReachesReadyWithoutDownloads();
     void passwordIsAskedUntilTheServerTakesIt();
@@ -103,6 +104,7 @@ int tst_UpdateRun::requestsFor(const QString &path) const
 
 void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
 {
+    TestSupport::MessageRecorder recorder;
     startRun();
     QVERIFY(waitUntilReady());
 
@@ -112,6 +114,9 @@ void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
     QCOMPARE(updater->findChild<QProgressBar *>()->value(), 100);
     QVERIFY(QFile::exists("Config/UU_Installed.setting"));
     QTRY_COMPARE(TestSupport::readFile(TestRelease::installerTrace), QByteArray("ran\n"));
+    // What was downloaded is known without reading it again.
+    QCOMPARE(recorder.texts().filter("Checked").last(),
+             QStringLiteral("Checked %1 files: read 0, knew %1 from the record").arg(release.files.size()));
     // A second verification pass found nothing to fetch: every file was asked for once, those named
     // like the documents too, and the manifest once.
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
@@ -211,6 +216,24 @@ void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
     QCOMPARE(requestsFor("GameManifest.xml"), 1);
     // The installer runs once per installation, and this one has run already.
     QVERIFY(!QFile::exists(TestRelease::installerTrace));
+}
+
+void tst_UpdateRun::secondStartReadsNoFile()
+{
+    QVERIFY(release.install("."));
+    Updater::SetMarkerFile("Config/UU_Installed.setting", true);
+    TestSupport::MessageRecorder recorder;
+    startRun();
+    QVERIFY(waitUntilReady());
+    updater.reset();
+    startRun();
+    QVERIFY(waitUntilReady());
+
+    const QString checked = QStringLiteral("Checked %1 files: read %2, knew %3 from the record");
+    const int files = release.files.size();
+    QCOMPARE(recorder.texts().filter("Checked"),
+             QStringList({checked.arg(files).arg(files).arg(0), checked.arg(files).arg(0).arg(files)}));
+    QCOMPARE(recorder.texts().filter("cannot use the record").size(), 1);
 }
 
 void tst_UpdateRun::corruptedFileIsFetchedAgain()

@@ -9,6 +9,7 @@
 #include "documents/manifestcheck.h"
 #include "documents/markup.h"
 #include "documents/releasenotes.h"
+#include "documents/verificationpass.h"
 #include "documents/xmldocument.h"
 #include "downloader/downloader.h"
 #include "updater/programstarter.h"
@@ -19,11 +20,14 @@
 #include <QDebug>
 #include <QFile>
 #include <QFutureWatcher>
+#include <QLoggingCategory>
 #include <QThread>
 #include <QtConcurrent>
 
 #include <limits>
 #include <utility>
+
+Q_LOGGING_CATEGORY(lcVerification, "updater.verification")
 
 namespace {
 
@@ -60,6 +64,7 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent)
     connect(downloader, &Downloader::BytesDownloaded, this, &Updater::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &Updater::FileDownloaded);
     connect(downloader, &Downloader::NetworkError, this, &Updater::Log);
+    connect(downloader, &Downloader::FileCommitted, this, &Updater::RecordCommittedFile);
     connect(workerThread, &QThread::started, downloader, &Downloader::Connect);
     connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
     connect(this, &Updater::DownloadFile, downloader, &Downloader::DownloadFile);
@@ -143,6 +148,12 @@ void Updater::Stage3()
     const ManifestCheck check = passWatcher->result();
     for (const QString &path : check.rejectedPaths)
         Log(QStringLiteral("Skipped a manifest entry with an unsafe path: ") + path, true);
+    for (const QString &problem : check.recordProblems)
+        Log(problem, true);
+    qCInfo(lcVerification).noquote() << QStringLiteral("Checked %1 files: read %2, knew %3 from the record")
+                                            .arg(check.listedFiles)
+                                            .arg(check.filesHashed)
+                                            .arg(check.filesFromRecord);
     // What an error page or a captive portal sends may well parse, but it lists nothing.
     if (check.listedFiles == 0) {
         FailOnDocument(DocumentFiles::manifest, QStringLiteral("it lists no file"));
@@ -322,7 +333,8 @@ void Updater::ReadReleaseNotes(QDomNode node, bool bOldNotes)
 
 ManifestCheck Updater::CheckFolder(QDomNode node, QString folder)
 {
-    return CheckManifest(node, folder, notUpdatedFiles, QString(), &verificationControl);
+    return RunVerificationPass(node, folder, notUpdatedFiles, DigestRecord::installationRecordPath(),
+                               passCommittedDigests, &verificationControl);
 }
 
 QString Updater::FileMd5(QFile *file)
@@ -334,9 +346,15 @@ QFuture<ManifestCheck> Updater::StartVerificationPass()
 {
     Q_ASSERT(!verificationPass.isRunning());
     verificationControl.bCancel = false;
+    passCommittedDigests = std::exchange(committedDigests, DigestRecord());
     verificationPass =
         QtConcurrent::run(this, &Updater::CheckFolder, QDomNode(*manifestDocument), QString());
     return verificationPass;
+}
+
+void Updater::RecordCommittedFile(QString path, FileStamp stamp, QString md5)
+{
+    committedDigests.insert(path, stamp, md5);
 }
 
 void Updater::StopVerificationPass()

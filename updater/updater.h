@@ -1,6 +1,7 @@
 #ifndef UPDATER_H
 #define UPDATER_H
 
+#include "documents/digestrecord.h"
 #include "documents/downloaditem.h"
 #include "documents/filehash.h"
 #include "documents/manifestcheck.h"
@@ -57,6 +58,9 @@ public slots:
     void Log(QString message, bool bIsHeavy);
     void SetUserMessage(QString message);
 
+private slots:
+    void RecordCommittedFile(QString path, FileStamp stamp, QString md5);
+
 private:
     friend class tst_Updater;
     friend class tst_UpdaterDocuments;
@@ -66,7 +70,8 @@ private:
     // One verification pass over the manifest below node, in folder: what is missing or different.
     // Runs on the thread pool and writes nothing of the window; Stage3 applies what it found. It
     // reads notUpdatedFiles, which only Stage1 writes, and no Stage1 runs during a pass: the window
-    // asks for nothing then, and ignores any answer that it did not ask for.
+    // asks for nothing then, and ignores any answer that it did not ask for. The record of verified
+    // digests spares it reading the files that have not changed since they were last read or written.
     ManifestCheck CheckFolder(QDomNode node, QString folder);
     QString FileMd5(QFile *file);
     // Starts CheckFolder over manifestDocument (which must exist and stay unchanged until the pass
@@ -109,6 +114,10 @@ private:
     // through verificationControl and waits for it before any member dies.
     HashControl verificationControl;
     QFuture<ManifestCheck> verificationPass;
+    // The digests of the files that the Downloader has put in place since the last pass began. That
+    // pass took them over into passCommittedDigests, which no one writes while it runs.
+    DigestRecord committedDigests;
+    DigestRecord passCommittedDigests;
     // Child of the window; hands the pass's result to Stage3.
     QFutureWatcher<ManifestCheck> *passWatcher = nullptr;
     // Download passes since the run began (at start, or after a password). A file whose download

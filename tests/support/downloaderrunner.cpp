@@ -20,6 +20,11 @@ DownloaderRunner::DownloaderRunner(const QUrl &server)
     connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);
     connect(downloader, &Downloader::NetworkError, this, &DownloaderRunner::NetworkError);
+    connect(downloader, &Downloader::FileCommitted, this,
+            [this](const QString &path, const FileStamp &stamp, const QString &md5) {
+                committed << path + QLatin1Char(' ') + md5
+                                 + (ReadFileStamp(path) == stamp ? "" : " (stale stamp)");
+            });
 
     connect(this, &DownloaderRunner::PasswordRequired, this,
             [this] { received << QStringLiteral("PasswordRequired"); });
@@ -48,6 +53,11 @@ QStringList DownloaderRunner::events() const
 qint64 DownloaderRunner::reportedBytes() const
 {
     return bytes;
+}
+
+QStringList DownloaderRunner::commits() const
+{
+    return committed;
 }
 
 } // namespace TestSupport

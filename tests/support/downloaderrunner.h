@@ -30,6 +30,9 @@ public:
     QStringList events() const;
     // The sum of every BytesDownloaded delta so far.
     qint64 reportedBytes() const;
+    // Every FileCommitted as "<path> <md5>", with " (stale stamp)" if the stamp was not the file's as
+    // it arrived.
+    QStringList commits() const;
 
 signals:
     // To the Downloader.
@@ -45,6 +48,7 @@ signals:
 private:
     std::unique_ptr<QThread> workerThread;
     QStringList received;
+    QStringList committed;
     qint64 bytes = 0;
 };
 
