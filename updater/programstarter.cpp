@@ -10,8 +10,12 @@ QString StartProgram(const QString &path)
     if (!program.isFile())
         return QStringLiteral("the file is missing");
 #ifndef Q_OS_WIN
-    QFile::setPermissions(path, program.permissions() | QFileDevice::ExeOwner
-                                    | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    // Only once: every change of the permissions is a change of the file's stamp, after which the
+    // next verification pass reads the whole program again.
+    if (!program.isExecutable()) {
+        QFile::setPermissions(path, program.permissions() | QFileDevice::ExeOwner
+                                        | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    }
 #endif
     // Qt gives no reason for a detached start that failed.
     if (!QProcess::startDetached(path, QStringList()))
