@@ -8,7 +8,6 @@
 #include <QFileInfo>
 
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -16,9 +15,16 @@ struct ListedFile
 {
     DownloadItem item;
     QString md5;
+    // What the walk finds out about the local file.
+    bool bPresent = false;
+    bool bCompared = false;          // its digest decides whether it is fetched
+    std::optional<FileStamp> stamp;
+    QString digest;                  // recorded or read; empty if neither
+
+    QString relativePath() const { return item.folder + item.fileName; }
 };
 
-void collectFiles(const QDomNode &node, const QString &folder, QList<ListedFile> &files,
+void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFile> &files,
                   QStringList &rejectedPaths)
 {
     for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
@@ -62,7 +68,7 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
                             HashControl *control, const DigestRecord &known)
 {
     ManifestCheck check;
-    QList<ListedFile> files;
+    QVector<ListedFile> files;
     collectFiles(node, folder, files, check.rejectedPaths);
     check.listedFiles = files.size();
 
@@ -73,62 +79,48 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
 
     // Missing, exempt and digest-less files cost only an existence test, and a file whose stamp the
     // record holds costs only its stamp.
-    QVector<bool> present(files.size());
-    QVector<bool> compared(files.size());
-    QStringList digests;
-    digests.reserve(files.size());
-    std::vector<std::optional<FileStamp>> stamps(size_t(files.size()));
     QVector<int> hashedFiles;
     QStringList hashedPaths;
     for (int i = 0; i < files.size(); ++i) {
-        const ListedFile &file = files.at(i);
-        const QString relativePath = file.item.folder + file.item.fileName;
-        const QString path = localPath(relativePath);
-        digests.append(QString());
-        compared[i] = !file.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
-        if (!compared.at(i)) {
-            present[i] = QFileInfo::exists(path);
-            continue;
+        ListedFile &file = files[i];
+        const QString path = localPath(file.relativePath());
+        file.bCompared = !file.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
+        if (file.bCompared) {
+            // Taken before the file is read: a write that comes while it is changes the stamp.
+            file.stamp = ReadFileStamp(path);
+            if (file.stamp)
+                file.digest = known.digest(file.relativePath(), *file.stamp);
         }
-        // Taken before the file is read: a write that comes while it is, changes the stamp.
-        std::optional<FileStamp> &stamp = stamps[size_t(i)];
-        stamp = ReadFileStamp(path);
-        present[i] = stamp || QFileInfo::exists(path);
-        if (stamp)
-            digests[i] = known.digest(relativePath, *stamp);
-        if (!digests.at(i).isEmpty()) {
-            check.verified.insert(relativePath, *stamp, digests.at(i));
-            ++check.filesFromRecord;
-        } else if (present.at(i)) {
+        file.bPresent = file.stamp || QFileInfo::exists(path);
+        if (!file.bCompared || !file.bPresent)
+            continue;
+        if (file.digest.isEmpty()) {
             hashedFiles.append(i);
             hashedPaths.append(path);
+        } else {
+            ++check.filesFromRecord;
         }
     }
 
     const QStringList freshDigests = Md5OfFiles(hashedPaths, control);
     if (control && control->bCancel) {
         check.bCancelled = true;
-        check.verified = DigestRecord();
         return check;
     }
     check.filesHashed = hashedFiles.size();
-    for (int hashed = 0; hashed < hashedFiles.size(); ++hashed) {
-        const int i = hashedFiles.at(hashed);
-        digests[i] = freshDigests.at(hashed);
-        const std::optional<FileStamp> &stamp = stamps[size_t(i)];
-        if (stamp && !digests.at(i).isEmpty())
-            check.verified.insert(files.at(i).item.folder + files.at(i).item.fileName, *stamp,
-                                  digests.at(i));
-    }
+    for (int hashed = 0; hashed < hashedFiles.size(); ++hashed)
+        files[hashedFiles.at(hashed)].digest = freshDigests.at(hashed);
 
-    for (int i = 0; i < files.size(); ++i) {
-        const ListedFile &file = files.at(i);
-        bool bQueue = !present.at(i);
-        if (present.at(i) && compared.at(i)) {
-            if (digests.at(i).isEmpty())
-                check.unreadablePaths.append(file.item.folder + file.item.fileName);
-            else
-                bQueue = digests.at(i) != file.md5;
+    for (const ListedFile &file : qAsConst(files)) {
+        bool bQueue = !file.bPresent;
+        if (file.bPresent && file.bCompared) {
+            if (file.digest.isEmpty()) {
+                check.unreadablePaths.append(file.relativePath());
+            } else {
+                bQueue = file.digest != file.md5;
+                if (file.stamp)
+                    check.verified.insert(file.relativePath(), *file.stamp, file.digest);
+            }
         }
         if (bQueue) {
             check.downloads.append(file.item);
