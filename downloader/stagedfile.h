@@ -3,6 +3,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFuture>
 #include <QString>
 
 // A download's local file: written to the staging file and put in place by commit() in one step, so
@@ -35,12 +36,13 @@ public:
     QString errorString() const;
     // The lower-case hexadecimal MD5 digest of everything written: computed as it is written, so
     // that a committed file need not be read again to be known.
-    QString md5() const;
+    QString md5();
 
 private:
     QString target;
     QFile staging;
     QCryptographicHash hash{QCryptographicHash::Md5};
+    QFuture<void> digesting;  // the part written last, while it is digested
     bool writeFailed = false;
     QString error;
 };
