@@ -4,9 +4,11 @@ ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
                                   const QStringList &notUpdatedFiles, const QString &recordPath,
                                   const DigestRecord &committed, HashControl *control)
 {
-    DigestRecord recorded;
-    const QString unusable = recorded.load(recordPath);
-    DigestRecord known = recorded;
+    DigestRecord known;
+    const QString unusable = known.load(recordPath);
+    // The record on disk lacks what committed holds. A record that could not be used is replaced at
+    // once, even by an empty one, so that it is reported once.
+    const bool bRecordBehind = !unusable.isEmpty() || committed.size() > 0;
     known.unite(committed);
 
     ManifestCheck check = CheckManifest(node, folder, notUpdatedFiles, QString(), control, known);
@@ -15,9 +17,7 @@ ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
             QStringLiteral("Reading every file: cannot use the record of verified digests %1: %2")
                 .arg(recordPath, unusable));
     }
-    // A record that could not be used is replaced at once, even by an empty one, so that it is
-    // reported once.
-    if (!check.bCancelled && (!unusable.isEmpty() || check.verified != recorded)) {
+    if (!check.bCancelled && (bRecordBehind || check.verified != known)) {
         const QString error = check.verified.save(recordPath);
         if (!error.isEmpty()) {
             check.recordProblems.append(
