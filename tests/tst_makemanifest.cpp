@@ -21,6 +21,9 @@ private slots:
     void badInput_data();
     void badInput();
     void unreadableFile();
+    void secretKeyIsPrivate();
+    void verify_data();
+    void verify();
     void help();
 
 private:
@@ -35,6 +38,11 @@ private:
 
     QTemporaryDir dir;
     QString installation;
+    QString secretKeyPath;
+    QString publicKey;
+    QString otherPublicKey;
+    QByteArray notesSignature;
+    QByteArray manifestSignature;
 };
 
 namespace {
@@ -50,6 +58,9 @@ const QList<QPair<QString, QByteArray>> files = {
     {QStringLiteral("Zeta/说明.txt"), "notes"},
     {QStringLiteral("Alpha/x.bin"), "x"},
 };
+
+const QByteArray notes = "<ReleaseNotes><Version>1.0</Version></ReleaseNotes>\n";
+const QByteArray manifest = "<FolderProperties FolderName=\".\"/>\n";
 
 QStringList describe(const QList<DownloadItem> &items)
 {
@@ -68,6 +79,18 @@ void tst_MakeManifest::initTestCase()
     for (const auto &file : files)
         QVERIFY(writeFile(installation + QLatin1Char('/') + file.first, file.second));
     QVERIFY(QDir().mkpath(installation + QStringLiteral("/Empty/Emptier")));
+
+    secretKeyPath = dir.filePath(QStringLiteral("secret.key"));
+    publicKey = QString::fromLatin1(run({QStringLiteral("--keygen"), secretKeyPath}).out.trimmed());
+    otherPublicKey = QString::fromLatin1(
+        run({QStringLiteral("--keygen"), dir.filePath(QStringLiteral("other.key"))}).out.trimmed());
+    const QString notesPath = dir.filePath(QStringLiteral("ReleaseNotes.xml"));
+    const QString manifestPath = dir.filePath(QStringLiteral("GameManifest.xml"));
+    QVERIFY(writeFile(notesPath, notes) && writeFile(manifestPath, manifest));
+    QCOMPARE(run({QStringLiteral("--sign"), secretKeyPath, notesPath, manifestPath}).exitCode, 0);
+    notesSignature = TestSupport::readFile(notesPath + QStringLiteral(".sig"));
+    manifestSignature = TestSupport::readFile(manifestPath + QStringLiteral(".sig"));
+    QCOMPARE(notesSignature.size(), 88 + 1);
 }
 
 tst_MakeManifest::Run tst_MakeManifest::run(const QStringList &arguments)
@@ -209,6 +232,20 @@ void tst_MakeManifest::badInput_data()
         << QStringLiteral("-o");
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate"), installation}
                                     << QStringLiteral("frobnicate");
+    QTest::newRow("keygen over a secret key") << QStringList{QStringLiteral("--keygen"), secretKeyPath}
+                                              << secretKeyPath;
+    QTest::newRow("sign with what is not a secret key")
+        << QStringList{QStringLiteral("--sign"), broken, hostile} << broken;
+    const QString mismatched = dir.filePath(QStringLiteral("mismatched.key"));
+    QVERIFY(writeFile(mismatched, QByteArray(64, '\1').toBase64()));
+    QTest::newRow("sign with a secret key whose halves do not belong together")
+        << QStringList{QStringLiteral("--sign"), mismatched, hostile} << mismatched;
+    QTest::newRow("sign a missing document")
+        << QStringList{QStringLiteral("--sign"), secretKeyPath, missingManifest} << missingManifest;
+    QTest::newRow("verify and sign at once")
+        << QStringList{QStringLiteral("--verify"), publicKey, QStringLiteral("--sign"), secretKeyPath,
+                       hostile}
+        << QStringLiteral("together");
 }
 
 void tst_MakeManifest::badInput()
@@ -243,12 +280,69 @@ void tst_MakeManifest::unreadableFile()
 #endif
 }
 
+void tst_MakeManifest::secretKeyIsPrivate()
+{
+#ifdef Q_OS_UNIX
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QCOMPARE(QFile::permissions(secretKeyPath) & others, QFile::Permissions());
+    QVERIFY(QFile::permissions(secretKeyPath) & QFile::ReadOwner);
+#else
+    QSKIP("Windows gives a new file the access rights of its folder");
+#endif
+}
+
+void tst_MakeManifest::verify_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QByteArray>("signature");  // null: no signature file
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("notes") << publicKey << notes << notesSignature << 0 << QString();
+    QTest::newRow("manifest signed in the same run")
+        << publicKey << manifest << manifestSignature << 0 << QString();
+    QTest::newRow("blank lines around the signature")
+        << publicKey << notes << "\r\n " + notesSignature + "\n\n" << 0 << QString();
+    QTest::newRow("one byte changed") << publicKey << QByteArray(notes).replace("1.0", "1.1")
+                                      << notesSignature << 1 << QStringLiteral("does not match");
+    QTest::newRow("another publisher's key")
+        << otherPublicKey << notes << notesSignature << 1 << QStringLiteral("does not match");
+    QTest::newRow("the other document's signature")
+        << publicKey << notes << manifestSignature << 1 << QStringLiteral("does not match");
+    QTest::newRow("signature cut short") << publicKey << notes << notesSignature.left(80) << 1
+                                         << QStringLiteral("base64 of 64 bytes");
+    QTest::newRow("no signature file")
+        << publicKey << notes << QByteArray() << 2 << QStringLiteral("ReleaseNotes.xml.sig");
+    QTest::newRow("public key cut short")
+        << publicKey.left(40) << notes << notesSignature << 2 << QStringLiteral("PUBLIC_KEY");
+}
+
+void tst_MakeManifest::verify()
+{
+    QFETCH(QString, key);
+    QFETCH(QByteArray, document);
+    QFETCH(QByteArray, signature);
+    QFETCH(int, exitCode);
+    QFETCH(QString, named);
+    QTemporaryDir work;
+    const QString path = work.filePath(QStringLiteral("ReleaseNotes.xml"));
+    QVERIFY(writeFile(path, document));
+    QVERIFY(signature.isNull() || writeFile(path + QStringLiteral(".sig"), signature));
+    const Run result = run({QStringLiteral("--verify"), key, path});
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.errorLines.size(), exitCode == 0 ? 0 : 1);
+    QVERIFY(named.isEmpty() || QString::fromUtf8(result.errorLines.first()).contains(named));
+}
+
 void tst_MakeManifest::help()
 {
     const Run result = run({QStringLiteral("--help")});
     QCOMPARE(result.exitCode, 0);
     const QString text = QString::fromUtf8(result.out);
-    for (const char *mention : {"--check", "-o", "FOLDER", "MANIFEST", "Exit codes", "progress"})
+    for (const char *mention : {"--check", "-o", "FOLDER", "MANIFEST", "Exit codes", "progress",
+                                "--keygen", "--sign", "--verify", "UPDATER_PUBLIC_KEY"})
         QVERIFY2(text.contains(QLatin1String(mention)), mention);
 }
 

@@ -10,7 +10,8 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Writes the GameManifest.xml of a release, or checks an installation against one.\n"
+        "Writes the GameManifest.xml of a release, checks an installation against one, and signs\n"
+        "the release's documents.\n"
         "\n"
         "make-manifest [-o FILE] FOLDER\n"
         "  Lists every file below FOLDER with its name, size and MD5 digest in a tree of\n"
@@ -24,12 +25,32 @@ int main(int argc, char **argv)
         "Files are hashed on every core, the largest first. While they are, a progress bar is\n"
         "drawn on standard error if it is a terminal.\n"
         "\n"
+        "make-manifest --keygen SECRET_FILE\n"
+        "  Makes a new Ed25519 key pair. The secret key goes to SECRET_FILE, which must not exist\n"
+        "  yet: its base64 and a newline, readable and writable by its owner only (on Windows,\n"
+        "  as the folder allows). Keep it off the server. The public key's base64 goes to\n"
+        "  standard output; an updater built with -DUPDATER_PUBLIC_KEY=<it> checks that the\n"
+        "  documents it fetches were signed with SECRET_FILE.\n"
+        "\n"
+        "make-manifest --sign SECRET_FILE DOCUMENT...\n"
+        "  Writes DOCUMENT.sig beside each DOCUMENT: the base64 of its detached Ed25519 signature\n"
+        "  and a newline. Sign ReleaseNotes.xml and GameManifest.xml after their last change and\n"
+        "  serve the .sig files beside them.\n"
+        "\n"
+        "make-manifest --verify PUBLIC_KEY DOCUMENT\n"
+        "  Checks DOCUMENT.sig against DOCUMENT with the base64 PUBLIC_KEY, as the updater does.\n"
+        "\n"
         "Exit codes:\n"
-        "  0  the manifest was written, or every file matches\n"
-        "  1  --check found a file that is missing or differs\n"
+        "  0  done: the manifest, the key pair or the signatures were written, every file\n"
+        "     matches, or the signature holds\n"
+        "  1  --check found a file that is missing or differs, or --verify found that DOCUMENT.sig\n"
+        "     does not hold: it is not the base64 of 64 bytes, or not a signature of DOCUMENT\n"
+        "     with the secret key of PUBLIC_KEY\n"
         "  2  bad input: a missing folder, an unreadable file or folder, a manifest that cannot\n"
         "     be read or does not parse, a name in the folder or a path in the manifest that the\n"
-        "     updater would refuse, or wrong arguments; one line on standard error names each."));
+        "     updater would refuse, a PUBLIC_KEY or SECRET_FILE that holds no key, a SECRET_FILE\n"
+        "     that exists already for --keygen, a missing DOCUMENT or DOCUMENT.sig, a file that\n"
+        "     cannot be written, or wrong arguments; one line on standard error names each."));
     parser.addHelpOption();
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("Write the manifest to FILE."),
@@ -37,10 +58,24 @@ int main(int argc, char **argv)
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("Check FOLDER against MANIFEST."),
                                          QStringLiteral("MANIFEST"));
+    const QCommandLineOption keygenOption(QStringLiteral("keygen"),
+                                          QStringLiteral("Write a new key pair to SECRET_FILE."),
+                                          QStringLiteral("SECRET_FILE"));
+    const QCommandLineOption signOption(QStringLiteral("sign"),
+                                        QStringLiteral("Sign each DOCUMENT with SECRET_FILE."),
+                                        QStringLiteral("SECRET_FILE"));
+    const QCommandLineOption verifyOption(QStringLiteral("verify"),
+                                          QStringLiteral("Check DOCUMENT.sig with PUBLIC_KEY."),
+                                          QStringLiteral("PUBLIC_KEY"));
+    const QList<QCommandLineOption> commandOptions = {checkOption, keygenOption, signOption,
+                                                      verifyOption};
     parser.addOption(outputOption);
-    parser.addOption(checkOption);
+    parser.addOptions(commandOptions);
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("The installation: the folder to list or check."));
+    parser.addPositionalArgument(QStringLiteral("DOCUMENT"),
+                                 QStringLiteral("With --sign or --verify: a release document."),
+                                 QStringLiteral("| DOCUMENT..."));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         ReportError(parser.errorText());
@@ -49,17 +84,47 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(Success);
 
-    const QStringList folders = parser.positionalArguments();
-    if (folders.size() != 1) {
+    QStringList commands;
+    for (const QCommandLineOption &option : commandOptions) {
+        if (parser.isSet(option))
+            commands << QStringLiteral("--") + option.names().first();
+    }
+    if (commands.size() > 1) {
+        ReportError(commands.join(QStringLiteral(" and ")) + QStringLiteral(" do not go together"));
+        return BadInput;
+    }
+    if (!commands.isEmpty() && parser.isSet(outputOption)) {
+        ReportError(QStringLiteral("-o does not go with ") + commands.first());
+        return BadInput;
+    }
+
+    const QStringList arguments = parser.positionalArguments();
+    if (parser.isSet(keygenOption)) {
+        if (!arguments.isEmpty()) {
+            ReportError(QStringLiteral("--keygen takes no FOLDER or DOCUMENT; see --help"));
+            return BadInput;
+        }
+        return GenerateKeys(parser.value(keygenOption));
+    }
+    if (parser.isSet(signOption)) {
+        if (arguments.isEmpty()) {
+            ReportError(QStringLiteral("expected a DOCUMENT to sign; see --help"));
+            return BadInput;
+        }
+        return SignDocuments(parser.value(signOption), arguments);
+    }
+    if (parser.isSet(verifyOption)) {
+        if (arguments.size() != 1) {
+            ReportError(QStringLiteral("expected one DOCUMENT to verify; see --help"));
+            return BadInput;
+        }
+        return VerifySignature(parser.value(verifyOption), arguments.first());
+    }
+    if (arguments.size() != 1) {
         ReportError(QStringLiteral("expected one FOLDER; see --help"));
         return BadInput;
     }
-    if (parser.isSet(checkOption)) {
-        if (parser.isSet(outputOption)) {
-            ReportError(QStringLiteral("-o does not go with --check"));
-            return BadInput;
-        }
-        return CheckInstallation(parser.value(checkOption), folders.first());
-    }
-    return WriteManifestOf(folders.first(), parser.value(outputOption));
+    if (parser.isSet(checkOption))
+        return CheckInstallation(parser.value(checkOption), arguments.first());
+    return WriteManifestOf(arguments.first(), parser.value(outputOption));
 }
