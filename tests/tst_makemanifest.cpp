@@ -57,6 +57,8 @@ const QList<QPair<QString, QByteArray>> files = {
     {QStringLiteral("App/Content/Deep/z.pak"), "zz"},
     {QStringLiteral("Zeta/说明.txt"), "notes"},
     {QStringLiteral("Alpha/x.bin"), "x"},
+    {QStringLiteral("App/ReleaseNotes.xml"), "credits"},
+    {QStringLiteral("Alpha/GameManifest.xml.sig"), "levels"},
 };
 
 const QByteArray notes = "<ReleaseNotes><Version>1.0</Version></ReleaseNotes>\n";
@@ -79,6 +81,10 @@ void tst_MakeManifest::initTestCase()
     for (const auto &file : files)
         QVERIFY(writeFile(installation + QLatin1Char('/') + file.first, file.second));
     QVERIFY(QDir().mkpath(installation + QStringLiteral("/Empty/Emptier")));
+    // The documents at the top, which no manifest lists.
+    for (const char *document :
+         {"ReleaseNotes.xml", "ReleaseNotes.xml.sig", "GameManifest.xml", "gamemanifest.XML.SIG"})
+        QVERIFY(writeFile(installation + QLatin1Char('/') + QLatin1String(document), "document"));
 
     secretKeyPath = dir.filePath(QStringLiteral("secret.key"));
     publicKey = QString::fromLatin1(run({QStringLiteral("--keygen"), secretKeyPath}).out.trimmed());
@@ -152,7 +158,8 @@ void tst_MakeManifest::manifestListsEveryFileInOrder()
             }
         };
     list(root, QString());
-    QCOMPARE(listed, (QStringList{"readme.txt", "Alpha/x.bin", "App/.hidden", "App/QOR.exe",
+    QCOMPARE(listed, (QStringList{"readme.txt", "Alpha/GameManifest.xml.sig", "Alpha/x.bin",
+                                  "App/.hidden", "App/QOR.exe", "App/ReleaseNotes.xml",
                                   "App/Content/a.pak", "App/Content/b.pak", "App/Content/Deep/z.pak",
                                   QStringLiteral("Zeta/说明.txt")}));
 

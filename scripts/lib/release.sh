@@ -66,7 +66,7 @@ make_sample_release() {
     done < <(_sample_release_files "$version")
     _write_sample_programs "$release"
 
-    # The manifest lists every file below the folder, so it is made before the notes join them.
+    # The manifest leaves out the documents at the top, so the notes may join before or after it.
     "$make_manifest" "$release" -o "$release/GameManifest.xml"
     cat > "$release/ReleaseNotes.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>

@@ -1,6 +1,7 @@
 #include "commands.h"
 #include "progress.h"
 
+#include "documents/documentfiles.h"
 #include "documents/filehash.h"
 #include "documents/manifestpath.h"
 #include "documents/manifestwriter.h"
@@ -15,8 +16,20 @@
 
 namespace {
 
-// Every file below folder, except the manifest being written; false after reporting a folder that
-// cannot be read or a name that the updater would refuse.
+// The updater fetches the documents at the top of the release before it reads the manifest; they
+// are not files of the installation. Listed, they could never match: the notes change after the
+// manifest, the manifest cannot hold its own digest, and a signature follows its document. Any case
+// counts, since on Windows a file of the installation so named would be the document itself.
+bool isReleaseDocument(const QString &path)
+{
+    static const QStringList documents = {DocumentFiles::releaseNotes,
+                                          DocumentFiles::releaseNotesSignature,
+                                          DocumentFiles::manifest, DocumentFiles::manifestSignature};
+    return documents.contains(path, Qt::CaseInsensitive);
+}
+
+// Every file below folder, except the manifest being written and the documents at the top; false
+// after reporting a folder that cannot be read or a name that the updater would refuse.
 bool listFiles(const QString &folder, const QString &outputPath, QList<ManifestFile> &files,
                QStringList &absolutePaths)
 {
@@ -39,6 +52,8 @@ bool listFiles(const QString &folder, const QString &outputPath, QList<ManifestF
         if (info.absoluteFilePath() == output)
             continue;
         const QString path = root.relativeFilePath(info.absoluteFilePath());
+        if (isReleaseDocument(path))
+            continue;
         if (!IsSafeManifestPath(path)) {
             ReportError(info.filePath() + QStringLiteral(": name the updater would refuse"));
             bGood = false;
