@@ -1,6 +1,7 @@
 #ifndef XMLDOCUMENT_H
 #define XMLDOCUMENT_H
 
+#include <QByteArray>
 #include <QString>
 
 class QDomDocument;
@@ -9,5 +10,10 @@ class QDomDocument;
 // "Cannot use GameManifest.xml: <reason>", or an empty string when the whole file parsed. The
 // Downloader keeps only answers that arrived whole, so a missing file is one that did not.
 QString LoadXmlDocument(const QString &path, QDomDocument *document);
+
+// As LoadXmlDocument, for a file that must also carry its signature by publicKey (32 bytes) in
+// path + ".sig". A file whose signature does not hold is not parsed at all.
+QString LoadSignedXmlDocument(const QString &path, const QByteArray &publicKey,
+                              QDomDocument *document);
 
 #endif // XMLDOCUMENT_H
