@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 
 #include "dialogs/password.h"
+#include "documents/releasesignature.h"
 #include "updater/programstarter.h"
 #include "updater/updater.h"
 #include "updaterconfig.h"
@@ -39,6 +40,8 @@ private slots:
     void failedDocumentEndsTheRun_data();
     void failedDocumentEndsTheRun();
     void programsThatDoNotStartAreReported();
+    void signedRelease_data();
+    void signedRelease();
     void progressIsShownWhileFilesArrive();
 
 private:
@@ -178,6 +181,70 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QVERIFY(!QFile::exists(file.key()));
     QVERIFY(!QFile::exists(TestRelease::installerTrace));
+}
+
+void tst_UpdateRun::signedRelease_data()
+{
+    QTest::addColumn<QString>("tampering"); // what happens to the signed release on its way
+    QTest::addColumn<QString>("refused");   // the document that ends the run, if any
+
+    const QString notes = "ReleaseNotes.xml";
+    const QString manifest = "GameManifest.xml";
+    QTest::newRow("signed by the key") << "" << "";
+    QTest::newRow("no key compiled in, nothing signed") << "no key" << "";
+    QTest::newRow("a byte of the notes changed") << "change ReleaseNotes.xml" << notes;
+    QTest::newRow("a byte of the manifest changed") << "change GameManifest.xml" << manifest;
+    QTest::newRow("no signature of the notes") << "remove ReleaseNotes.xml.sig" << notes;
+    QTest::newRow("no signature of the manifest") << "remove GameManifest.xml.sig" << manifest;
+    QTest::newRow("signed by another key") << "other key" << notes;
+    QTest::newRow("malformed signature") << "malform GameManifest.xml.sig" << manifest;
+    QTest::newRow("the notes' signature for the manifest") << "replay" << manifest;
+}
+
+void tst_UpdateRun::signedRelease()
+{
+    QFETCH(QString, tampering);
+    QFETCH(QString, refused);
+    const SigningKeys keys = NewSigningKeys();
+    release.secretKey = tampering == "other key" ? NewSigningKeys().secretKey : keys.secretKey;
+    if (tampering == "no key")
+        release.secretKey.clear();
+    QVERIFY(release.publish(serverFolder->path()));
+    const QString served = serverFolder->filePath(tampering.section(' ', 1));
+    QByteArray content = TestSupport::readFile(served);
+    if (tampering.startsWith("change")) {
+        content[content.size() / 2] = char(content.at(content.size() / 2) ^ 1);
+        QVERIFY(TestSupport::writeFile(served, content));
+    }
+    if (tampering.startsWith("remove"))
+        QVERIFY(QFile::remove(served));
+    if (tampering.startsWith("malform"))
+        QVERIFY(TestSupport::writeFile(served, content.left(40) + "\n"));
+    if (tampering == "replay") {
+        QVERIFY(TestSupport::writeFile(serverFolder->filePath("GameManifest.xml.sig"),
+                                       TestSupport::readFile(serverFolder->filePath(
+                                           "ReleaseNotes.xml.sig"))));
+    }
+    TestSupport::MessageRecorder recorder;
+    updater = std::make_unique<Updater>(server->url(), nullptr,
+                                        tampering == "no key" ? "" : keys.publicKey.toBase64());
+    updater->show();
+
+    if (refused.isEmpty()) {
+        QVERIFY(waitUntilReady());
+        for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+            QCOMPARE(TestSupport::readFile(file.key()), file.value());
+        QCOMPARE(requestsFor("ReleaseNotes.xml.sig") + requestsFor("GameManifest.xml.sig"),
+                 tampering == "no key" ? 0 : 2);
+        return;
+    }
+    QTRY_VERIFY(statusText().contains(QStringLiteral("更新失败")));
+    QCOMPARE(recorder.texts().filter("Cannot use " + refused).size(), 1);
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QVERIFY(!QFile::exists(file.key()));
+    QVERIFY(!QFile::exists(TestRelease::installerTrace));
+    // Refused notes are gone before the next start could keep them as the previous ones.
+    QCOMPARE(QFile::exists("ReleaseNotes.xml"), refused == "GameManifest.xml");
 }
 
 void tst_UpdateRun::programsThatDoNotStartAreReported()

@@ -9,12 +9,14 @@
 #include "documents/manifestcheck.h"
 #include "documents/markup.h"
 #include "documents/releasenotes.h"
+#include "documents/releasesignature.h"
 #include "documents/verificationpass.h"
 #include "documents/xmldocument.h"
 #include "downloader/downloader.h"
 #include "updater/programstarter.h"
 #include "updater/progress.h"
 #include "updater/statustext.h"
+#include "updaterconfig.h"
 
 #include <QDomDocument>
 #include <QDebug>
@@ -37,12 +39,14 @@ constexpr int maximumDownloadPasses = 3;
 } // namespace
 
 Updater::Updater(QWidget *parent)
-    : Updater(Downloader::DefaultServerUrl(), parent)
+    : Updater(Downloader::DefaultServerUrl(), parent, UpdaterConfig::publicKey)
 {
 }
 
-Updater::Updater(const QUrl &serverUrl, QWidget *parent)
+Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey)
     : QMainWindow(parent)
+    , bSignedRelease(!publicKey.isEmpty())
+    , releaseKey(DecodePublicKey(publicKey))
     , ui(std::make_unique<Ui::Updater>())
 {
     SetMarkerFile(MarkerFiles::accepted, true);
@@ -100,8 +104,10 @@ void Updater::Stage1()
     qDebug() << "Updater::Stage1";
     QDomDocument notes(QStringLiteral("notes"));
     // Without the notes, the files that the user may keep as edited are unknown.
-    const QString error = LoadXmlDocument(DocumentFiles::releaseNotes, &notes);
+    const QString error = LoadReleaseDocument(DocumentFiles::releaseNotes, &notes);
     if (!error.isEmpty()) {
+        // Nor may they name the installed version at the next start.
+        QFile::remove(DocumentFiles::releaseNotes);
         FailOnDocument(DocumentFiles::releaseNotes, error);
         return;
     }
@@ -110,11 +116,7 @@ void Updater::Stage1()
     if (LoadXmlDocument(DocumentFiles::previousReleaseNotes, &notes).isEmpty())
         ReadReleaseNotes(notes, true);
     SetUserMessage(QStringLiteral("下载文件列表"));
-
-    // A copy from earlier in this run must not stand in for an answer that fails.
-    QFile::remove(DocumentFiles::manifest);
-    awaiting = Awaiting::Manifest;
-    emit DownloadFile(QString(), DocumentFiles::manifest);
+    RequestDocument(DocumentFiles::manifest, Awaiting::Manifest);
 }
 
 void Updater::Stage2()
@@ -123,7 +125,7 @@ void Updater::Stage2()
     // Only one pass writes the queue at a time, and the one that follows replaces it.
     StopVerificationPass();
     manifestDocument = std::make_unique<QDomDocument>(QStringLiteral("files"));
-    const QString error = LoadXmlDocument(DocumentFiles::manifest, manifestDocument.get());
+    const QString error = LoadReleaseDocument(DocumentFiles::manifest, manifestDocument.get());
     if (!error.isEmpty()) {
         manifestDocument.reset();
         FailOnDocument(DocumentFiles::manifest, error);
@@ -195,6 +197,19 @@ void Updater::Stage3()
     ui->launchGame->setEnabled(true);
 }
 
+QString Updater::LoadReleaseDocument(const QString &path, QDomDocument *document) const
+{
+    return bSignedRelease ? LoadSignedXmlDocument(path, releaseKey, document)
+                          : LoadXmlDocument(path, document);
+}
+
+void Updater::RequestDocument(const QString &document, Awaiting answer)
+{
+    QFile::remove(document);
+    awaiting = answer;
+    emit DownloadFile(QString(), document);
+}
+
 void Updater::DownloadNextQueuedFile()
 {
     awaiting = Awaiting::QueuedFile;
@@ -262,9 +277,21 @@ void Updater::FileDownloaded(QString downloadedFile)
     Q_UNUSED(downloadedFile)
     switch (std::exchange(awaiting, Awaiting::Nothing)) {
     case Awaiting::ReleaseNotes:
+        if (bSignedRelease)
+            RequestDocument(DocumentFiles::releaseNotesSignature, Awaiting::ReleaseNotesSignature);
+        else
+            Stage1();
+        break;
+    case Awaiting::ReleaseNotesSignature:
         Stage1();
         break;
     case Awaiting::Manifest:
+        if (bSignedRelease)
+            RequestDocument(DocumentFiles::manifestSignature, Awaiting::ManifestSignature);
+        else
+            Stage2();
+        break;
+    case Awaiting::ManifestSignature:
         Stage2();
         break;
     case Awaiting::QueuedFile:

@@ -37,8 +37,9 @@ class Updater : public QMainWindow
 
 public:
     explicit Updater(QWidget *parent = nullptr);
-    // Talks to another update server than the one compiled in (tests start their own).
-    Updater(const QUrl &serverUrl, QWidget *parent);
+    // Talks to another update server than the one compiled in (tests start their own), and takes the
+    // release documents' signatures by the key whose base64 is publicKey, or none if it is empty.
+    Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey = QByteArray());
     ~Updater() override;
 
     static void SetMarkerFile(QString path, bool bPresent);
@@ -65,6 +66,18 @@ private:
     friend class tst_Updater;
     friend class tst_UpdaterDocuments;
 
+    // What the window has asked the Downloader for, and so what its next FileDownloaded answers. A
+    // file of the application may well be named like one of the documents.
+    enum class Awaiting {
+        Nothing,
+        ReleaseNotes,
+        ReleaseNotesSignature,
+        Manifest,
+        ManifestSignature,
+        QueuedFile
+    };
+
+
     // Applies what a release-notes document says to the window; bOldNotes for the previous run's copy.
     void ReadReleaseNotes(QDomNode node, bool bOldNotes);
     // One verification pass over the manifest below node, in folder: what is missing or different.
@@ -80,6 +93,11 @@ private:
     QFuture<ManifestCheck> StartVerificationPass();
     // Cancels the running pass, if any, and waits for it: within one chunk of one file.
     void StopVerificationPass();
+    // Parses the release document at path, which must carry its signature if the build has a key.
+    QString LoadReleaseDocument(const QString &path, QDomDocument *document) const;
+    // Asks the Downloader for one of the documents (or a signature) at the top of the release. A copy
+    // from earlier in this run must not stand in for an answer that fails, so it goes first.
+    void RequestDocument(const QString &document, Awaiting answer);
     // Takes the head of downloadQueue into currentDownload and requests it.
     void DownloadNextQueuedFile();
     // Ends a run whose files never matched: nothing more is fetched and launching stays disabled.
@@ -89,11 +107,11 @@ private:
     void FailOnDocument(const QString &document, const QString &reason);
     void SetProgressValue(qint64 bytes);
 
-    // What the window has asked the Downloader for, and so what its next FileDownloaded answers. A
-    // file of the application may well be named like one of the documents.
-    enum class Awaiting { Nothing, ReleaseNotes, Manifest, QueuedFile };
-
     Awaiting awaiting = Awaiting::ReleaseNotes; // the Downloader asks for the notes as it starts
+    // With a key, both documents count only with their signature by it (32 bytes: a key of another
+    // length makes every signature fail rather than none be asked for).
+    bool bSignedRelease = false;
+    QByteArray releaseKey;
     bool bUpdateInProgress = false;
     qint64 downloadedBytes = 0;
     qint64 bytesToDownload = 0;

@@ -2,6 +2,7 @@
 
 #include "documents/documentfiles.h"
 #include "documents/manifestwriter.h"
+#include "documents/releasesignature.h"
 #include "testsupport.h"
 #include "updater/programstarter.h"
 
@@ -50,8 +51,14 @@ bool TestRelease::publish(const QString &serverFolder) const
         listed.append({file.key(), file.value().size(), md5Hex(file.value())});
     }
     const QDir server(serverFolder);
-    return install(serverFolder)
-           && writeFile(server.filePath(DocumentFiles::manifest), WriteManifest(listed))
+    const QByteArray manifest = WriteManifest(listed);
+    const bool bSigned = secretKey.isEmpty()
+                         || (writeFile(server.filePath(DocumentFiles::manifestSignature),
+                                       SignatureFile(manifest, secretKey))
+                             && writeFile(server.filePath(DocumentFiles::releaseNotesSignature),
+                                          SignatureFile(notes, secretKey)));
+    return bSigned && install(serverFolder)
+           && writeFile(server.filePath(DocumentFiles::manifest), manifest)
            && writeFile(server.filePath(DocumentFiles::releaseNotes), notes);
 }
 

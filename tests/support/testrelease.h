@@ -22,13 +22,14 @@ public:
     void addFile(const QString &path, const QByteArray &content);
     void setNotes(const QByteArray &notes);
 
-    // Writes the files, the manifest and the notes below serverFolder.
+    // Writes the files, the manifest and the notes (and their signatures) below serverFolder.
     bool publish(const QString &serverFolder) const;
     // Writes the files alone below installFolder, as a finished update leaves them.
     bool install(const QString &installFolder) const;
 
     QMap<QString, QByteArray> files;
     QByteArray notes;
+    QByteArray secretKey; // if set, publish() signs both documents with it
 };
 
 } // namespace TestSupport
