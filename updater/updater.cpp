@@ -152,10 +152,11 @@ void Updater::Stage3()
         Log(QStringLiteral("Skipped a manifest entry with an unsafe path: ") + path, true);
     for (const QString &problem : check.recordProblems)
         Log(problem, true);
-    qCInfo(lcVerification).noquote() << QStringLiteral("Checked %1 files: read %2, knew %3 from the record")
-                                            .arg(check.listedFiles)
-                                            .arg(check.filesHashed)
-                                            .arg(check.filesFromRecord);
+    qCInfo(lcVerification).noquote()
+        << QStringLiteral("Checked %1 files: read %2, knew %3 from the record")
+               .arg(check.listedFiles)
+               .arg(check.filesHashed)
+               .arg(check.filesFromRecord);
     // What an error page or a captive portal sends may well parse, but it lists nothing.
     if (check.listedFiles == 0) {
         FailOnDocument(DocumentFiles::manifest, QStringLiteral("it lists no file"));
