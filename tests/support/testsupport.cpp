@@ -12,6 +12,8 @@ namespace TestSupport {
 
 namespace {
 
+// Messages come from every thread, also while a recorder is being destroyed on the test's own.
+QMutex recorderMutex;
 MessageRecorder *activeRecorder = nullptr;
 QtMessageHandler previousHandler = nullptr;
 
@@ -136,19 +138,21 @@ QString md5Hex(const QByteArray &content)
 
 MessageRecorder::MessageRecorder()
 {
+    QMutexLocker locker(&recorderMutex);
     activeRecorder = this;
     previousHandler = qInstallMessageHandler(&MessageRecorder::handle);
 }
 
 MessageRecorder::~MessageRecorder()
 {
+    QMutexLocker locker(&recorderMutex);
     qInstallMessageHandler(previousHandler);
     activeRecorder = nullptr;
 }
 
 QList<MessageRecorder::Message> MessageRecorder::messages() const
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&recorderMutex);
     return recorded;
 }
 
@@ -163,12 +167,15 @@ QStringList MessageRecorder::texts() const
 
 void MessageRecorder::handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (activeRecorder) {
-        QMutexLocker locker(&activeRecorder->mutex);
-        activeRecorder->recorded.append({text, QThread::currentThread()});
+    QtMessageHandler next;
+    {
+        QMutexLocker locker(&recorderMutex);
+        if (activeRecorder)
+            activeRecorder->recorded.append({text, QThread::currentThread()});
+        next = previousHandler;
     }
-    if (previousHandler)
-        previousHandler(type, context, text);
+    if (next)
+        next(type, context, text);
 }
 
 } // namespace TestSupport

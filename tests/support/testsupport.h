@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -102,7 +101,6 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text);
 
-    mutable QMutex mutex;
     QList<Message> recorded;
 };
 
