@@ -139,12 +139,16 @@ QString DigestRecord::save(const QString &path) const
     return QString();
 }
 
-QString DigestRecord::digest(const QString &relativePath, const FileStamp &stamp) const
+QString DigestRecord::take(const QString &relativePath, const FileStamp &stamp)
 {
-    const auto found = entries.constFind(relativePath);
-    if (found == entries.cend() || found->stamp != stamp)
+    const auto found = entries.find(relativePath);
+    if (found == entries.end())
         return QString();
-    return QString::fromLatin1(QByteArray::fromRawData(found->md5.data(), digestBytes).toHex());
+    const Entry entry = *found;
+    entries.erase(found);
+    if (entry.stamp != stamp)
+        return QString();
+    return QString::fromLatin1(QByteArray::fromRawData(entry.md5.data(), digestBytes).toHex());
 }
 
 void DigestRecord::insert(const QString &relativePath, const FileStamp &stamp, const QString &md5)

@@ -28,27 +28,20 @@ public:
     QString save(const QString &path) const;
 
     // The digest (lower-case hexadecimal) recorded for the file at relativePath if the record holds
-    // it with exactly this stamp, or empty.
-    QString digest(const QString &relativePath, const FileStamp &stamp) const;
+    // it with exactly this stamp, or empty. Either way the record no longer holds that file.
+    QString take(const QString &relativePath, const FileStamp &stamp);
     // md5 is lower-case hexadecimal, as FileMd5 gives it.
     void insert(const QString &relativePath, const FileStamp &stamp, const QString &md5);
     // Takes every entry of other, over an entry of its own for the same path.
     void unite(const DigestRecord &other);
 
     int size() const { return entries.size(); }
-    bool operator==(const DigestRecord &other) const { return entries == other.entries; }
-    bool operator!=(const DigestRecord &other) const { return !(*this == other); }
 
 private:
     struct Entry
     {
         FileStamp stamp;
         std::array<char, 16> md5;
-
-        bool operator==(const Entry &other) const
-        {
-            return stamp == other.stamp && md5 == other.md5;
-        }
     };
 
     QHash<QString, Entry> entries;

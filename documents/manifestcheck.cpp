@@ -16,10 +16,9 @@ struct ListedFile
     DownloadItem item;
     QString md5;
     // What the walk finds out about the local file.
-    bool bPresent = false;
-    bool bCompared = false;          // its digest decides whether it is fetched
-    std::optional<FileStamp> stamp;
-    QString digest;                  // recorded or read; empty if neither
+    bool bQueue = false;             // missing, or different by its recorded digest
+    int hashed = -1;                 // its place among the files that are read, if it is read
+    std::optional<FileStamp> stamp;  // as it was before it was read
 
     QString relativePath() const { return item.folder + item.fileName; }
 };
@@ -65,7 +64,7 @@ void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFil
 
 ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
                             const QStringList &notUpdatedFiles, const QString &installationDir,
-                            HashControl *control, const DigestRecord &known)
+                            HashControl *control, DigestRecord known)
 {
     ManifestCheck check;
     QVector<ListedFile> files;
@@ -78,48 +77,52 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     };
 
     // Missing, exempt and digest-less files cost only an existence test, and a file whose stamp the
-    // record holds costs only its stamp.
-    QVector<int> hashedFiles;
+    // record holds costs only its stamp. Entries move from the known record to the verified one, so
+    // that the two together hold each file once.
     QStringList hashedPaths;
-    for (int i = 0; i < files.size(); ++i) {
-        ListedFile &file = files[i];
+    for (ListedFile &file : files) {
         const QString path = localPath(file.relativePath());
-        file.bCompared = !file.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
-        if (file.bCompared) {
-            // Taken before the file is read: a write that comes while it is changes the stamp.
+        const bool bCompared = !file.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
+        // Taken before the file is read: a write that comes while it is changes the stamp.
+        if (bCompared)
             file.stamp = ReadFileStamp(path);
-            if (file.stamp)
-                file.digest = known.digest(file.relativePath(), *file.stamp);
-        }
-        file.bPresent = file.stamp || QFileInfo::exists(path);
-        if (!file.bCompared || !file.bPresent)
+        const bool bPresent = file.stamp || QFileInfo::exists(path);
+        file.bQueue = !bPresent;
+        if (!bCompared || !bPresent)
             continue;
-        if (file.digest.isEmpty()) {
-            hashedFiles.append(i);
+        const QString recorded = file.stamp ? known.take(file.relativePath(), *file.stamp) : QString();
+        if (recorded.isEmpty()) {
+            file.hashed = hashedPaths.size();
             hashedPaths.append(path);
         } else {
+            file.bQueue = recorded != file.md5;
+            check.verified.insert(file.relativePath(), *file.stamp, recorded);
             ++check.filesFromRecord;
         }
     }
+    // Whatever the record held for another stamp or another file is gone from it.
+    check.bVerifiedDiffers = known.size() > 0;
+    known = DigestRecord();
 
     const QStringList freshDigests = Md5OfFiles(hashedPaths, control);
     if (control && control->bCancel) {
         check.bCancelled = true;
         return check;
     }
-    check.filesHashed = hashedFiles.size();
-    for (int hashed = 0; hashed < hashedFiles.size(); ++hashed)
-        files[hashedFiles.at(hashed)].digest = freshDigests.at(hashed);
+    check.filesHashed = hashedPaths.size();
 
     for (const ListedFile &file : qAsConst(files)) {
-        bool bQueue = !file.bPresent;
-        if (file.bPresent && file.bCompared) {
-            if (file.digest.isEmpty()) {
+        bool bQueue = file.bQueue;
+        if (file.hashed >= 0) {
+            const QString &digest = freshDigests.at(file.hashed);
+            if (digest.isEmpty()) {
                 check.unreadablePaths.append(file.relativePath());
             } else {
-                bQueue = file.digest != file.md5;
-                if (file.stamp)
-                    check.verified.insert(file.relativePath(), *file.stamp, file.digest);
+                bQueue = digest != file.md5;
+                if (file.stamp) {
+                    check.verified.insert(file.relativePath(), *file.stamp, digest);
+                    check.bVerifiedDiffers = true;
+                }
             }
         }
         if (bQueue) {

@@ -21,6 +21,7 @@ struct ManifestCheck
     QStringList unreadablePaths;    // present but unreadable; taken as up to date
     bool bCancelled = false;        // the walk was stopped and found nothing
     DigestRecord verified;          // the digest and stamp of every file it read or knew from the record
+    bool bVerifiedDiffers = false;  // verified is not the known record it started from
     int filesHashed = 0;            // files read to their end or to a failure
     int filesFromRecord = 0;        // files that the record spared reading
     QStringList recordProblems;     // why the record was not used or not written, for the log
@@ -36,6 +37,6 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
                             const QStringList &notUpdatedFiles,
                             const QString &installationDir = QString(),
                             HashControl *control = nullptr,
-                            const DigestRecord &known = DigestRecord());
+                            DigestRecord known = DigestRecord());
 
 #endif // MANIFESTCHECK_H

@@ -1,5 +1,7 @@
 #include "verificationpass.h"
 
+#include <utility>
+
 ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
                                   const QStringList &notUpdatedFiles, const QString &recordPath,
                                   const DigestRecord &committed, HashControl *control)
@@ -11,13 +13,14 @@ ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
     const bool bRecordBehind = !unusable.isEmpty() || committed.size() > 0;
     known.unite(committed);
 
-    ManifestCheck check = CheckManifest(node, folder, notUpdatedFiles, QString(), control, known);
+    ManifestCheck check =
+        CheckManifest(node, folder, notUpdatedFiles, QString(), control, std::move(known));
     if (!unusable.isEmpty()) {
         check.recordProblems.append(
             QStringLiteral("Reading every file: cannot use the record of verified digests %1: %2")
                 .arg(recordPath, unusable));
     }
-    if (!check.bCancelled && (bRecordBehind || check.verified != known)) {
+    if (!check.bCancelled && (bRecordBehind || check.bVerifiedDiffers)) {
         const QString error = check.verified.save(recordPath);
         if (!error.isEmpty()) {
             check.recordProblems.append(
