@@ -7,6 +7,12 @@
 #include <QFileInfo>
 #include <QtConcurrent>
 
+namespace {
+
+constexpr int minimumHandedOverPart = 64 * 1024;
+
+} // namespace
+
 QString StagedFile::stagingPath()
 {
     return MarkerFiles::configFolder + QStringLiteral("/Download.part");
@@ -52,10 +58,14 @@ qint64 StagedFile::write(const QByteArray &data)
         writeFailed = true;
         error = staging.errorString();
     } else {
-        // Digested on another core while the next part arrives: one part at a time, in order. Inline,
-        // the digest would halve the speed of a fast connection.
+        // A large part is digested on another core while the next one arrives (parts one at a time,
+        // in order): inline, the digest would halve the speed of a fast connection. A small part
+        // costs less than handing it over.
         digesting.waitForFinished();
-        digesting = QtConcurrent::run([this, data] { hash.addData(data); });
+        if (data.size() >= minimumHandedOverPart)
+            digesting = QtConcurrent::run([this, data] { hash.addData(data); });
+        else
+            hash.addData(data);
     }
     return written;
 }
