@@ -13,6 +13,7 @@ private slots:
 
     void commitReplacesTheTarget();
     void newFileIsReadableByOthers();
+    void digestCoversEveryPartInOrder();
     void destructionKeepsThePreviousCopy();
     void failureKeepsThePreviousCopy_data();
     void failureKeepsThePreviousCopy();
@@ -69,6 +70,19 @@ void tst_StagedFile::commitReplacesTheTarget()
     QVERIFY(written & QFileDevice::WriteOwner);
     QCOMPARE(written & ~writeBits, previous & ~writeBits);
     QCOMPARE(entries(), QStringList{"Game.pak"});
+}
+
+void tst_StagedFile::digestCoversEveryPartInOrder()
+{
+    // Small parts are digested as they are written, large ones on another thread.
+    const QByteArrayList parts{"head", QByteArray(300 * 1024, 'a'), "middle",
+                               QByteArray(100 * 1024, 'b'), "tail"};
+    StagedFile file("Game.pak");
+    QVERIFY(file.open());
+    for (const QByteArray &part : parts)
+        QCOMPARE(file.write(part), qint64(part.size()));
+    QVERIFY(file.commit());
+    QCOMPARE(file.md5(), TestSupport::md5Hex(parts.join()));
 }
 
 void tst_StagedFile::newFileIsReadableByOthers()
