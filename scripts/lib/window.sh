@@ -18,8 +18,9 @@ LAUNCH_BUTTON_FACE=(355 516 90 30)
 xvfb_start() {
     local folder=$1
     mkdir -p "$folder"
-    # Xvfb picks the first free display itself and writes its number to the given descriptor.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
+    # Xvfb picks the first free display itself and writes its number to the given descriptor. It must
+    # not reset when its last client leaves: an updater started during that reset cannot connect.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$folder/display" >"$folder/xvfb.log" 2>&1 &
     XVFB_PID=$!
     local _
     for _ in $(seq 100); do
