@@ -76,10 +76,10 @@ void tst_UpdaterDocuments::init()
     QVERIFY(folder->isValid());
     inFolder = std::make_unique<TestSupport::ScopedCurrentDir>(folder->path());
     QVERIFY(QDir().mkpath(QStringLiteral("Config")));
-    // The Downloader's start removes the previous notes and the manifest: let it pass first.
-    QVERIFY(writeFile(QStringLiteral("ReleaseNotes.old"), "previous"));
+    // The Downloader's start removes the previous notes and then the manifest: let it pass first.
+    QVERIFY(writeFile(QStringLiteral("GameManifest.xml"), "previous"));
     updater = std::make_unique<Updater>(silentServer.url(), nullptr);
-    QTRY_VERIFY(!QFile::exists(QStringLiteral("ReleaseNotes.old")));
+    QTRY_VERIFY(!QFile::exists(QStringLiteral("GameManifest.xml")));
 }
 
 void tst_UpdaterDocuments::cleanup()
