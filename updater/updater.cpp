@@ -54,6 +54,8 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publi
 
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("更新"));
+    // The overlay picture lies above the notes and the About button; clicks go through it to them.
+    ui->image_2->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     workerThread = new QThread;
     downloader = new Downloader(serverUrl);
