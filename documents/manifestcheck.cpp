@@ -14,7 +14,6 @@ namespace {
 struct ListedFile
 {
     DownloadItem item;
-    QString md5;
     // What the walk finds out about the local file.
     bool bQueue = false;             // missing, or different by its recorded digest
     int hashed = -1;                 // its place among the files that are read, if it is read
@@ -23,8 +22,23 @@ struct ListedFile
     QString relativePath() const { return item.folder + item.fileName; }
 };
 
+// Whether the walk may write at path; if not, entry (the path as the manifest composes it) is noted
+// in check.
+bool isWritable(const QString &path, const QString &entry, ManifestCheck &check)
+{
+    if (!IsSafeManifestPath(path)) {
+        check.rejectedPaths.append(entry);
+        return false;
+    }
+    if (IsUpdaterOwnPath(path)) {
+        check.ownPaths.append(entry);
+        return false;
+    }
+    return true;
+}
+
 void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFile> &files,
-                  QStringList &rejectedPaths)
+                  ManifestCheck &check)
 {
     for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
         if (!child.isElement())
@@ -39,22 +53,20 @@ void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFil
                 && folderName != QLatin1String(".")) {
                 subfolder += folderName + QLatin1Char('/');
                 // The closing "/" would read as an empty last component.
-                if (!IsSafeManifestPath(subfolder.chopped(1))) {
-                    rejectedPaths.append(subfolder);
+                if (!isWritable(subfolder.chopped(1), subfolder, check))
                     continue;
-                }
             }
-            collectFiles(element, subfolder, files, rejectedPaths);
+            collectFiles(element, subfolder, files, check);
         } else if (element.tagName() == QLatin1String("FileProperties")) {
             ListedFile file;
             file.item.folder = folder;
             file.item.fileName = element.attribute(QStringLiteral("FileName"));
-            if (!IsSafeManifestPath(folder + file.item.fileName)) {
-                rejectedPaths.append(folder + file.item.fileName);
+            if (!isWritable(file.relativePath(), file.relativePath(), check))
                 continue;
-            }
-            file.item.size = element.attribute(QStringLiteral("Size")).toLongLong(nullptr, 10);
-            file.md5 = element.attribute(QStringLiteral("md5"));
+            file.item.size = element.attribute(QStringLiteral("Size"))
+                                 .toLongLong(&file.item.bSizeListed, 10);
+            // Tools differ in the case of their hexadecimal digits; the digest is the same.
+            file.item.md5 = element.attribute(QStringLiteral("md5")).toLower();
             files.append(file);
         }
     }
@@ -68,7 +80,7 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
 {
     ManifestCheck check;
     QVector<ListedFile> files;
-    collectFiles(node, folder, files, check.rejectedPaths);
+    collectFiles(node, folder, files, check);
     check.listedFiles = files.size();
 
     const auto localPath = [&installationDir](const QString &relativePath) {
@@ -82,11 +94,20 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     QStringList hashedPaths;
     for (ListedFile &file : files) {
         const QString path = localPath(file.relativePath());
-        const bool bCompared = !file.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
+        const bool bCompared = !file.item.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
         // Taken before the file is read: a write that comes while it is changes the stamp.
         if (bCompared)
             file.stamp = ReadFileStamp(path);
-        const bool bPresent = file.stamp || QFileInfo::exists(path);
+        bool bPresent = bool(file.stamp);
+        if (!bPresent) {
+            const QFileInfo info(path);
+            // A folder, a FIFO or a device is no installed file, and no download may replace it.
+            if (info.exists() && !info.isFile()) {
+                check.notRegularPaths.append(file.relativePath());
+                continue;
+            }
+            bPresent = info.exists();
+        }
         file.bQueue = !bPresent;
         if (!bCompared || !bPresent)
             continue;
@@ -95,7 +116,7 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
             file.hashed = hashedPaths.size();
             hashedPaths.append(path);
         } else {
-            file.bQueue = recorded != file.md5;
+            file.bQueue = recorded != file.item.md5;
             check.verified.insert(file.relativePath(), *file.stamp, recorded);
             ++check.filesFromRecord;
         }
@@ -117,8 +138,9 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
             const QString &digest = freshDigests.at(file.hashed);
             if (digest.isEmpty()) {
                 check.unreadablePaths.append(file.relativePath());
+                bQueue = true;
             } else {
-                bQueue = digest != file.md5;
+                bQueue = digest != file.item.md5;
                 if (file.stamp) {
                     check.verified.insert(file.relativePath(), *file.stamp, digest);
                     check.bVerifiedDiffers = true;

@@ -18,7 +18,9 @@ struct ManifestCheck
     qint64 bytesToDownload = 0;     // the sum of their sizes
     int listedFiles = 0;            // files listed with a safe path, whatever their state
     QStringList rejectedPaths;      // folder or file paths that are not safe to write
-    QStringList unreadablePaths;    // present but unreadable; taken as up to date
+    QStringList ownPaths;           // folder or file paths of the updater's own files
+    QStringList notRegularPaths;    // a folder, FIFO or device stands there: never written into
+    QStringList unreadablePaths;    // present but unreadable: queued, since nothing vouches for them
     bool bCancelled = false;        // the walk was stopped and found nothing
     DigestRecord verified;          // the digest and stamp of every file it read or knew from the record
     bool bVerifiedDiffers = false;  // verified is not the known record it started from
@@ -30,9 +32,10 @@ struct ManifestCheck
 // Checks the files listed below node, which lie in folder (empty at the top, otherwise ending in
 // "/"), against the local files below installationDir (empty: the current directory). A file is to
 // be downloaded when it is missing, or when it has an md5, its bare name is not in notUpdatedFiles and
-// its digest is not exactly that md5. The digest of a file whose stamp the known record holds is
-// taken from there; every other file is read. Rejected paths are neither read nor queued. The
-// manifest is read on the calling thread only; the files are hashed on every core (see Md5OfFiles).
+// its digest is not that md5 (in any case) or it cannot be read. The digest of a file whose stamp the
+// known record holds is taken from there; every other file is read. Rejected and own paths, and paths
+// where something other than a regular file stands, are neither read nor queued. The manifest is
+// read on the calling thread only; the files are hashed on every core (see Md5OfFiles).
 ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
                             const QStringList &notUpdatedFiles,
                             const QString &installationDir = QString(),

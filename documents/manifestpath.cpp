@@ -1,5 +1,8 @@
 #include "manifestpath.h"
 
+#include "app/markerfile.h"
+#include "documents/documentfiles.h"
+
 #include <QStringList>
 
 namespace {
@@ -42,4 +45,21 @@ bool IsSafeManifestPath(const QString &path)
             return false;
     }
     return true;
+}
+
+bool IsUpdaterOwnPath(const QString &path)
+{
+    const QString top = path.section(QLatin1Char('/'), 0, 0);
+    if (top.compare(MarkerFiles::configFolder, Qt::CaseInsensitive) == 0)
+        return true;
+    if (top != path)
+        return false;
+    for (const QString &document :
+         {DocumentFiles::releaseNotes, DocumentFiles::releaseNotesSignature,
+          DocumentFiles::previousReleaseNotes, DocumentFiles::manifest,
+          DocumentFiles::manifestSignature}) {
+        if (path.compare(document, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }

@@ -11,4 +11,10 @@
 // "Aux.txt"), a ":", a backslash or a control character.
 bool IsSafeManifestPath(const QString &path);
 
+// Whether a safe path (as above) names one of the updater's own files: anything below Config/ (its
+// lock, markers, record of digests, log and staging files), ReleaseNotes.old, or the documents and
+// their signatures at the top. No release may write those. Case does not count: on Windows
+// "config/x" is the same file.
+bool IsUpdaterOwnPath(const QString &path);
+
 #endif // MANIFESTPATH_H

@@ -5,6 +5,9 @@
 #include "support/testsupport.h"
 
 #include <QDomDocument>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 #include <QtConcurrent>
 #include <QtTest>
 
@@ -20,7 +23,7 @@ private slots:
     void check();
     void startsInTheGivenFolder();
     void hostileEntriesAreNeverRead();
-    void unreadableFileIsTakenAsUpToDate();
+    void specialFilesAreNeverTakenAsInstalled();
     void safePath_data();
     void safePath();
     void cancelledCheckQueuesNothing();
@@ -78,10 +81,21 @@ void tst_ManifestCheck::check_data()
     QTest::newRow("a different digest is queued")
         << QStringLiteral("<M><FileProperties FileName='a.txt' Size='5' md5='%1'/></M>").arg(beta)
         << none << QStringList{"|a.txt|5"} << qint64(5) << none;
-    QTest::newRow("an upper-case digest never matches")
+    QTest::newRow("an upper-case digest matches")
         << QStringLiteral("<M><FileProperties FileName='a.txt' Size='5' md5='%1'/>"
                           "</M>").arg(alpha.toUpper())
-        << none << QStringList{"|a.txt|5"} << qint64(5) << none;
+        << none << none << qint64(0) << none;
+    QTest::newRow("the updater's own files are skipped, in any case")
+        << QStringLiteral("<M><FolderProperties FolderName='config'>"
+                          "<FileProperties FileName='UU_Lock.setting' Size='1'/></FolderProperties>"
+                          "<FileProperties FileName='Config' Size='1'/>"
+                          "<FileProperties FileName='releasenotes.OLD' Size='1'/>"
+                          "<FileProperties FileName='GameManifest.xml.sig' Size='1'/>"
+                          "<FolderProperties FolderName='App'>"
+                          "<FileProperties FileName='ReleaseNotes.xml' Size='2'/></FolderProperties>"
+                          "</M>")
+        << none << QStringList{"App/|ReleaseNotes.xml|2"} << qint64(2)
+        << QStringList{"config/", "Config", "releasenotes.OLD", "GameManifest.xml.sig"};
     QTest::newRow("a matching digest with another size is not queued")
         << QStringLiteral("<M><FileProperties FileName='a.txt' Size='999' md5='%1'/></M>").arg(alpha)
         << none << none << qint64(0) << none;
@@ -209,7 +223,7 @@ void tst_ManifestCheck::check()
     const ManifestCheck check = CheckManifest(document, QString(), notUpdatedFiles, dir.path());
     QCOMPARE(describe(check.downloads), downloads);
     QCOMPARE(check.bytesToDownload, bytesToDownload);
-    QCOMPARE(check.rejectedPaths, rejectedPaths);
+    QCOMPARE(check.rejectedPaths + check.ownPaths, rejectedPaths);
     QVERIFY(check.unreadablePaths.isEmpty());
     QVERIFY(!check.bCancelled);
 }
@@ -248,20 +262,25 @@ void tst_ManifestCheck::hostileEntriesAreNeverRead()
     QCOMPARE(control.bytesToHash.load(), qint64(0));
 }
 
-void tst_ManifestCheck::unreadableFileIsTakenAsUpToDate()
+void tst_ManifestCheck::specialFilesAreNeverTakenAsInstalled()
 {
-    // Tests run as root, who reads every file whatever its mode: a folder with the file's name exists
-    // and cannot be read.
     QTemporaryDir dir;
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("App/locked.pak"))));
+    QStringList special{"App/locked.pak"};
+#ifdef Q_OS_UNIX
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("App/pipe.pak"))), 0600) == 0);
+    special << "App/pipe.pak";
+#endif
     QDomDocument document;
     QVERIFY(document.setContent(QStringLiteral("<M><FolderProperties FolderName='App'>"
                                                "<FileProperties FileName='locked.pak' Size='1' md5='%1'/>"
+                                               "<FileProperties FileName='pipe.pak' Size='1'/>"
                                                "</FolderProperties></M>")
                                     .arg(md5Of("x"))));
     const ManifestCheck check = CheckManifest(document, QString(), {}, dir.path());
-    QVERIFY(check.downloads.isEmpty());
-    QCOMPARE(check.unreadablePaths, QStringList{"App/locked.pak"});
+    QCOMPARE(check.notRegularPaths, special);
+    QCOMPARE(describe(check.downloads), special.size() == 1 ? QStringList{"App/|pipe.pak|1"} : QStringList());
+    QVERIFY(check.unreadablePaths.isEmpty());
 }
 
 void tst_ManifestCheck::safePath_data()

@@ -46,12 +46,15 @@ ExitCode CheckInstallation(const QString &manifestPath, const QString &folder)
         std::printf("%s: %s\n", bPresent ? "differs" : "missing", qUtf8Printable(path));
     }
     std::fflush(stdout);
-    for (const QString &path : check.rejectedPaths)
+    for (const QString &path : check.rejectedPaths + check.ownPaths)
         ReportError(path + QStringLiteral(": path the updater would refuse in ") + manifestPath);
+    for (const QString &path : check.notRegularPaths)
+        ReportError(folder + QLatin1Char('/') + path + QStringLiteral(": not a regular file"));
     for (const QString &path : check.unreadablePaths)
         ReportError(folder + QLatin1Char('/') + path + QStringLiteral(": cannot read file"));
 
-    if (!check.rejectedPaths.isEmpty() || !check.unreadablePaths.isEmpty())
+    if (!check.rejectedPaths.isEmpty() || !check.ownPaths.isEmpty()
+        || !check.notRegularPaths.isEmpty() || !check.unreadablePaths.isEmpty())
         return BadInput;
     return check.downloads.isEmpty() ? Success : FilesDiffer;
 }
