@@ -4,8 +4,8 @@
 #include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
 #include "downloader/stagedfile.h"
+#include "downloader/transfer.h"
 #include "downloader/transferspeed.h"
-#include "updaterconfig.h"
 
 #include <QAuthenticator>
 #include <QDebug>
@@ -16,15 +16,13 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcDownloader, "updater.downloader")
 
 namespace {
 
-constexpr int stallInterval = 5000;
-constexpr int speedInterval = 1000;
-constexpr int infoInterval = 100;
 constexpr qint64 readBufferSize = 262144;
 
 // The previous notes survive as ReleaseNotes.old for the comparison with the new ones; the manifest
@@ -43,6 +41,15 @@ bool IsCompleteAnswer(const QNetworkReply *reply)
     return reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
 }
 
+bool IsDigest(const QString &md5)
+{
+    return md5.size() == 32
+           && std::all_of(md5.cbegin(), md5.cend(), [](QChar c) {
+                  return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                         || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+              });
+}
+
 } // namespace
 
 QUrl Downloader::DefaultServerUrl()
@@ -54,17 +61,19 @@ QUrl Downloader::DefaultServerUrl()
     return url;
 }
 
-Downloader::Downloader(const QUrl &server)
-    : serverUrl(server)
+Downloader::Downloader(const QUrl &server, const UpdaterConfig::RunSettings &settings)
+    : settings(settings)
+    , serverUrl(server)
 {
-    // FileCommitted crosses to the window's thread.
+    // These cross to the window's thread, and from it.
     qRegisterMetaType<FileStamp>();
+    qRegisterMetaType<QList<DownloadItem>>();
 }
 
 Downloader::~Downloader()
 {
     // Runs on the worker thread as it ends: a transfer cut short here must leave no file behind.
-    AbandonTransfer();
+    AbandonTransfers();
     if (accessManager)
         accessManager->disconnect(this);
 }
@@ -76,23 +85,20 @@ void Downloader::Connect()
     QFile::remove(StagedFile::stagingPath());
     RotateReleaseNotes();
     currentSpeed = 0.0f;
-    currentFile.clear();
 
-    stallTimer = new QTimer(this);
     speedTimer = new QTimer(this);
     infoTimer = new QTimer(this);
     // Single-shot, armed again by their handlers, so that each interval counts from the end of the
     // previous handler.
-    for (QTimer *timer : {stallTimer, speedTimer, infoTimer})
+    for (QTimer *timer : {speedTimer, infoTimer})
         timer->setSingleShot(true);
-    connect(stallTimer, &QTimer::timeout, this, &Downloader::Reconnect);
     connect(speedTimer, &QTimer::timeout, this, &Downloader::UpdateSpeedInfo);
     connect(infoTimer, &QTimer::timeout, this, &Downloader::UpdateDownloadInfo);
 
     speedBytes = 0;
     speedClock.start();
-    speedTimer->start(speedInterval);
-    infoTimer->start(infoInterval);
+    speedTimer->start(settings.speedInterval);
+    infoTimer->start(settings.infoInterval);
 
     Login(QString());
 }
@@ -100,22 +106,46 @@ void Downloader::Connect()
 void Downloader::Reconnect()
 {
     qDebug() << "Downloader::Reconnect";
+    std::vector<Transfer *> retried;
+    for (const std::unique_ptr<Transfer> &transfer : transfers) {
+        if (transfer->bStalled)
+            retried.push_back(transfer.get());
+    }
+    for (auto transfer = retried.begin(); transfer != retried.end();) {
+        (*transfer)->bStalled = false;
+        if ((*transfer)->reply())
+            (*transfer)->reply()->disconnect(this);
+        (*transfer)->DropReply();
+        if ((*transfer)->NextAttemptAfterStall()) {
+            ++transfer;
+            continue;
+        }
+        FinishWithProblem(*transfer,
+                          QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
+                              .arg((*transfer)->path())
+                              .arg(settings.attemptsWithoutProgress));
+        transfer = retried.erase(transfer);
+    }
+    if (retried.empty())
+        return;
     // A fresh manager, so that the stalled connection is not reused for the new request.
     ReplaceAccessManager();
-    DownloadFile(currentDir, currentFile);
+    for (Transfer *transfer : retried)
+        SendRequest(transfer);
 }
 
 void Downloader::Login(QString pwd)
 {
     qDebug() << "Downloader::Login";
     loginPassword = pwd;
+    AbandonTransfers();
     // The old manager may have cached the previous credentials and would present them first.
     ReplaceAccessManager();
     if (!speedTimer->isActive()) {
         // A password request stopped the speed computation; start it afresh.
         speedBytes = 0;
         speedClock.restart();
-        speedTimer->start(speedInterval);
+        speedTimer->start(settings.speedInterval);
     }
     DownloadFile(QString(), DocumentFiles::releaseNotes);
 }
@@ -124,57 +154,40 @@ void Downloader::DownloadFile(QString dir, QString file)
 {
     qDebug() << "Downloader::DownloadFile";
     // The window has moved on: whatever still runs is dropped without an announcement.
-    AbandonTransfer();
+    AbandonTransfers();
 
     if (!IsSafeDownloadPath(dir, file)) {
-        qCWarning(lcDownloader) << "Refused to download to an unsafe path:"
-                                << dir + file;
+        qCWarning(lcDownloader) << "Refused to download to an unsafe path:" << dir + file;
         emit FileDownloaded(file);
         return;
     }
-
-    QUrl url = serverUrl;
-    url.setPath(QStringLiteral("/qor_app/") + dir + file, QUrl::DecodedMode);
-
-    fileBytes = 0;
-    reportedBytes = 0;
-    currentDir = dir;
-    currentFile = file;
-
     if (!dir.isEmpty())
         QDir().mkpath(dir);
-    // The previous copy stays in place until the new one has arrived whole.
-    localFile = std::make_unique<StagedFile>(dir + file);
-    if (!localFile->open()) {
-        ReportWriteFailure();
-        localFile.reset();
+    // The previous copy stays in place until the new one has arrived whole and as expected.
+    auto transfer = std::make_unique<Transfer>(dir, file, ExpectationFor(dir + file), settings);
+    if (const std::optional<QString> problem = transfer->OpenProblem()) {
+        emit NetworkError(*problem, true);
         emit FileDownloaded(file);
         return;
     }
-
-    bIsDownloading = true;
-    currentReply = accessManager->get(QNetworkRequest(url));
-    currentReply->setReadBufferSize(readBufferSize);
-    connect(currentReply, &QNetworkReply::readyRead, this, &Downloader::FilePart);
-    connect(currentReply, &QNetworkReply::errorOccurred, this, &Downloader::FileError);
-    stallTimer->start(stallInterval);
+    connect(transfer.get(), &Transfer::Stalled, this, &Downloader::Reconnect);
+    transfers.push_back(std::move(transfer));
+    SendRequest(transfers.back().get());
 }
 
 void Downloader::FilePart()
 {
-    const QByteArray data = currentReply->readAll();
-    const qint64 written = localFile->write(data);
-    if (written != data.size()) {
-        ReportWriteFailure();
-        // Whatever else arrives could not be written either. AbandonTransfer lets go of the reply
-        // before it aborts it, so the abort neither reports an error nor ends the transfer twice.
-        AbandonTransfer();
-        emit FileDownloaded(currentFile);
+    Transfer *transfer = TransferOf(sender());
+    if (!transfer)
         return;
+    const Transfer::ReadResult read = transfer->ReadAvailable();
+    speedBytes += read.written;
+    if (read.problem) {
+        FinishWithProblem(transfer, *read.problem);
+    } else if (read.bTrickle) {
+        transfer->bStalled = true;
+        Reconnect();
     }
-    stallTimer->start(stallInterval);
-    fileBytes += written;
-    speedBytes += written;
 }
 
 void Downloader::FileError(QNetworkReply::NetworkError code)
@@ -185,63 +198,154 @@ void Downloader::FileError(QNetworkReply::NetworkError code)
         emit NetworkError(message, true);
     if (code == QNetworkReply::AuthenticationRequiredError) {
         emit PasswordRequired();
-        bIsDownloading = false;
-        stallTimer->stop();
+        if (Transfer *transfer = TransferOf(sender()))
+            transfer->AwaitPassword();
         speedTimer->stop();
     }
 }
 
 void Downloader::FileFinished(QNetworkReply *mreply)
 {
+    Transfer *transfer = TransferOf(mreply);
     // An abandoned reply: whoever dropped it has already scheduled its deletion.
-    if (mreply != currentReply)
+    if (!transfer)
         return;
     qDebug() << "Downloader::FileFinished";
 
-    if (bIsDownloading && currentReply->bytesAvailable() > 0) {
-        FilePart();
-        // A last part that could not be written has ended the transfer already.
-        if (!currentReply)
+    if (!transfer->bAwaitingPassword && mreply->bytesAvailable() > 0) {
+        const Transfer::ReadResult read = transfer->ReadAvailable();
+        speedBytes += read.written;
+        if (read.problem) {
+            FinishWithProblem(transfer, *read.problem);
             return;
+        }
     }
-    currentReply->disconnect(this);
-    currentReply = nullptr;
-    mreply->deleteLater();
-    fileBytes = 0;
-    reportedBytes = 0;
-
-    // Leaving this scope without a commit discards what was written.
-    std::unique_ptr<StagedFile> file = std::move(localFile);
-    if (!bIsDownloading)
+    if (transfer->bAwaitingPassword) {
+        Finish(transfer, false);
         return;
-    bIsDownloading = false;
-    stallTimer->stop();
-    if (IsCompleteAnswer(mreply))
-        CommitDownload(file.get());
-    // The staging file is free before the next request can come.
-    file.reset();
-    emit FileDownloaded(currentFile);
+    }
+    if (IsCompleteAnswer(mreply)) {
+        if (const std::optional<QString> problem = transfer->ContentProblem())
+            emit NetworkError(*problem, true);
+        else
+            CommitDownload(transfer);
+    } else if (mreply->error() == QNetworkReply::TooManyRedirectsError) {
+        emit NetworkError(transfer->RedirectsProblem(), true);
+    }
+    Finish(transfer, true);
 }
 
 void Downloader::UpdateDownloadInfo()
 {
+    qint64 unreported = 0;
+    for (const std::unique_ptr<Transfer> &transfer : transfers)
+        unreported += transfer->TakeUnreportedBytes();
     // A single report stays within int even if the timer was held up for long.
-    const int delta = static_cast<int>(qMin<qint64>(fileBytes - reportedBytes, INT_MAX));
-    emit BytesDownloaded(delta, currentSpeed);
-    reportedBytes += delta;
-    infoTimer->start(infoInterval);
+    emit BytesDownloaded(static_cast<int>(qMin<qint64>(unreported, INT_MAX)), currentSpeed);
+    infoTimer->start(settings.infoInterval);
 }
 
 void Downloader::UpdateSpeedInfo()
 {
     currentSpeed = TransferSpeed(speedBytes, speedClock.restart());
     speedBytes = 0;
-    speedTimer->start(speedInterval);
+    speedTimer->start(settings.speedInterval);
+}
+
+void Downloader::ExpectFiles(QList<DownloadItem> files)
+{
+    expectedFiles.clear();
+    for (const DownloadItem &item : qAsConst(files))
+        expectedFiles.insert(item.folder + item.fileName, item);
+}
+
+TransferExpectation Downloader::ExpectationFor(const QString &path) const
+{
+    TransferExpectation expected;
+    const auto item = expectedFiles.constFind(path);
+    if (item == expectedFiles.constEnd()) {
+        expected.limit = settings.documentBytes;
+        return expected;
+    }
+    // A file without a digest is taken as it comes: nothing would vouch for a size alone.
+    const QString md5 = item->md5.toLower();
+    if (!IsDigest(md5))
+        return expected;
+    expected.md5 = md5;
+    if (item->bSizeListed && item->size >= 0)
+        expected.size = expected.limit = item->size;
+    return expected;
+}
+
+void Downloader::SendRequest(Transfer *transfer)
+{
+    QUrl url = serverUrl;
+    url.setPath(QStringLiteral("/qor_app/") + transfer->path(), QUrl::DecodedMode);
+    QNetworkRequest request(url);
+    // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit
+    // and digested are the bytes that arrive.
+    request.setRawHeader("Accept-Encoding", "identity");
+    // A server may send its players to a mirror; what arrives from there is judged by its size and
+    // digest like anything else.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(settings.maximumRedirects);
+
+    QNetworkReply *reply = accessManager->get(request);
+    reply->setReadBufferSize(readBufferSize);
+    connect(reply, &QNetworkReply::readyRead, this, &Downloader::FilePart);
+    connect(reply, &QNetworkReply::errorOccurred, this, &Downloader::FileError);
+    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl &target) {
+        if (Transfer *redirected = TransferOf(reply)) {
+            redirected->NoteRedirect(target);
+            emit NetworkError(QStringLiteral("Redirected %1 to %2")
+                                  .arg(redirected->path(), target.toDisplayString()),
+                              false);
+        }
+    });
+    transfer->Attach(reply, url);
+}
+
+Transfer *Downloader::TransferOf(const QObject *reply) const
+{
+    if (!reply)
+        return nullptr;
+    const auto found = std::find_if(transfers.cbegin(), transfers.cend(),
+                                    [reply](const std::unique_ptr<Transfer> &transfer) {
+                                        return transfer->reply() == reply;
+                                    });
+    return found == transfers.cend() ? nullptr : found->get();
+}
+
+void Downloader::Finish(Transfer *transfer, bool bAnnounce)
+{
+    if (transfer->reply())
+        transfer->reply()->disconnect(this);
+    transfer->DropReply();
+    const QString file = transfer->file();
+    // The staging file is free before the next request can come.
+    transfers.erase(std::find_if(transfers.begin(), transfers.end(),
+                                 [transfer](const std::unique_ptr<Transfer> &running) {
+                                     return running.get() == transfer;
+                                 }));
+    if (bAnnounce)
+        emit FileDownloaded(file);
+}
+
+void Downloader::FinishWithProblem(Transfer *transfer, const QString &problem)
+{
+    emit NetworkError(problem, true);
+    Finish(transfer, true);
+}
+
+void Downloader::AbandonTransfers()
+{
+    while (!transfers.empty())
+        Finish(transfers.back().get(), false);
 }
 
 void Downloader::ReplaceAccessManager()
 {
-    AbandonTransfer();
     if (accessManager) {
         accessManager->disconnect(this);
         accessManager.release()->deleteLater();
@@ -252,47 +356,31 @@ void Downloader::ReplaceAccessManager()
             this, &Downloader::AnswerChallenge);
 }
 
-void Downloader::AbandonTransfer()
+void Downloader::CommitDownload(Transfer *transfer)
 {
-    if (QNetworkReply *reply = std::exchange(currentReply, nullptr)) {
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
-    localFile.reset();
-    bIsDownloading = false;
-    if (stallTimer)
-        stallTimer->stop();
-}
-
-void Downloader::ReportWriteFailure()
-{
-    emit NetworkError(QStringLiteral("Cannot write %1 for %2: %3")
-                          .arg(StagedFile::stagingPath(), localFile->fileName(),
-                               localFile->errorString()),
-                      true);
-}
-
-void Downloader::CommitDownload(StagedFile *file)
-{
-    if (!file->commit()) {
+    StagedFile &file = transfer->stagedFile();
+    if (!file.commit()) {
         emit NetworkError(QStringLiteral("Cannot replace %1: %2")
-                              .arg(file->fileName(), file->errorString()),
+                              .arg(file.fileName(), file.errorString()),
                           true);
         return;
     }
     // Without a stamp the next verification pass reads the file, as it would any other.
-    if (const std::optional<FileStamp> stamp = ReadFileStamp(file->fileName()))
-        emit FileCommitted(file->fileName(), *stamp, file->md5());
+    if (const std::optional<FileStamp> stamp = ReadFileStamp(file.fileName()))
+        emit FileCommitted(file.fileName(), *stamp, file.md5());
 }
 
 void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator)
 {
-    // Asked a second time for the same reply, the password was wrong: leaving the authenticator
-    // empty ends the reply with AuthenticationRequiredError, so the user is asked again.
-    if (reply != currentReply || loginPassword.isEmpty() || challengedReply == reply)
+    // Asked a second time in one attempt, the password was wrong: leaving the authenticator empty ends
+    // the reply with AuthenticationRequiredError, so the user is asked again. A host that a redirect
+    // leads to is not the update server and never sees the password.
+    Transfer *transfer = TransferOf(reply);
+    const QUrl url = reply->url();
+    if (!transfer || loginPassword.isEmpty() || transfer->bChallengeAnswered
+        || url.host() != serverUrl.host() || url.port(80) != serverUrl.port(80))
         return;
-    challengedReply = reply;
+    transfer->bChallengeAnswered = true;
     authenticator->setUser(QString::fromUtf8(UpdaterConfig::authUser));
     authenticator->setPassword(loginPassword);
 }

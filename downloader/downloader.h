@@ -1,25 +1,31 @@
 #ifndef DOWNLOADER_H
 #define DOWNLOADER_H
 
+#include "documents/downloaditem.h"
 #include "documents/filestamp.h"
+#include "updaterconfig.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QList>
 #include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <memory>
+#include <vector>
 
 class QAuthenticator;
 class QNetworkAccessManager;
 class QTimer;
-class StagedFile;
+class Transfer;
+struct TransferExpectation;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
 // through queued signals only. It fetches one file at a time into the tree below the current
-// directory, starts a stalled transfer again, and reports bytes, speed, errors and password requests.
+// directory, puts a file in place only when it is what the manifest says, requests a stalled transfer
+// again, and reports bytes, speed, errors and password requests.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -28,7 +34,8 @@ public:
     // The server compiled into this build.
     static QUrl DefaultServerUrl();
 
-    explicit Downloader(const QUrl &server = DefaultServerUrl());
+    explicit Downloader(const QUrl &server = DefaultServerUrl(),
+                        const UpdaterConfig::RunSettings &settings = UpdaterConfig::RunSettings());
     ~Downloader() override;
 
 signals:
@@ -58,30 +65,36 @@ private slots:
     void UpdateDownloadInfo();
     void UpdateSpeedInfo();
 
+public slots:
+    // What the files that the run will ask for must be: a request for one of these paths is put in
+    // place only with the item's size and digest, where the manifest gives a digest (32 hexadecimal
+    // digits). Replaces what was expected before. A request for any other path is for a document,
+    // and is bounded by the largest document.
+    void ExpectFiles(QList<DownloadItem> files);
+
 private:
+    TransferExpectation ExpectationFor(const QString &path) const;
+    void SendRequest(Transfer *transfer);
+    Transfer *TransferOf(const QObject *reply) const;
+    // Ends a transfer: its reply is dropped, and it is announced unless the run waits for a password.
+    void Finish(Transfer *transfer, bool bAnnounce);
+    void FinishWithProblem(Transfer *transfer, const QString &problem);
+    void AbandonTransfers();
     void ReplaceAccessManager();
-    void AbandonTransfer();
-    void ReportWriteFailure();
-    void CommitDownload(StagedFile *file);
+    void CommitDownload(Transfer *transfer);
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
 
+    const UpdaterConfig::RunSettings settings;
     float currentSpeed = 0.0f;                  // KiB per second
-    bool bIsDownloading = false;
-    qint64 fileBytes = 0;                       // written to the local file in this transfer
-    qint64 reportedBytes = 0;                   // fileBytes at the last BytesDownloaded
     qint64 speedBytes = 0;                      // written since the last speed computation
     QString loginPassword;
     QUrl serverUrl;
-    std::unique_ptr<StagedFile> localFile;      // discarded unless the transfer succeeds
     QElapsedTimer speedClock;
-    QTimer *stallTimer = nullptr;               // children of the downloader, created by Connect
-    QTimer *speedTimer = nullptr;
+    QTimer *speedTimer = nullptr;               // children of the downloader, created by Connect
     QTimer *infoTimer = nullptr;
-    QString currentDir;
-    QString currentFile;
-    QNetworkReply *currentReply = nullptr;      // owned by accessManager
+    QHash<QString, DownloadItem> expectedFiles; // by local path
+    std::vector<std::unique_ptr<Transfer>> transfers;
     std::unique_ptr<QNetworkAccessManager> accessManager;
-    QPointer<QNetworkReply> challengedReply;    // the reply whose challenge has been answered
 };
 
 #endif // DOWNLOADER_H

@@ -58,6 +58,7 @@ qint64 StagedFile::write(const QByteArray &data)
         writeFailed = true;
         error = staging.errorString();
     } else {
+        bytesWritten += written;
         // A large part is digested on another core while the next one arrives (parts one at a time,
         // in order): inline, the digest would halve the speed of a fast connection. A small part
         // costs less than handing it over.
@@ -68,6 +69,18 @@ qint64 StagedFile::write(const QByteArray &data)
             hash.addData(data);
     }
     return written;
+}
+
+void StagedFile::restart()
+{
+    digesting.waitForFinished();
+    hash.reset();
+    bytesWritten = 0;
+    writeFailed = false;
+    if (!staging.resize(0) || !staging.seek(0)) {
+        writeFailed = true;
+        error = staging.errorString();
+    }
 }
 
 bool StagedFile::commit()
@@ -88,6 +101,11 @@ bool StagedFile::commit()
                                               : QFileDevice::ReadGroup | QFileDevice::ReadOther;
     staging.setPermissions(kept | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return MoveIntoPlace(staging.fileName(), target, &error);
+}
+
+qint64 StagedFile::size() const
+{
+    return bytesWritten;
 }
 
 QString StagedFile::fileName() const

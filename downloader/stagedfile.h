@@ -30,7 +30,11 @@ public:
     bool open();
     // The count written, or -1; after a failed or short write commit() refuses.
     qint64 write(const QByteArray &data);
+    // Drops what was written, as if the file had just been opened.
+    void restart();
     bool commit();
+
+    qint64 size() const; // bytes written so far
 
     QString fileName() const; // the target
     QString errorString() const;
@@ -43,6 +47,7 @@ private:
     QFile staging;
     QCryptographicHash hash{QCryptographicHash::Md5};
     QFuture<void> digesting;  // the part written last, while it is digested
+    qint64 bytesWritten = 0;
     bool writeFailed = false;
     QString error;
 };

@@ -40,8 +40,8 @@ private slots:
     void requestPathIsEncoded_data();
     void requestPathIsEncoded();
     void unreachableServerIsReported();
-    void failedTransferKeepsPreviousFile_data();
-    void failedTransferKeepsPreviousFile();
+    void onlyWhatIsExpectedReplacesTheFile_data();
+    void onlyWhatIsExpectedReplacesTheFile();
     void stalledTransferIsRequestedAgain();
     void passwordDemandStopsTheTransfer();
     void loginPresentsThePassword();
@@ -56,7 +56,7 @@ private slots:
 private:
     void serve(const QString &path, const QByteArray &content);
     // A Downloader that has fetched the release notes, so that the test's own request comes next.
-    std::unique_ptr<DownloaderRunner> startedRunner();
+    std::unique_ptr<DownloaderRunner> startedRunner(const UpdaterConfig::RunSettings &settings = {});
 
     std::unique_ptr<QTemporaryDir> serverRoot;
     std::unique_ptr<QTemporaryDir> sandbox; // holds work/, the current directory of each test
@@ -115,9 +115,10 @@ void tst_Downloader::serve(const QString &path, const QByteArray &content)
     QVERIFY(TestSupport::writeFile(serverRoot->filePath(path), content));
 }
 
-std::unique_ptr<DownloaderRunner> tst_Downloader::startedRunner()
+std::unique_ptr<DownloaderRunner> tst_Downloader::startedRunner(
+    const UpdaterConfig::RunSettings &settings)
 {
-    auto runner = std::make_unique<DownloaderRunner>(server->url());
+    auto runner = std::make_unique<DownloaderRunner>(server->url(), settings);
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
     [&] { QTRY_COMPARE(downloaded.count(), 1); }();
     return runner;
@@ -135,7 +136,7 @@ void tst_Downloader::interfaceKeepsItsOrder()
                                    "DownloadFile(QString,QString)", "FilePart()",
                                    "FileError(QNetworkReply::NetworkError)",
                                    "FileFinished(QNetworkReply*)", "UpdateDownloadInfo()",
-                                   "UpdateSpeedInfo()"}));
+                                   "UpdateSpeedInfo()", "ExpectFiles(QList<DownloadItem>)"}));
 }
 
 void tst_Downloader::errorMessage_data()
@@ -236,6 +237,8 @@ void tst_Downloader::firstRequestFetchesReleaseNotes()
     QCOMPARE(request.method + ' ' + request.target + ' ' + request.version,
              QByteArray("GET /qor_app/ReleaseNotes.xml HTTP/1.1"));
     QCOMPARE(request.header("Authorization"), QByteArray());
+    // Whatever arrives is what is counted and digested: nothing is inflated on the way.
+    QCOMPARE(request.header("Accept-Encoding"), QByteArray("identity"));
 
     QStringList lines;
     const QList<TestSupport::MessageRecorder::Message> messages = recorder.messages();
@@ -326,49 +329,111 @@ void tst_Downloader::unreachableServerIsReported()
     QCOMPARE(FilesBelow("."), QStringList());
 }
 
-void tst_Downloader::failedTransferKeepsPreviousFile_data()
+void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
 {
     QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QString>("expected"); // "document", or what the manifest says of the file
     QTest::addColumn<bool>("previousCopy");
-    QTest::addColumn<QString>("error"); // the NetworkError event, if any
+    QTest::addColumn<QStringList>("errors"); // the NetworkError events; "<url>" is the server's
+    QTest::addColumn<bool>("replaced");
 
-    QTest::newRow("404") << Fault::NotFound << true << "NetworkError 服务器错误 (203) heavy";
-    QTest::newRow("404, no copy") << Fault::NotFound << false << "NetworkError 服务器错误 (203) heavy";
-    QTest::newRow("500") << Fault::ServerError << true << "NetworkError 服务器错误 (401) heavy";
-    QTest::newRow("cut short") << Fault::CutShort << true << "NetworkError 网络错误 (2) heavy";
-    QTest::newRow("cut short, no copy") << Fault::CutShort << false
-                                        << "NetworkError 网络错误 (2) heavy";
-    QTest::newRow("redirect") << Fault::Redirect << true << "";
+    const QString path = QStringLiteral("App/Game.pak");
+    const QString hop = QStringLiteral("NetworkError Redirected App/Game.pak to <url>/%1 light");
+    QTest::newRow("404") << Fault::NotFound << "document" << true
+                         << QStringList{"NetworkError 服务器错误 (203) heavy"} << false;
+    QTest::newRow("404, no copy") << Fault::NotFound << "document" << false
+                                  << QStringList{"NetworkError 服务器错误 (203) heavy"} << false;
+    QTest::newRow("500") << Fault::ServerError << "document" << true
+                         << QStringList{"NetworkError 服务器错误 (401) heavy"} << false;
+    QTest::newRow("cut short") << Fault::CutShort << "document" << true
+                               << QStringList{"NetworkError 网络错误 (2) heavy"} << false;
+    QTest::newRow("cut short, no copy") << Fault::CutShort << "document" << false
+                                        << QStringList{"NetworkError 网络错误 (2) heavy"} << false;
+    QTest::newRow("as the manifest says") << Fault::None << "100000 right" << true << QStringList()
+                                          << true;
+    QTest::newRow("upper-case digest") << Fault::None << "100000 RIGHT" << true << QStringList()
+                                       << true;
+    QTest::newRow("no digest: taken as it comes") << Fault::None << "5 none" << true << QStringList()
+                                                  << true;
+    QTest::newRow("another body of the right size")
+        << Fault::None << "100000 other" << true
+        << QStringList{"NetworkError Refused App/Game.pak: expected 100000 bytes with MD5 <other>, "
+                       "received 100000 bytes with MD5 <right> heavy"}
+        << false;
+    QTest::newRow("Content-Length past the size")
+        << Fault::None << "1000 right" << true
+        << QStringList{"NetworkError Refused App/Game.pak: the server announced 100000 bytes, more "
+                       "than the 1000 it may bring heavy"}
+        << false;
+    QTest::newRow("endless body past the size")
+        << Fault::Endless << "100000 right" << false
+        << QStringList{"NetworkError Refused App/Game.pak: the server sent more than the 100000 "
+                       "bytes it may bring heavy"}
+        << false;
+    QTest::newRow("endless document")
+        << Fault::Endless << "document" << true
+        << QStringList{"NetworkError Refused App/Game.pak: the server sent more than the 300000 "
+                       "bytes it may bring heavy"}
+        << false;
+    QTest::newRow("redirect") << Fault::Redirect << "100000 right" << true
+                              << QStringList{hop.arg("mirror/" + path)} << true;
+    QStringList loop;
+    for (int i = 0; i < 5; ++i)
+        loop << hop.arg("qor_app/" + path);
+    loop << "NetworkError 服务器错误 (10) heavy"
+         << "NetworkError Gave up on App/Game.pak: its redirects go round in a loop, back to "
+            "<url>/qor_app/App/Game.pak heavy";
+    QTest::newRow("redirect loop") << Fault::RedirectLoop << "100000 right" << true << loop << false;
+    const QStringList gaveUp{"NetworkError Gave up on App/Game.pak: 3 attempts in a row brought no "
+                             "new data heavy"};
+    QTest::newRow("stalls without progress") << Fault::Stall << "100000 right" << true << gaveUp
+                                             << false;
+    QTest::newRow("a server that never answers") << Fault::Silent << "document" << true << gaveUp
+                                                 << false;
+    QTest::newRow("a trickle") << Fault::Trickle << "100000 right" << true << gaveUp << false;
 }
 
-void tst_Downloader::failedTransferKeepsPreviousFile()
+void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
 {
     QFETCH(Fault, fault);
+    QFETCH(QString, expected);
     QFETCH(bool, previousCopy);
-    QFETCH(QString, error);
+    QFETCH(QStringList, errors);
+    QFETCH(bool, replaced);
     const QString path = QStringLiteral("App/Game.pak");
-    serve(path, Pattern(100000));
+    const QByteArray content = Pattern(100000);
+    serve(path, content);
     server->setFault(path, fault);
     if (previousCopy)
         QVERIFY(TestSupport::writeFile(path, "previous copy"));
-    auto runner = startedRunner();
+    UpdaterConfig::RunSettings settings;
+    settings.stallInterval = 300;
+    settings.slowWindow = 500;
+    settings.documentBytes = 300000;
+    auto runner = startedRunner(settings);
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+    const QString right = TestSupport::md5Hex(content);
+    const QString other = TestSupport::md5Hex("other");
+    if (expected != "document") {
+        DownloadItem item{"App/", "Game.pak", expected.section(' ', 0, 0).toLongLong(), true,
+                          expected.section(' ', 1)};
+        item.md5.replace("right", right).replace("RIGHT", right.toUpper()).replace("other", other);
+        emit runner->ExpectFiles({item});
+    }
 
     emit runner->DownloadFile("App/", "Game.pak");
-    QTRY_COMPARE(downloaded.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), 1, 15000);
 
-    QStringList expected{"FileDownloaded ReleaseNotes.xml"};
-    if (!error.isEmpty())
-        expected << error;
-    expected << "FileDownloaded Game.pak";
-    QCOMPARE(runner->events(), expected);
-    QCOMPARE(runner->commits().size(), 1);
-    if (previousCopy) {
-        QCOMPARE(TestSupport::readFile(path), QByteArray("previous copy"));
-        QCOMPARE(FilesBelow("."), QStringList({path, notes}));
-    } else {
-        QCOMPARE(FilesBelow("."), QStringList{notes});
-    }
+    const QString url = server->url().toString();
+    QStringList expectedEvents{"FileDownloaded ReleaseNotes.xml"};
+    for (QString error : qAsConst(errors))
+        expectedEvents << error.replace("<url>", url).replace("<other>", other).replace("<right>", right);
+    expectedEvents << "FileDownloaded Game.pak";
+    QCOMPARE(runner->events(), expectedEvents);
+    QCOMPARE(runner->commits().size(), replaced ? 2 : 1);
+    QCOMPARE(TestSupport::readFile(path),
+             replaced ? content : previousCopy ? QByteArray("previous copy") : "<missing>");
+    QCOMPARE(FilesBelow("."), previousCopy || replaced ? QStringList({path, notes}) : QStringList{notes});
 }
 
 void tst_Downloader::stalledTransferIsRequestedAgain()

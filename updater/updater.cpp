@@ -74,6 +74,7 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publi
     connect(workerThread, &QThread::started, downloader, &Downloader::Connect);
     connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
     connect(this, &Updater::DownloadFile, downloader, &Downloader::DownloadFile);
+    connect(this, &Updater::ExpectFiles, downloader, &Downloader::ExpectFiles);
     // The Downloader's network objects belong to the worker thread, so they die there too, as it ends.
     connect(workerThread, &QThread::finished, downloader, &QObject::deleteLater);
 
@@ -152,6 +153,12 @@ void Updater::Stage3()
     const ManifestCheck check = passWatcher->result();
     for (const QString &path : check.rejectedPaths)
         Log(QStringLiteral("Skipped a manifest entry with an unsafe path: ") + path, true);
+    for (const QString &path : check.ownPaths)
+        Log(QStringLiteral("Skipped a manifest entry that names one of the updater's own files: ")
+                + path,
+            true);
+    for (const QString &path : check.unreadablePaths)
+        Log(QStringLiteral("Cannot read %1: it is fetched again").arg(path), true);
     for (const QString &problem : check.recordProblems)
         Log(problem, true);
     qCInfo(lcVerification).noquote()
@@ -162,6 +169,17 @@ void Updater::Stage3()
     // What an error page or a captive portal sends may well parse, but it lists nothing.
     if (check.listedFiles == 0) {
         FailOnDocument(DocumentFiles::manifest, QStringLiteral("it lists no file"));
+        return;
+    }
+    // Nothing may be written where a folder or a device stands, and the installation is not whole
+    // without that file: the player must make room for it.
+    if (!check.notRegularPaths.isEmpty()) {
+        for (const QString &path : check.notRegularPaths) {
+            Log(QStringLiteral("Cannot install %1: a folder, a FIFO or a device stands at its path")
+                    .arg(path),
+                true);
+        }
+        SetUserMessage(QStringLiteral("更新失败"));
         return;
     }
     downloadQueue += check.downloads;
@@ -177,6 +195,7 @@ void Updater::Stage3()
             return;
         }
         ++downloadPasses;
+        emit ExpectFiles(downloadQueue);
         DownloadNextQueuedFile();
         return;
     }

@@ -46,6 +46,8 @@ public:
 
 signals:
     void DownloadFile(QString dir, QString file);
+    // What the files of the next downloads must be; comes before their DownloadFile.
+    void ExpectFiles(QList<DownloadItem> files);
 
 public slots:
     void Stage1();

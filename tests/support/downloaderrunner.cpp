@@ -6,16 +6,17 @@
 
 namespace TestSupport {
 
-DownloaderRunner::DownloaderRunner(const QUrl &server)
+DownloaderRunner::DownloaderRunner(const QUrl &server, const UpdaterConfig::RunSettings &settings)
     : workerThread(std::make_unique<QThread>())
 {
-    auto *downloader = new Downloader(server);
+    auto *downloader = new Downloader(server, settings);
     downloader->moveToThread(workerThread.get());
 
     connect(workerThread.get(), &QThread::started, downloader, &Downloader::Connect);
     connect(workerThread.get(), &QThread::finished, downloader, &QObject::deleteLater);
     connect(this, &DownloaderRunner::DownloadFile, downloader, &Downloader::DownloadFile);
     connect(this, &DownloaderRunner::Login, downloader, &Downloader::Login);
+    connect(this, &DownloaderRunner::ExpectFiles, downloader, &Downloader::ExpectFiles);
     connect(downloader, &Downloader::PasswordRequired, this, &DownloaderRunner::PasswordRequired);
     connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);

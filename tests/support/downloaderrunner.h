@@ -1,6 +1,10 @@
 #ifndef DOWNLOADERRUNNER_H
 #define DOWNLOADERRUNNER_H
 
+#include "documents/downloaditem.h"
+#include "updaterconfig.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -22,7 +26,8 @@ class DownloaderRunner : public QObject
     Q_OBJECT
 
 public:
-    explicit DownloaderRunner(const QUrl &server);
+    explicit DownloaderRunner(const QUrl &server,
+                              const UpdaterConfig::RunSettings &settings = {});
     ~DownloaderRunner() override;
 
     // What the Downloader said, in order of arrival: "NetworkError <message> <heavy|light>",
@@ -38,6 +43,7 @@ signals:
     // To the Downloader.
     void DownloadFile(QString dir, QString file);
     void Login(QString pwd);
+    void ExpectFiles(QList<DownloadItem> files);
 
     // From the Downloader.
     void PasswordRequired();

@@ -13,6 +13,7 @@ namespace TestSupport {
 namespace {
 
 const QByteArray prefix = QByteArrayLiteral("/qor_app/");
+const QByteArray mirrorPrefix = QByteArrayLiteral("/mirror/");
 
 QByteArray Head(const QByteArray &status, qint64 contentLength, const QList<QByteArray> &extra = {})
 {
@@ -137,11 +138,14 @@ void TestHttpServer::readRequests(QTcpSocket *socket)
 
 bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
-    if (!request.target.startsWith(prefix)) {
+    // The mirror serves the same files, without faults.
+    const bool bMirror = request.target.startsWith(mirrorPrefix);
+    if (!request.target.startsWith(prefix) && !bMirror) {
         socket->write(Page("404 Not Found"));
         return true;
     }
-    const QString path = QUrl::fromPercentEncoding(request.target.mid(prefix.size()));
+    const QString path = QUrl::fromPercentEncoding(
+        request.target.mid(bMirror ? mirrorPrefix.size() : prefix.size()));
 
     const auto credential = credentials.constFind(path);
     if (credential != credentials.constEnd()
@@ -152,7 +156,7 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
 
     std::optional<Fault> fault;
     const auto rule = faults.find(path);
-    if (rule != faults.end() && rule->times != 0) {
+    if (!bMirror && rule != faults.end() && rule->times != 0) {
         fault = rule->fault;
         if (rule->times > 0)
             --rule->times;
@@ -166,10 +170,15 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
         socket->write(Page("500 Internal Server Error"));
         return true;
     }
-    if (fault == Fault::Redirect) {
-        socket->write(Page("302 Found", {"Location: " + prefix + "elsewhere"}));
+    if (fault == Fault::Redirect || fault == Fault::RedirectLoop) {
+        const QByteArray target = fault == Fault::Redirect
+                                      ? mirrorPrefix + request.target.mid(prefix.size())
+                                      : request.target;
+        socket->write(Page("302 Found", {"Location: " + target}));
         return true;
     }
+    if (fault == Fault::Silent)
+        return false;
 
     QFile file(root + QLatin1Char('/') + path);
     if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
@@ -188,26 +197,37 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
         socket->write(head + body.left(body.size() / 2));
         return false;
     }
+    if (fault == Fault::Endless) {
+        socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        sendInPieces(socket, body, 64 * 1024, 1, true);
+        return false;
+    }
     socket->write(head);
     if (fault == Fault::Slow)
-        sendSlowly(socket, body);
+        sendInPieces(socket, body, 4096, 10);
+    else if (fault == Fault::Trickle)
+        sendInPieces(socket, body, 1, 10);
     else
         socket->write(body);
-    return true;
+    return fault != Fault::Trickle;
 }
 
-void TestHttpServer::sendSlowly(QTcpSocket *socket, const QByteArray &body)
+void TestHttpServer::sendInPieces(QTcpSocket *socket, const QByteArray &body, int piece,
+                                  int interval, bool bRepeat)
 {
-    constexpr int piece = 4096;
     auto *timer = new QTimer(socket);
     auto offset = std::make_shared<int>(0);
-    connect(timer, &QTimer::timeout, socket, [socket, timer, body, offset] {
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body, piece, bRepeat, offset] {
         socket->write(body.mid(*offset, piece));
         *offset += piece;
-        if (*offset >= body.size())
+        if (*offset < body.size())
+            return;
+        if (bRepeat)
+            *offset = 0;
+        else
             timer->deleteLater();
     });
-    timer->start(10);
+    timer->start(interval);
 }
 
 } // namespace TestSupport

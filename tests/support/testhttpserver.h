@@ -23,12 +23,17 @@ class TestHttpServer : public QObject
 
 public:
     enum class Fault {
+        None,         // the file as it is
         NotFound,    // 404 with a small error page
         ServerError, // 500 with a small error page
-        Redirect,    // 302 to another path, with a small page
-        CutShort,    // the full Content-Length, half of the body, then the connection closes
-        Stall,       // the headers and half of the body, then silence with the connection open
-        Slow,        // the whole file in 4 KiB pieces, one every 10 ms
+        Redirect,     // 302 to the same file below "/mirror/", with a small page
+        RedirectLoop, // 302 to the very same path
+        CutShort,     // the full Content-Length, half of the body, then the connection closes
+        Stall,        // the headers and half of the body, then silence with the connection open
+        Slow,         // the whole file in 4 KiB pieces, one every 10 ms
+        Endless,      // no Content-Length, and the file over and over until the client leaves
+        Trickle,      // the headers, then one byte every 10 ms
+        Silent,       // the request is read and never answered
     };
     Q_ENUM(Fault)
 
@@ -72,7 +77,9 @@ private:
     void readRequests(QTcpSocket *socket);
     // Returns false when the connection must not carry further requests.
     bool answer(QTcpSocket *socket, const Request &request);
-    void sendSlowly(QTcpSocket *socket, const QByteArray &body);
+    // Writes body in pieces of piece bytes, one every interval ms; repeat sends it over and over.
+    void sendInPieces(QTcpSocket *socket, const QByteArray &body, int piece, int interval,
+                      bool bRepeat = false);
 
     QString root;
     QTcpServer server;
