@@ -8,16 +8,21 @@
 namespace {
 
 // Reads the whole file at path into content, or says why it could not.
-QString readWhole(const QString &path, QByteArray *content)
+QString readWhole(const QString &path, qint64 limit, QByteArray *content)
 {
     QFile file(path);
     if (!file.exists())
         return QStringLiteral("did not arrive from the server");
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot be read: ") + file.errorString();
-    *content = file.readAll();
+    // Never more than one byte past the limit, whatever the file holds by the time it is read.
+    *content = file.read(qMin(file.size(), limit) + 1);
     if (file.error() != QFileDevice::NoError)
         return QStringLiteral("cannot be read: ") + file.errorString();
+    if (content->size() > limit) {
+        content->clear();
+        return QStringLiteral("holds more than %1 bytes").arg(limit);
+    }
     return QString();
 }
 
@@ -37,23 +42,23 @@ QString parse(const QByteArray &content, QDomDocument *document)
 
 } // namespace
 
-QString LoadXmlDocument(const QString &path, QDomDocument *document)
+QString LoadXmlDocument(const QString &path, qint64 limit, QDomDocument *document)
 {
     QByteArray content;
-    const QString error = readWhole(path, &content);
+    const QString error = readWhole(path, limit, &content);
     return error.isEmpty() ? parse(content, document) : QStringLiteral("it ") + error;
 }
 
-QString LoadSignedXmlDocument(const QString &path, const QByteArray &publicKey,
+QString LoadSignedXmlDocument(const QString &path, qint64 limit, const QByteArray &publicKey,
                               QDomDocument *document)
 {
     QByteArray content;
-    QString error = readWhole(path, &content);
+    QString error = readWhole(path, limit, &content);
     if (!error.isEmpty())
         return QStringLiteral("it ") + error;
     const QString signaturePath = path + QStringLiteral(".sig");
     QByteArray signature;
-    error = readWhole(signaturePath, &signature);
+    error = readWhole(signaturePath, limit, &signature);
     if (!error.isEmpty())
         return QStringLiteral("its signature %1 %2").arg(signaturePath, error);
     error = SignatureProblem(content, signature, publicKey);

@@ -31,20 +31,15 @@
 
 Q_LOGGING_CATEGORY(lcVerification, "updater.verification")
 
-namespace {
-
-// Passes that may download before the run gives up on files that never match.
-constexpr int maximumDownloadPasses = 3;
-
-} // namespace
-
 Updater::Updater(QWidget *parent)
     : Updater(Downloader::DefaultServerUrl(), parent, UpdaterConfig::publicKey)
 {
 }
 
-Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey)
+Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey,
+                 const UpdaterConfig::RunSettings &settings)
     : QMainWindow(parent)
+    , settings(settings)
     , bSignedRelease(!publicKey.isEmpty())
     , releaseKey(DecodePublicKey(publicKey))
     , ui(std::make_unique<Ui::Updater>())
@@ -58,7 +53,7 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publi
     ui->image_2->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     workerThread = new QThread;
-    downloader = new Downloader(serverUrl);
+    downloader = new Downloader(serverUrl, settings);
     aboutDialog = new About(this);
     // Before the thread starts: its started signal runs Connect, which must find the Downloader
     // at home there. The connections below decide at each emission where a slot runs.
@@ -116,7 +111,7 @@ void Updater::Stage1()
     }
     ReadReleaseNotes(notes, false);
     // The previous notes only name the installed version: they may well be missing or broken.
-    if (LoadXmlDocument(DocumentFiles::previousReleaseNotes, &notes).isEmpty())
+    if (LoadXmlDocument(DocumentFiles::previousReleaseNotes, settings.documentBytes, &notes).isEmpty())
         ReadReleaseNotes(notes, true);
     SetUserMessage(QStringLiteral("下载文件列表"));
     RequestDocument(DocumentFiles::manifest, Awaiting::Manifest);
@@ -190,7 +185,7 @@ void Updater::Stage3()
     SetUserMessage(QStringLiteral("下载中..."));
 
     if (!bUpdateInProgress && !downloadQueue.isEmpty()) {
-        if (downloadPasses == maximumDownloadPasses) {
+        if (downloadPasses == settings.downloadPasses) {
             GiveUp();
             return;
         }
@@ -221,8 +216,8 @@ void Updater::Stage3()
 
 QString Updater::LoadReleaseDocument(const QString &path, QDomDocument *document) const
 {
-    return bSignedRelease ? LoadSignedXmlDocument(path, releaseKey, document)
-                          : LoadXmlDocument(path, document);
+    return bSignedRelease ? LoadSignedXmlDocument(path, settings.documentBytes, releaseKey, document)
+                          : LoadXmlDocument(path, settings.documentBytes, document);
 }
 
 void Updater::RequestDocument(const QString &document, Awaiting answer)
@@ -244,7 +239,7 @@ void Updater::GiveUp()
     SetUserMessage(QStringLiteral("更新失败"));
     for (const DownloadItem &item : qAsConst(downloadQueue)) {
         Log(QStringLiteral("Still different from the manifest after %1 downloads: %2")
-                .arg(maximumDownloadPasses)
+                .arg(settings.downloadPasses)
                 .arg(item.folder + item.fileName),
             true);
     }

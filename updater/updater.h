@@ -5,6 +5,7 @@
 #include "documents/downloaditem.h"
 #include "documents/filehash.h"
 #include "documents/manifestcheck.h"
+#include "updaterconfig.h"
 
 #include <QDate>
 #include <QFuture>
@@ -37,9 +38,11 @@ class Updater : public QMainWindow
 
 public:
     explicit Updater(QWidget *parent = nullptr);
-    // Talks to another update server than the one compiled in (tests start their own), and takes the
-    // release documents' signatures by the key whose base64 is publicKey, or none if it is empty.
-    Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey = QByteArray());
+    // Talks to another update server than the one compiled in (tests start their own), takes the
+    // release documents' signatures by the key whose base64 is publicKey, or none if it is empty, and
+    // waits and takes as settings say.
+    Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey = QByteArray(),
+            const UpdaterConfig::RunSettings &settings = {});
     ~Updater() override;
 
     static void SetMarkerFile(QString path, bool bPresent);
@@ -109,6 +112,7 @@ private:
     void FailOnDocument(const QString &document, const QString &reason);
     void SetProgressValue(qint64 bytes);
 
+    const UpdaterConfig::RunSettings settings;
     Awaiting awaiting = Awaiting::ReleaseNotes; // the Downloader asks for the notes as it starts
     // With a key, both documents count only with their signature by it (32 bytes: a key of another
     // length makes every signature fail rather than none be asked for).
