@@ -7,8 +7,8 @@
 
 namespace {
 
-// Reads the whole file at path into content, or says why it could not.
-QString readWhole(const QString &path, qint64 limit, QByteArray *content)
+// Reads the whole file at path into content; why it could not, if it could not.
+std::optional<QString> ReadProblem(const QString &path, qint64 limit, QByteArray *content)
 {
     QFile file(path);
     if (!file.exists())
@@ -23,10 +23,12 @@ QString readWhole(const QString &path, qint64 limit, QByteArray *content)
         content->clear();
         return QStringLiteral("holds more than %1 bytes").arg(limit);
     }
-    return QString();
+    return std::nullopt;
 }
 
-QString parse(const QByteArray &content, QDomDocument *document)
+} // namespace
+
+std::optional<QString> XmlProblem(const QByteArray &content, QDomDocument *document)
 {
     QString error;
     int line = 0;
@@ -37,30 +39,31 @@ QString parse(const QByteArray &content, QDomDocument *document)
             .arg(column)
             .arg(error);
     }
-    return QString();
+    return std::nullopt;
 }
 
-} // namespace
-
-QString LoadXmlDocument(const QString &path, qint64 limit, QDomDocument *document)
+std::optional<QString> XmlDocumentProblem(const QString &path, qint64 limit, QDomDocument *document)
 {
     QByteArray content;
-    const QString error = readWhole(path, limit, &content);
-    return error.isEmpty() ? parse(content, document) : QStringLiteral("it ") + error;
+    if (const std::optional<QString> problem = ReadProblem(path, limit, &content))
+        return QStringLiteral("it ") + *problem;
+    return XmlProblem(content, document);
 }
 
-QString LoadSignedXmlDocument(const QString &path, qint64 limit, const QByteArray &publicKey,
-                              QDomDocument *document)
+std::optional<QString> SignedXmlDocumentProblem(const QString &path, qint64 limit,
+                                                const QByteArray &publicKey, QDomDocument *document,
+                                                QByteArray *signedContent)
 {
     QByteArray content;
-    QString error = readWhole(path, limit, &content);
-    if (!error.isEmpty())
-        return QStringLiteral("it ") + error;
+    if (const std::optional<QString> problem = ReadProblem(path, limit, &content))
+        return QStringLiteral("it ") + *problem;
     const QString signaturePath = path + QStringLiteral(".sig");
     QByteArray signature;
-    error = readWhole(signaturePath, limit, &signature);
-    if (!error.isEmpty())
-        return QStringLiteral("its signature %1 %2").arg(signaturePath, error);
-    error = SignatureProblem(content, signature, publicKey);
-    return error.isEmpty() ? parse(content, document) : error;
+    if (const std::optional<QString> problem = ReadProblem(signaturePath, limit, &signature))
+        return QStringLiteral("its signature %1 %2").arg(signaturePath, *problem);
+    if (std::optional<QString> problem = SignatureProblem(content, signature, publicKey))
+        return problem;
+    if (signedContent)
+        *signedContent = content;
+    return XmlProblem(content, document);
 }

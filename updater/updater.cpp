@@ -111,7 +111,7 @@ void Updater::Stage1()
     }
     ReadReleaseNotes(notes, false);
     // The previous notes only name the installed version: they may well be missing or broken.
-    if (LoadXmlDocument(DocumentFiles::previousReleaseNotes, settings.documentBytes, &notes).isEmpty())
+    if (!XmlDocumentProblem(DocumentFiles::previousReleaseNotes, settings.documentBytes, &notes))
         ReadReleaseNotes(notes, true);
     SetUserMessage(QStringLiteral("下载文件列表"));
     RequestDocument(DocumentFiles::manifest, Awaiting::Manifest);
@@ -216,8 +216,9 @@ void Updater::Stage3()
 
 QString Updater::LoadReleaseDocument(const QString &path, QDomDocument *document) const
 {
-    return bSignedRelease ? LoadSignedXmlDocument(path, settings.documentBytes, releaseKey, document)
-                          : LoadXmlDocument(path, settings.documentBytes, document);
+    return (bSignedRelease ? SignedXmlDocumentProblem(path, settings.documentBytes, releaseKey, document)
+                           : XmlDocumentProblem(path, settings.documentBytes, document))
+        .value_or(QString());
 }
 
 void Updater::RequestDocument(const QString &document, Awaiting answer)
