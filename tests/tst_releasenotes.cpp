@@ -1,4 +1,5 @@
 #include "documents/releasenotes.h"
+#include "documents/releasestatement.h"
 
 #include <QDomDocument>
 #include <QtTest>
@@ -16,6 +17,8 @@ private slots:
     void parse_data();
     void parse();
     void brokenDocumentGivesWhatParsed();
+    void statement_data();
+    void statement();
 };
 
 namespace {
@@ -97,6 +100,9 @@ void tst_ReleaseNotes::parse_data()
     QTest::newRow("a Date is not searched inside")
         << "<R><Date>030521<Version>7</Version></Date></R>"
         << false << noVersion << std::optional<QDate>(QDate()) << QStringList() << QStringList() << 0;
+    QTest::newRow("the signed statement sets nothing")
+        << "<R><Version>1</Version><SignedRelease Number=\"2\" Manifest=\"ab\"/></R>"
+        << false << std::optional<QString>("1") << noDate << QStringList() << QStringList() << 0;
     QTest::newRow("attributes are ignored")
         << "<R><Version value=\"9\">1</Version><Notes text=\"x\"/></R>"
         << false << std::optional<QString>("1") << noDate << QStringList() << QStringList() << 0;
@@ -142,6 +148,74 @@ void tst_ReleaseNotes::brokenDocumentGivesWhatParsed()
     const ReleaseNotes found = ParseReleaseNotes(broken, false);
     QVERIFY(found.notes.isEmpty());
     QCOMPARE(found.updateInProgressNotices, 0);
+}
+
+// What the signed notes say about their release, checked against the installed release, the clock
+// (2026-06-01T00:00:00Z) and the manifest "manifest".
+void tst_ReleaseNotes::statement_data()
+{
+    QTest::addColumn<QString>("statements");  // the notes' elements after their Version
+    QTest::addColumn<int>("installedRelease"); // 0: none known
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QString>("problem");     // empty: the release is accepted
+
+    const QString digest = QString::fromLatin1(ManifestDigest("manifest"));
+    const auto stated = [&digest](const QString &number, const QString &rest = QString()) {
+        return QStringLiteral("<SignedRelease Number=\"%1\" Manifest=\"%2\"%3/>").arg(number, digest, rest);
+    };
+    const QString expires = QStringLiteral(" Expires=\"%1\"");
+    QTest::newRow("the next release") << stated("5") << 4 << QByteArray("manifest") << QString();
+    QTest::newRow("the installed release again") << stated("5") << 5 << QByteArray("manifest") << QString();
+    QTest::newRow("no installed release known") << stated("1") << 0 << QByteArray("manifest") << QString();
+    QTest::newRow("an older release") << stated("5") << 6 << QByteArray("manifest")
+                                      << "it is release 5, older than the installed release 6";
+    QTest::newRow("good through this second") << stated("5", expires.arg("2026-06-01T00:00:00Z"))
+                                              << 5 << QByteArray("manifest") << QString();
+    QTest::newRow("expired a second ago")
+        << stated("5", expires.arg("2026-05-31T23:59:59Z")) << 5 << QByteArray("manifest")
+        << "it is release 5, which expired on 2026-05-31 23:59:59 UTC; if that date is still to come, "
+           "check this computer's date and time (it reads 2026-06-01 00:00:00 UTC)";
+    QTest::newRow("another release's manifest")
+        << stated("5") << 5 << QByteArray("manifest\n")
+        << "it does not belong to the notes of release 5, which were signed with another manifest";
+    QTest::newRow("no statement") << QString() << 0 << QByteArray("manifest")
+                                  << "it does not say which release it is: it has no SignedRelease";
+    QTest::newRow("a second one, deeper down") << stated("5") + "<a>" + stated("6") + "</a>" << 0
+                                               << QByteArray("manifest") << "it has 2 SignedRelease";
+    for (const char *number : {"0", "+5", "05", "5 ", "x"})
+        QTest::newRow(number) << stated(number) << 0 << QByteArray("manifest") << "is not a release number";
+    QTest::newRow("no number") << "<SignedRelease Manifest=\"" + digest + "\"/>" << 0
+                               << QByteArray("manifest") << "it has no Number";
+    QTest::newRow("a digest in capitals") << stated("5").replace(digest, digest.toUpper()) << 0
+                                          << QByteArray("manifest") << "is not a SHA-256";
+    for (const char *time : {"2026-12-31", "2026-12-31T23:59:59+01:00", "2026-12-31T24:00:00Z"})
+        QTest::newRow(time) << stated("5", expires.arg(time)) << 0 << QByteArray("manifest")
+                            << "is not a UTC time";
+    QTest::newRow("content") << stated("5").replace("/>", ">1</SignedRelease>") << 0
+                             << QByteArray("manifest") << "it is not empty";
+    QTest::newRow("not XML") << "<SignedRelease" << 0 << QByteArray("manifest") << "it is not XML";
+}
+
+void tst_ReleaseNotes::statement()
+{
+    QFETCH(QString, statements);
+    QFETCH(int, installedRelease);
+    QFETCH(QByteArray, manifest);
+    QFETCH(QString, problem);
+    const StatementReading reading =
+        ReadReleaseStatement(("<R><Version>1</Version>" + statements + "</R>").toUtf8());
+    std::optional<QString> found = reading.problem;
+    if (reading.statement) {
+        const QDateTime now(QDate(2026, 6, 1), QTime(0, 0), Qt::UTC);
+        found = StaleReleaseProblem(*reading.statement,
+                                    installedRelease ? std::optional<qint64>(installedRelease)
+                                                     : std::nullopt,
+                                    now);
+        if (!found)
+            found = ForeignManifestProblem(*reading.statement, manifest);
+    }
+    QCOMPARE(found.has_value(), !problem.isEmpty());
+    QVERIFY2(!found || found->contains(problem), qPrintable(*found));
 }
 
 QTEST_APPLESS_MAIN(tst_ReleaseNotes)
