@@ -1,5 +1,7 @@
+#include "documents/installedrelease.h"
 #include "documents/releasenotes.h"
 #include "documents/releasestatement.h"
+#include "support/testsupport.h"
 
 #include <QDomDocument>
 #include <QtTest>
@@ -19,6 +21,8 @@ private slots:
     void brokenDocumentGivesWhatParsed();
     void statement_data();
     void statement();
+    void installedRelease_data();
+    void installedRelease();
 };
 
 namespace {
@@ -216,6 +220,44 @@ void tst_ReleaseNotes::statement()
     }
     QCOMPARE(found.has_value(), !problem.isEmpty());
     QVERIFY2(!found || found->contains(problem), qPrintable(*found));
+}
+
+// The floor a run checks the notes against, from the record that completed runs raise.
+void tst_ReleaseNotes::installedRelease_data()
+{
+    QTest::addColumn<QByteArray>("record");    // null: none
+    QTest::addColumn<bool>("bCompletedBefore");
+    QTest::addColumn<int>("floor");            // 0: none
+    QTest::addColumn<QString>("notice");       // empty: none
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Config/InstalledRelease.record"));
+    QVERIFY(!RaiseInstalledReleaseProblem(path, 7) && !RaiseInstalledReleaseProblem(path, 5));
+    const QByteArray good = TestSupport::readFile(path);
+    QTest::newRow("a new installation") << QByteArray() << false << 0 << QString();
+    QTest::newRow("release 7, never lowered") << good << true << 7 << QString();
+    QTest::newRow("missing after a completed run") << QByteArray() << true << 0 << "does not exist";
+    QTest::newRow("another number") << QByteArray(good).replace('7', '9') << true << 0 << "damaged";
+    QTest::newRow("cut short") << good.left(good.size() - 1) << false << 0 << "damaged";
+    QTest::newRow("empty") << QByteArray("") << false << 0 << "damaged";
+}
+
+void tst_ReleaseNotes::installedRelease()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(bool, bCompletedBefore);
+    QFETCH(int, floor);
+    QFETCH(QString, notice);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("InstalledRelease.record"));
+    QVERIFY(record.isNull() || TestSupport::writeFile(path, record));
+    const ReleaseFloor found = InstalledReleaseFloor(path, bCompletedBefore);
+    QCOMPARE(found.installedRelease.value_or(0), floor);
+    QCOMPARE(found.notice.has_value(), !notice.isEmpty());
+    QVERIFY(!found.notice || (found.notice->contains(notice) && found.notice->contains(path)));
+    // A completed run raises a lost floor to the release it accepted.
+    QVERIFY(!RaiseInstalledReleaseProblem(path, 8));
+    QCOMPARE(ReadInstalledRelease(path).number, std::optional<qint64>(8));
 }
 
 QTEST_APPLESS_MAIN(tst_ReleaseNotes)
