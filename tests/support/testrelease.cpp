@@ -2,10 +2,11 @@
 
 #include "documents/documentfiles.h"
 #include "documents/manifestwriter.h"
-#include "documents/releasesignature.h"
+#include "documents/releasesigning.h"
 #include "testsupport.h"
 #include "updater/programstarter.h"
 
+#include <QDebug>
 #include <QDir>
 
 namespace TestSupport {
@@ -52,14 +53,23 @@ bool TestRelease::publish(const QString &serverFolder) const
     }
     const QDir server(serverFolder);
     const QByteArray manifest = WriteManifest(listed);
-    const bool bSigned = secretKey.isEmpty()
-                         || (writeFile(server.filePath(DocumentFiles::manifestSignature),
-                                       SignatureFile(manifest, secretKey))
-                             && writeFile(server.filePath(DocumentFiles::releaseNotesSignature),
-                                          SignatureFile(notes, secretKey)));
-    return bSigned && install(serverFolder)
-           && writeFile(server.filePath(DocumentFiles::manifest), manifest)
-           && writeFile(server.filePath(DocumentFiles::releaseNotes), notes);
+    QByteArray servedNotes = notes;
+    if (!secretKey.isEmpty()) {
+        const SignedDocuments documents =
+            SignRelease(notes, manifest, releaseNumber, expires, secretKey);
+        if (documents.problem) {
+            qWarning() << "cannot sign the release:" << *documents.problem;
+            return false;
+        }
+        servedNotes = documents.notes;
+        if (!writeFile(server.filePath(DocumentFiles::manifestSignature),
+                       documents.manifestSignature)
+            || !writeFile(server.filePath(DocumentFiles::releaseNotesSignature),
+                          documents.notesSignature))
+            return false;
+    }
+    return install(serverFolder) && writeFile(server.filePath(DocumentFiles::manifest), manifest)
+           && writeFile(server.filePath(DocumentFiles::releaseNotes), servedNotes);
 }
 
 bool TestRelease::install(const QString &installFolder) const

@@ -2,8 +2,11 @@
 #define TESTRELEASE_H
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QMap>
 #include <QString>
+
+#include <optional>
 
 namespace TestSupport {
 
@@ -29,7 +32,11 @@ public:
 
     QMap<QString, QByteArray> files;
     QByteArray notes;
-    QByteArray secretKey; // if set, publish() signs both documents with it
+    // If set, publish() signs the release with it, as make-manifest --sign does: the served notes
+    // carry the statement of releaseNumber and expires (documents/releasesigning.h).
+    QByteArray secretKey;
+    qint64 releaseNumber = 1;
+    std::optional<QDateTime> expires;
 };
 
 } // namespace TestSupport
