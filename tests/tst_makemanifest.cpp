@@ -1,4 +1,6 @@
 #include "documents/manifestcheck.h"
+#include "documents/releasesignature.h"
+#include "documents/releasestatement.h"
 #include "support/testsupport.h"
 
 #include <QDomDocument>
@@ -24,6 +26,7 @@ private slots:
     void secretKeyIsPrivate();
     void verify_data();
     void verify();
+    void signNumbersEachRelease();
     void help();
 
 private:
@@ -41,6 +44,9 @@ private:
     QString secretKeyPath;
     QString publicKey;
     QString otherPublicKey;
+    QString notesPath;
+    QString manifestPath;
+    QByteArray signedNotes;
     QByteArray notesSignature;
     QByteArray manifestSignature;
 };
@@ -90,10 +96,11 @@ void tst_MakeManifest::initTestCase()
     publicKey = QString::fromLatin1(run({QStringLiteral("--keygen"), secretKeyPath}).out.trimmed());
     otherPublicKey = QString::fromLatin1(
         run({QStringLiteral("--keygen"), dir.filePath(QStringLiteral("other.key"))}).out.trimmed());
-    const QString notesPath = dir.filePath(QStringLiteral("ReleaseNotes.xml"));
-    const QString manifestPath = dir.filePath(QStringLiteral("GameManifest.xml"));
+    notesPath = dir.filePath(QStringLiteral("ReleaseNotes.xml"));
+    manifestPath = dir.filePath(QStringLiteral("GameManifest.xml"));
     QVERIFY(writeFile(notesPath, notes) && writeFile(manifestPath, manifest));
     QCOMPARE(run({QStringLiteral("--sign"), secretKeyPath, notesPath, manifestPath}).exitCode, 0);
+    signedNotes = TestSupport::readFile(notesPath);
     notesSignature = TestSupport::readFile(notesPath + QStringLiteral(".sig"));
     manifestSignature = TestSupport::readFile(manifestPath + QStringLiteral(".sig"));
     QCOMPARE(notesSignature.size(), 88 + 1);
@@ -242,13 +249,39 @@ void tst_MakeManifest::badInput_data()
     QTest::newRow("keygen over a secret key") << QStringList{QStringLiteral("--keygen"), secretKeyPath}
                                               << secretKeyPath;
     QTest::newRow("sign with what is not a secret key")
-        << QStringList{QStringLiteral("--sign"), broken, hostile} << broken;
+        << QStringList{QStringLiteral("--sign"), broken, hostile, hostile} << broken;
     const QString mismatched = dir.filePath(QStringLiteral("mismatched.key"));
     QVERIFY(writeFile(mismatched, QByteArray(64, '\1').toBase64()));
     QTest::newRow("sign with a secret key whose halves do not belong together")
-        << QStringList{QStringLiteral("--sign"), mismatched, hostile} << mismatched;
+        << QStringList{QStringLiteral("--sign"), mismatched, hostile, hostile} << mismatched;
     QTest::newRow("sign a missing document")
-        << QStringList{QStringLiteral("--sign"), secretKeyPath, missingManifest} << missingManifest;
+        << QStringList{QStringLiteral("--sign"), secretKeyPath, notesPath, missingManifest}
+        << missingManifest;
+    const QStringList sign = {QStringLiteral("--sign"), secretKeyPath, notesPath, manifestPath};
+    QTest::newRow("sign the notes alone") << QStringList(sign.mid(0, 3)) << QStringLiteral("MANIFEST");
+    QTest::newRow("sign the manifest as the notes")
+        << QStringList{QStringLiteral("--sign"), secretKeyPath, manifestPath, notesPath}
+        << QStringLiteral("NOTES first");
+    QTest::newRow("sign notes that are not XML")
+        << QStringList{QStringLiteral("--sign"), secretKeyPath, broken, manifestPath}
+        << QStringLiteral("not XML");
+    QTest::newRow("a release number not above the last one")
+        << QStringList(sign + QStringList{QStringLiteral("--release"), QStringLiteral("1")})
+        << QStringLiteral("not above 1");
+    QTest::newRow("an expiry that is past")
+        << QStringList(sign + QStringList{QStringLiteral("--expires"), QStringLiteral("2001-02-03")})
+        << QStringLiteral("2001-02-03 is past");
+    QTest::newRow("an expiry that is no date")
+        << QStringList(sign + QStringList{QStringLiteral("--expires"), QStringLiteral("31.12.2099")})
+        << QStringLiteral("31.12.2099");
+    QTest::newRow("a release number without --sign")
+        << QStringList{QStringLiteral("--release"), QStringLiteral("2"), installation}
+        << QStringLiteral("--release");
+    const QString lost = dir.filePath(QStringLiteral("lost.key"));
+    QVERIFY(QFile::copy(secretKeyPath, lost) && writeFile(lost + ".last-release", "seven\n"));
+    QTest::newRow("a damaged record of the last release")
+        << QStringList{QStringLiteral("--sign"), lost, notesPath, manifestPath}
+        << lost + QStringLiteral(".last-release");
     QTest::newRow("verify and sign at once")
         << QStringList{QStringLiteral("--verify"), publicKey, QStringLiteral("--sign"), secretKeyPath,
                        hostile}
@@ -304,26 +337,39 @@ void tst_MakeManifest::verify_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QByteArray>("document");
     QTest::addColumn<QByteArray>("signature");  // null: no signature file
+    QTest::addColumn<QByteArray>("manifestSignature");  // null: no manifest to check
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("named");
 
-    QTest::newRow("notes") << publicKey << notes << notesSignature << 0 << QString();
+    QTest::newRow("notes") << publicKey << signedNotes << notesSignature << QByteArray() << 0
+                           << QStringLiteral("release 1, no expiry");
     QTest::newRow("manifest signed in the same run")
-        << publicKey << manifest << manifestSignature << 0 << QString();
+        << publicKey << signedNotes << notesSignature << manifestSignature << 0
+        << QStringLiteral("the manifest of release 1");
     QTest::newRow("blank lines around the signature")
-        << publicKey << notes << "\r\n " + notesSignature + "\n\n" << 0 << QString();
-    QTest::newRow("one byte changed") << publicKey << QByteArray(notes).replace("1.0", "1.1")
-                                      << notesSignature << 1 << QStringLiteral("does not match");
-    QTest::newRow("another publisher's key")
-        << otherPublicKey << notes << notesSignature << 1 << QStringLiteral("does not match");
+        << publicKey << signedNotes << "\r\n " + notesSignature + "\n\n" << QByteArray() << 0
+        << QString();
+    QTest::newRow("one byte changed")
+        << publicKey << QByteArray(signedNotes).replace("1.0", "1.1") << notesSignature
+        << QByteArray() << 1 << QStringLiteral("does not match");
+    QTest::newRow("another publisher's key") << otherPublicKey << signedNotes << notesSignature
+                                             << QByteArray() << 1 << QStringLiteral("does not match");
     QTest::newRow("the other document's signature")
-        << publicKey << notes << manifestSignature << 1 << QStringLiteral("does not match");
-    QTest::newRow("signature cut short") << publicKey << notes << notesSignature.left(80) << 1
-                                         << QStringLiteral("base64 of 64 bytes");
-    QTest::newRow("no signature file")
-        << publicKey << notes << QByteArray() << 2 << QStringLiteral("ReleaseNotes.xml.sig");
-    QTest::newRow("public key cut short")
-        << publicKey.left(40) << notes << notesSignature << 2 << QStringLiteral("PUBLIC_KEY");
+        << publicKey << signedNotes << manifestSignature << QByteArray() << 1
+        << QStringLiteral("does not match");
+    QTest::newRow("signature cut short") << publicKey << signedNotes << notesSignature.left(80)
+                                         << QByteArray() << 1 << QStringLiteral("base64 of 64 bytes");
+    QTest::newRow("no signature file") << publicKey << signedNotes << QByteArray() << QByteArray()
+                                       << 2 << QStringLiteral("ReleaseNotes.xml.sig");
+    QTest::newRow("public key cut short") << publicKey.left(40) << signedNotes << notesSignature
+                                          << QByteArray() << 2 << QStringLiteral("PUBLIC_KEY");
+    const QByteArray secretKey = DecodeSecretKey(TestSupport::readFile(secretKeyPath));
+    QTest::newRow("notes signed without a statement")
+        << publicKey << notes << SignatureFile(notes, secretKey) << QByteArray() << 1
+        << QStringLiteral("no SignedRelease element");
+    QTest::newRow("the signed manifest of another release")
+        << publicKey << signedNotes << notesSignature << SignatureFile("<Other/>", secretKey) << 1
+        << QStringLiteral("does not belong to the notes of release 1");
 }
 
 void tst_MakeManifest::verify()
@@ -331,16 +377,64 @@ void tst_MakeManifest::verify()
     QFETCH(QString, key);
     QFETCH(QByteArray, document);
     QFETCH(QByteArray, signature);
+    QFETCH(QByteArray, manifestSignature);
     QFETCH(int, exitCode);
     QFETCH(QString, named);
     QTemporaryDir work;
     const QString path = work.filePath(QStringLiteral("ReleaseNotes.xml"));
     QVERIFY(writeFile(path, document));
     QVERIFY(signature.isNull() || writeFile(path + QStringLiteral(".sig"), signature));
-    const Run result = run({QStringLiteral("--verify"), key, path});
+    QStringList arguments = {QStringLiteral("--verify"), key, path};
+    if (!manifestSignature.isNull()) {
+        arguments << work.filePath(QStringLiteral("GameManifest.xml"));
+        // The manifest that the signature was made for: this release's, or another one's.
+        const QByteArray served = manifestSignature == this->manifestSignature ? manifest : "<Other/>";
+        QVERIFY(writeFile(arguments.last(), served)
+                && writeFile(arguments.last() + QStringLiteral(".sig"), manifestSignature));
+    }
+    const Run result = run(arguments);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.errorLines.size(), exitCode == 0 ? 0 : 1);
-    QVERIFY(named.isEmpty() || QString::fromUtf8(result.errorLines.first()).contains(named));
+    const QString told = QString::fromUtf8(exitCode == 0 ? result.out : result.errorLines.first());
+    QVERIFY2(told.contains(named), qPrintable(told));
+}
+
+// Each release of a key gets the next number, or a higher one given; the notes keep every other byte.
+void tst_MakeManifest::signNumbersEachRelease()
+{
+    QTemporaryDir work;
+    const QString key = work.filePath(QStringLiteral("release.key"));
+    const QString keyText = QString::fromLatin1(run({QStringLiteral("--keygen"), key}).out.trimmed());
+    const QString path = work.filePath(QStringLiteral("ReleaseNotes.xml"));
+    const QByteArray written = "<?xml version=\"1.0\"?>\n<ReleaseNotes>\n  <Version>1.0</Version>\n"
+                               "</ReleaseNotes>\n";
+    QVERIFY(writeFile(path, written));
+    const QStringList sign = {QStringLiteral("--sign"), key, path, manifestPath};
+    const QString digest = QString::fromLatin1(ManifestDigest(manifest));
+    const QList<QPair<QStringList, QString>> steps = {
+        {{}, "release 1, no expiry"},
+        {{}, "release 2, no expiry"},
+        {{"--release", "7", "--expires", "2099-12-31"}, "release 7, good through 2099-12-31T23:59:59Z"},
+        {{"--release", "7"}, ""},
+        {{"--expires", "2099-06-30T12:00:00Z"}, "release 8, good through 2099-06-30T12:00:00Z"},
+    };
+    for (const auto &step : steps) {
+        const Run signing = run(sign + step.first);
+        QCOMPARE(signing.exitCode, step.second.isEmpty() ? 2 : 0);
+        if (step.second.isEmpty())
+            continue;
+        QCOMPARE(signing.out, ("signed " + step.second + "\n").toUtf8());
+        // "release 7, good through 2099-12-31T23:59:59Z" is Number="7" ... Expires="2099-12-31T23:59:59Z".
+        const QString number = step.second.section(QLatin1Char(','), 0, 0).mid(8);
+        const QString expires =
+            step.second.contains("good") ? " Expires=\"" + step.second.right(20) + '"' : QString();
+        const QString statement = QStringLiteral("  <SignedRelease Number=\"%1\" Manifest=\"%2\"%3/>\n")
+                                      .arg(number, digest, expires);
+        QCOMPARE(TestSupport::readFile(path),
+                 QByteArray(written).insert(written.indexOf("</ReleaseNotes>"), statement.toUtf8()));
+        QCOMPARE(run({QStringLiteral("--verify"), keyText, path, manifestPath}).out.split('\n').first(),
+                 step.second.toUtf8());
+    }
 }
 
 void tst_MakeManifest::help()
@@ -349,7 +443,8 @@ void tst_MakeManifest::help()
     QCOMPARE(result.exitCode, 0);
     const QString text = QString::fromUtf8(result.out);
     for (const char *mention : {"--check", "-o", "FOLDER", "MANIFEST", "Exit codes", "progress",
-                                "--keygen", "--sign", "--verify", "UPDATER_PUBLIC_KEY"})
+                                "--keygen", "--sign", "--verify", "UPDATER_PUBLIC_KEY",
+                                "--release", "--expires", ".last-release"})
         QVERIFY2(text.contains(QLatin1String(mention)), mention);
 }
 

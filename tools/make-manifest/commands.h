@@ -1,15 +1,20 @@
 #ifndef COMMANDS_H
 #define COMMANDS_H
 
+#include "documents/releasestatement.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // What make-manifest returns to its caller.
 enum ExitCode {
     Success = 0,
     FilesDiffer = 1,      // --check found a file missing or different
-    SignatureFails = 1,   // --verify read a signature file that does not prove the document
+    SignatureFails = 1,   // --verify found a signature that does not prove its document, or notes
+                          // that an updater refuses: no statement, expired, another manifest
     BadInput = 2,         // a missing folder, an unreadable file, a manifest that does not parse, a
                           // bad key, a file that cannot be written, bad usage
 };
@@ -25,11 +30,24 @@ ExitCode CheckInstallation(const QString &manifestPath, const QString &folder);
 // owner only; the public key's base64 to standard output.
 ExitCode GenerateKeys(const QString &secretPath);
 
-// Writes the signature file of each document beside it, with the secret key in secretPath.
-ExitCode SignDocuments(const QString &secretPath, const QStringList &documentPaths);
+// Signs a release with the secret key in secretPath: writes its statement (documents/
+// releasestatement.h) into the notes, then the signature files of both documents beside them. The
+// release number is releaseText, which must be above the last one signed with the key, or else the
+// one after it; expiresText, a date (good through its end, UTC) or a UTC time, when given.
+ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
+                       const QString &manifestPath, const std::optional<QString> &releaseText,
+                       const std::optional<QString> &expiresText);
 
-// Checks the signature file beside documentPath against the base64 public key publicKeyText.
-ExitCode VerifySignature(const QString &publicKeyText, const QString &documentPath);
+// Checks the notes as an updater built with the base64 public key publicKeyText does, and prints
+// their release; with a manifestPath, also that manifest's signature and that it belongs to them.
+ExitCode VerifySignature(const QString &publicKeyText, const QString &notesPath,
+                         const QString &manifestPath);
+
+// Where make-manifest keeps the last release number signed with the secret key at secretPath.
+QString LastReleasePath(const QString &secretPath);
+
+// "release 7, good through 2026-12-31T23:59:59Z", or "release 7, no expiry".
+QString DescribeRelease(const ReleaseStatement &statement);
 
 // The one-line error of this tool, on standard error.
 void ReportError(const QString &message);

@@ -35,24 +35,37 @@ int main(int argc, char **argv)
         "  standard output; an updater built with -DUPDATER_PUBLIC_KEY=<it> checks that the\n"
         "  documents it fetches were signed with SECRET_FILE.\n"
         "\n"
-        "make-manifest --sign SECRET_FILE DOCUMENT...\n"
-        "  Writes DOCUMENT.sig beside each DOCUMENT: the base64 of its detached Ed25519 signature\n"
-        "  and a newline. Sign ReleaseNotes.xml and GameManifest.xml after their last change and\n"
-        "  serve the .sig files beside them.\n"
+        "make-manifest --sign SECRET_FILE NOTES MANIFEST [--release N] [--expires DATE]\n"
+        "  Signs a release. Writes into NOTES, its ReleaseNotes.xml, as the last child of the\n"
+        "  root, <SignedRelease Number=\"N\" Manifest=\"<SHA-256 of MANIFEST>\" Expires=\"...\"/>\n"
+        "  in place of any SignedRelease it had, the rest of the file left as it is; then\n"
+        "  NOTES.sig and MANIFEST.sig beside them: the base64 of each one's detached Ed25519\n"
+        "  signature and a newline. As the notes' signature covers the statement, an updater\n"
+        "  built with the public key takes MANIFEST only with these NOTES, no release below the\n"
+        "  one it installed, and this one not after DATE. Sign after the last change to either\n"
+        "  document and serve all four files. Prints \"signed release N, ...\".\n"
+        "  The last number signed with SECRET_FILE is kept in SECRET_FILE.last-release. The\n"
+        "  release is the one after it (1 for the first), or N, which must be above it.\n"
+        "  DATE is a day, 2026-12-31 (good through its end, UTC), or a UTC time,\n"
+        "  2026-12-31T18:00:00Z; without --expires the release does not expire.\n"
         "\n"
-        "make-manifest --verify PUBLIC_KEY DOCUMENT\n"
-        "  Checks DOCUMENT.sig against DOCUMENT with the base64 PUBLIC_KEY, as the updater does.\n"
+        "make-manifest --verify PUBLIC_KEY NOTES [MANIFEST]\n"
+        "  Checks NOTES.sig and the statement in NOTES with the base64 PUBLIC_KEY, as the\n"
+        "  updater does, and prints \"release N, good through TIME\" or \"release N, no expiry\".\n"
+        "  With MANIFEST, also MANIFEST.sig and that MANIFEST is the one NOTES were signed with.\n"
         "\n"
         "Exit codes:\n"
-        "  0  done: the manifest, the key pair or the signatures were written, every file\n"
-        "     matches, or the signature holds\n"
-        "  1  --check found a file that is missing or differs, or --verify found that DOCUMENT.sig\n"
-        "     does not hold: it is not the base64 of 64 bytes, or not a signature of DOCUMENT\n"
-        "     with the secret key of PUBLIC_KEY\n"
+        "  0  done: the manifest, the key pair or the signed release was written, every file\n"
+        "     matches, or the release holds as an updater checks it\n"
+        "  1  --check found a file that is missing or differs, or --verify found what an updater\n"
+        "     refuses: a .sig that is not the base64 of 64 bytes or not a signature of its\n"
+        "     document with the secret key of PUBLIC_KEY, NOTES without one good SignedRelease,\n"
+        "     a release that expired, or a MANIFEST that NOTES were not signed with\n"
         "  2  bad input: a missing folder, an unreadable file or folder, a manifest that cannot\n"
         "     be read or does not parse, a name in the folder or a path in the manifest that the\n"
         "     updater would refuse, a PUBLIC_KEY or SECRET_FILE that holds no key, a SECRET_FILE\n"
-        "     that exists already for --keygen, a missing DOCUMENT or DOCUMENT.sig, a file that\n"
+        "     that exists already for --keygen, a missing document or .sig, NOTES that are not\n"
+        "     UTF-8 XML, a --release not above the last, a --expires that is past, a file that\n"
         "     cannot be written, or wrong arguments; one line on standard error names each."));
     parser.addHelpOption();
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
@@ -65,20 +78,30 @@ int main(int argc, char **argv)
                                           QStringLiteral("Write a new key pair to SECRET_FILE."),
                                           QStringLiteral("SECRET_FILE"));
     const QCommandLineOption signOption(QStringLiteral("sign"),
-                                        QStringLiteral("Sign each DOCUMENT with SECRET_FILE."),
+                                        QStringLiteral("Sign NOTES and MANIFEST with SECRET_FILE."),
                                         QStringLiteral("SECRET_FILE"));
+    const QCommandLineOption releaseOption(QStringLiteral("release"),
+                                           QStringLiteral("With --sign: the release number."),
+                                           QStringLiteral("N"));
+    const QCommandLineOption expiresOption(QStringLiteral("expires"),
+                                           QStringLiteral("With --sign: the last day or time."),
+                                           QStringLiteral("DATE"));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
-                                          QStringLiteral("Check DOCUMENT.sig with PUBLIC_KEY."),
+                                          QStringLiteral("Check NOTES (and MANIFEST) with PUBLIC_KEY."),
                                           QStringLiteral("PUBLIC_KEY"));
     const QList<QCommandLineOption> commandOptions = {checkOption, keygenOption, signOption,
                                                       verifyOption};
     parser.addOption(outputOption);
     parser.addOptions(commandOptions);
+    parser.addOptions({releaseOption, expiresOption});
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("The installation: the folder to list or check."));
-    parser.addPositionalArgument(QStringLiteral("DOCUMENT"),
-                                 QStringLiteral("With --sign or --verify: a release document."),
-                                 QStringLiteral("| DOCUMENT..."));
+    parser.addPositionalArgument(QStringLiteral("NOTES"),
+                                 QStringLiteral("With --sign or --verify: the release's notes."),
+                                 QStringLiteral("| NOTES"));
+    parser.addPositionalArgument(QStringLiteral("MANIFEST"),
+                                 QStringLiteral("With --sign, or --verify: the release's manifest."),
+                                 QStringLiteral("[MANIFEST]"));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         ReportError(parser.errorText());
@@ -101,27 +124,39 @@ int main(int argc, char **argv)
         return BadInput;
     }
 
+    for (const QCommandLineOption &option : {releaseOption, expiresOption}) {
+        if (parser.isSet(option) && !parser.isSet(signOption)) {
+            ReportError(QStringLiteral("--%1 goes only with --sign").arg(option.names().first()));
+            return BadInput;
+        }
+    }
+
     const QStringList arguments = parser.positionalArguments();
     if (parser.isSet(keygenOption)) {
         if (!arguments.isEmpty()) {
-            ReportError(QStringLiteral("--keygen takes no FOLDER or DOCUMENT; see --help"));
+            ReportError(QStringLiteral("--keygen takes no FOLDER or NOTES; see --help"));
             return BadInput;
         }
         return GenerateKeys(parser.value(keygenOption));
     }
     if (parser.isSet(signOption)) {
-        if (arguments.isEmpty()) {
-            ReportError(QStringLiteral("expected a DOCUMENT to sign; see --help"));
+        if (arguments.size() != 2) {
+            ReportError(QStringLiteral("--sign takes NOTES and MANIFEST; see --help"));
             return BadInput;
         }
-        return SignDocuments(parser.value(signOption), arguments);
+        const auto valueOf = [&parser](const QCommandLineOption &option) {
+            return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
+        };
+        return SignDocuments(parser.value(signOption), arguments.at(0), arguments.at(1),
+                             valueOf(releaseOption), valueOf(expiresOption));
     }
     if (parser.isSet(verifyOption)) {
-        if (arguments.size() != 1) {
-            ReportError(QStringLiteral("expected one DOCUMENT to verify; see --help"));
+        if (arguments.isEmpty() || arguments.size() > 2) {
+            ReportError(QStringLiteral("--verify takes NOTES, and MANIFEST to check with them; "
+                                       "see --help"));
             return BadInput;
         }
-        return VerifySignature(parser.value(verifyOption), arguments.first());
+        return VerifySignature(parser.value(verifyOption), arguments.at(0), arguments.value(1));
     }
     if (arguments.size() != 1) {
         ReportError(QStringLiteral("expected one FOLDER; see --help"));

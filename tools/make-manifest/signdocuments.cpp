@@ -1,11 +1,106 @@
 #include "commands.h"
 
 #include "documents/releasesignature.h"
+#include "documents/releasesigning.h"
 
+#include <QDomDocument>
+#include <QFileInfo>
 #include <QSaveFile>
 
-ExitCode SignDocuments(const QString &secretPath, const QStringList &documentPaths)
+#include <cstdio>
+
+namespace {
+
+// The number as make-manifest takes and writes it: decimal digits, 1 or more.
+std::optional<qint64> releaseNumberOf(const QString &text)
 {
+    bool bNumber = false;
+    const qint64 number = text.toLongLong(&bNumber);
+    if (!bNumber || number < 1 || QString::number(number) != text)
+        return std::nullopt;
+    return number;
+}
+
+// A date is good through its last second, UTC, the way "valid through 31 December" reads.
+std::optional<QDateTime> expiryOf(const QString &text)
+{
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (date.isValid() && date.toString(QStringLiteral("yyyy-MM-dd")) == text)
+        return QDateTime(date, QTime(23, 59, 59), Qt::UTC);
+    return ParseStatementTime(text);
+}
+
+bool writeWhole(const QString &path, const QByteArray &content)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit()) {
+        ReportError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return false;
+    }
+    return true;
+}
+
+// The last release number signed with the key at secretPath: 0 before the first, none (after
+// reporting why) if its file cannot be read.
+std::optional<qint64> lastReleaseOf(const QString &secretPath)
+{
+    const QString path = LastReleasePath(secretPath);
+    if (!QFileInfo::exists(path))
+        return 0;
+    QByteArray content;
+    if (!ReadWholeFile(path, &content))
+        return std::nullopt;
+    const std::optional<qint64> number = releaseNumberOf(QString::fromLatin1(content.trimmed()));
+    if (!number) {
+        ReportError(path + QStringLiteral(": not the number of the last release signed with ")
+                    + secretPath + QStringLiteral("; write that number into it"));
+    }
+    return number;
+}
+
+} // namespace
+
+QString LastReleasePath(const QString &secretPath)
+{
+    return secretPath + QStringLiteral(".last-release");
+}
+
+QString DescribeRelease(const ReleaseStatement &statement)
+{
+    return QStringLiteral("release %1, %2")
+        .arg(statement.number)
+        .arg(statement.expires ? QStringLiteral("good through ") + StatementTime(*statement.expires)
+                               : QStringLiteral("no expiry"));
+}
+
+ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
+                       const QString &manifestPath, const std::optional<QString> &releaseText,
+                       const std::optional<QString> &expiresText)
+{
+    std::optional<qint64> release;
+    if (releaseText) {
+        release = releaseNumberOf(*releaseText);
+        if (!release) {
+            ReportError(QStringLiteral("--release takes a release number, 1 or more: ") + *releaseText);
+            return BadInput;
+        }
+    }
+    std::optional<QDateTime> expires;
+    if (expiresText) {
+        expires = expiryOf(*expiresText);
+        if (!expires) {
+            ReportError(QStringLiteral("--expires takes a date such as 2026-12-31 or a UTC time such "
+                                       "as 2026-12-31T18:00:00Z: ")
+                        + *expiresText);
+            return BadInput;
+        }
+        if (*expires < QDateTime::currentDateTimeUtc()) {
+            ReportError(QStringLiteral("--expires %1 is past: every updater would refuse the release")
+                            .arg(*expiresText));
+            return BadInput;
+        }
+    }
+
     QByteArray secretKeyFile;
     if (!ReadWholeFile(secretPath, &secretKeyFile))
         return BadInput;
@@ -14,23 +109,44 @@ ExitCode SignDocuments(const QString &secretPath, const QStringList &documentPat
         ReportError(secretPath + QStringLiteral(": not a secret key of make-manifest --keygen"));
         return BadInput;
     }
-
-    // Each document is signed on its own: one that cannot be read keeps no other from its signature.
-    ExitCode result = Success;
-    for (const QString &documentPath : documentPaths) {
-        QByteArray document;
-        if (!ReadWholeFile(documentPath, &document)) {
-            result = BadInput;
-            continue;
-        }
-        const QByteArray signatureFile = SignatureFile(document, secretKey);
-        const QString signaturePath = documentPath + QStringLiteral(".sig");
-        QSaveFile out(signaturePath);
-        if (!out.open(QIODevice::WriteOnly) || out.write(signatureFile) != signatureFile.size()
-            || !out.commit()) {
-            ReportError(QStringLiteral("cannot write %1: %2").arg(signaturePath, out.errorString()));
-            result = BadInput;
-        }
+    QByteArray notes;
+    QByteArray manifest;
+    if (!ReadWholeFile(notesPath, &notes) || !ReadWholeFile(manifestPath, &manifest))
+        return BadInput;
+    // The statement would otherwise go into the manifest, whose digest it could then never name.
+    QDomDocument notesDocument;
+    if (notesDocument.setContent(notes)
+        && notesDocument.documentElement().tagName() == QLatin1String("FolderProperties")) {
+        ReportError(notesPath + QStringLiteral(": a manifest, not release notes; give NOTES first, "
+                                               "then MANIFEST"));
+        return BadInput;
     }
-    return result;
+
+    const std::optional<qint64> lastRelease = lastReleaseOf(secretPath);
+    if (!lastRelease)
+        return BadInput;
+    if (release && *release <= *lastRelease) {
+        ReportError(QStringLiteral("--release %1 is not above %2, the last release signed with %3: "
+                                   "updaters that installed it would refuse this one")
+                        .arg(*release)
+                        .arg(*lastRelease)
+                        .arg(secretPath));
+        return BadInput;
+    }
+    const SignedDocuments documents =
+        SignRelease(notes, manifest, release.value_or(*lastRelease + 1), expires, secretKey);
+    if (documents.problem) {
+        ReportError(notesPath + QStringLiteral(": ") + *documents.problem);
+        return BadInput;
+    }
+    // The number is used up before anything carries it: a run that fails halfway leaves a gap in the
+    // numbers, never two releases with the same one.
+    const ReleaseStatement &statement = documents.statement;
+    if (!writeWhole(LastReleasePath(secretPath), QByteArray::number(statement.number) + '\n')
+        || !writeWhole(notesPath, documents.notes)
+        || !writeWhole(notesPath + QStringLiteral(".sig"), documents.notesSignature)
+        || !writeWhole(manifestPath + QStringLiteral(".sig"), documents.manifestSignature))
+        return BadInput;
+    std::printf("signed %s\n", qPrintable(DescribeRelease(statement)));
+    return Success;
 }

@@ -2,22 +2,71 @@
 
 #include "documents/releasesignature.h"
 
-ExitCode VerifySignature(const QString &publicKeyText, const QString &documentPath)
+#include <cstdio>
+
+namespace {
+
+enum class Signature { Holds, Fails, Unreadable };
+
+// Whether path.sig proves path's content, after reporting why not.
+Signature checkSignature(const QString &path, const QByteArray &publicKey, QByteArray *content)
+{
+    QByteArray signatureFile;
+    if (!ReadWholeFile(path, content)
+        || !ReadWholeFile(path + QStringLiteral(".sig"), &signatureFile))
+        return Signature::Unreadable;
+    const QString problem = SignatureProblem(*content, signatureFile, publicKey);
+    if (!problem.isEmpty()) {
+        ReportError(path + QStringLiteral(".sig: ") + problem);
+        return Signature::Fails;
+    }
+    return Signature::Holds;
+}
+
+ExitCode exitCodeOf(Signature signature)
+{
+    return signature == Signature::Unreadable ? BadInput : SignatureFails;
+}
+
+} // namespace
+
+ExitCode VerifySignature(const QString &publicKeyText, const QString &notesPath,
+                         const QString &manifestPath)
 {
     const QByteArray publicKey = DecodePublicKey(publicKeyText.toUtf8());
     if (publicKey.isEmpty()) {
         ReportError(QStringLiteral("PUBLIC_KEY is not the base64 of 32 bytes: ") + publicKeyText);
         return BadInput;
     }
-    QByteArray document;
-    QByteArray signatureFile;
-    if (!ReadWholeFile(documentPath, &document)
-        || !ReadWholeFile(documentPath + QStringLiteral(".sig"), &signatureFile))
-        return BadInput;
-    const QString problem = SignatureProblem(document, signatureFile, publicKey);
-    if (!problem.isEmpty()) {
-        ReportError(documentPath + QStringLiteral(".sig: ") + problem);
+    QByteArray notes;
+    const Signature notesSignature = checkSignature(notesPath, publicKey, &notes);
+    if (notesSignature != Signature::Holds)
+        return exitCodeOf(notesSignature);
+    const StatementReading reading = ReadReleaseStatement(notes);
+    if (!reading.statement) {
+        ReportError(notesPath + QStringLiteral(": ") + reading.problem);
         return SignatureFails;
     }
+    const ReleaseStatement &statement = *reading.statement;
+    std::printf("%s\n", qPrintable(DescribeRelease(statement)));
+
+    // The check of a player's updater without a record of its installed release.
+    if (const auto problem = StaleReleaseProblem(statement, std::nullopt,
+                                                 QDateTime::currentDateTimeUtc())) {
+        ReportError(notesPath + QStringLiteral(": ") + *problem);
+        return SignatureFails;
+    }
+    if (manifestPath.isEmpty())
+        return Success;
+    QByteArray manifest;
+    const Signature manifestSignature = checkSignature(manifestPath, publicKey, &manifest);
+    if (manifestSignature != Signature::Holds)
+        return exitCodeOf(manifestSignature);
+    if (const auto problem = ForeignManifestProblem(statement, manifest)) {
+        ReportError(manifestPath + QStringLiteral(": ") + *problem);
+        return SignatureFails;
+    }
+    std::printf("%s: the manifest of release %lld\n", qPrintable(manifestPath),
+                static_cast<long long>(statement.number));
     return Success;
 }
