@@ -37,7 +37,7 @@ QByteArray DecodePublicKey(const QByteArray &text)
     return decodeBase64Of(text, crypto_sign_PUBLICKEYBYTES);
 }
 
-QString SignatureProblem(const QByteArray &document, const QByteArray &signatureFile,
+std::optional<QString> SignatureProblem(const QByteArray &document, const QByteArray &signatureFile,
                          const QByteArray &publicKey)
 {
     if (!sodiumReady())
@@ -51,7 +51,7 @@ QString SignatureProblem(const QByteArray &document, const QByteArray &signature
                                     bytes(publicKey))
         != 0)
         return QStringLiteral("the signature does not match the document");
-    return QString();
+    return std::nullopt;
 }
 
 SigningKeys NewSigningKeys()

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // Ed25519 signatures of the release documents, which arrive over plain HTTP. The publisher signs
 // each document with make-manifest, and the server serves its signature file beside it
 // (DocumentFiles::releaseNotesSignature, DocumentFiles::manifestSignature): the base64 of the
@@ -16,9 +18,9 @@
 QByteArray DecodePublicKey(const QByteArray &text);
 
 // Why signatureFile does not prove that document was signed with the secret key of publicKey, for a
-// log line such as "Cannot use GameManifest.xml: <reason>"; empty when it does. White space around
-// the base64 in signatureFile is ignored.
-QString SignatureProblem(const QByteArray &document, const QByteArray &signatureFile,
+// log line such as "Cannot use GameManifest.xml: <reason>", if it does not. White space around the
+// base64 in signatureFile is ignored.
+[[nodiscard]] std::optional<QString> SignatureProblem(const QByteArray &document, const QByteArray &signatureFile,
                          const QByteArray &publicKey);
 
 // A key pair as libsodium makes it: the secret key is the 32-byte seed followed by the public key.

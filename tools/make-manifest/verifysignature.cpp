@@ -15,9 +15,8 @@ Signature checkSignature(const QString &path, const QByteArray &publicKey, QByte
     if (!ReadWholeFile(path, content)
         || !ReadWholeFile(path + QStringLiteral(".sig"), &signatureFile))
         return Signature::Unreadable;
-    const QString problem = SignatureProblem(*content, signatureFile, publicKey);
-    if (!problem.isEmpty()) {
-        ReportError(path + QStringLiteral(".sig: ") + problem);
+    if (const std::optional<QString> problem = SignatureProblem(*content, signatureFile, publicKey)) {
+        ReportError(path + QStringLiteral(".sig: ") + *problem);
         return Signature::Fails;
     }
     return Signature::Holds;
