@@ -32,6 +32,7 @@ private slots:
     void textBrowserPalette_data();
     void textBrowserPalette();
     void picturesAreLoaded();
+    void notesStandOutThroughTheOverlay();
 
     void statusLineHtml_data();
     void statusLineHtml();
@@ -241,6 +242,28 @@ void tst_Updater::picturesAreLoaded()
     QVERIFY(!form()->launchGame->icon().isNull());
     QCOMPARE(form()->image->pixmap(Qt::ReturnByValue).size(), QSize(800, 570));
     QCOMPARE(form()->image_2->pixmap(Qt::ReturnByValue).size(), QSize(1080, 751));
+}
+
+void tst_Updater::notesStandOutThroughTheOverlay()
+{
+    // The window grabbed without the notes, then with notes all of one colour. Black, the markup's
+    // titles, stands out on the header only; the text's light grey everywhere.
+    form()->about->hide();
+    form()->releaseNotes->hide();
+    const QImage ground = updater->grab().toImage();
+    form()->releaseNotes->show();
+    for (const QColor &textColour : {QColor(Qt::black), QColor(202, 202, 202)}) {
+        QPalette filled = form()->releaseNotes->palette();
+        filled.setColor(QPalette::Base, textColour);
+        form()->releaseNotes->setPalette(filled);
+        const QImage text = updater->grab().toImage();
+        for (int y = 10; y <= (textColour == Qt::black ? 86 : 370); ++y) {
+            for (int x = 10; x <= 680; ++x) {
+                const int apart = qAbs(qGray(text.pixel(x, y)) - qGray(ground.pixel(x, y)));
+                QVERIFY2(apart >= 64, qPrintable(QStringLiteral("%1 at %2,%3").arg(apart).arg(x).arg(y)));
+            }
+        }
+    }
 }
 
 void tst_Updater::statusLineHtml_data()

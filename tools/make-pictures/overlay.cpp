@@ -5,7 +5,6 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRadialGradient>
-#include <QtMath>
 
 using PaintKit::accentCyan;
 using PaintKit::paintEmblem;
@@ -19,9 +18,13 @@ namespace {
 // The overlay is drawn 1.35 times larger than the window shows it.
 constexpr double overlayScale = 1.35;
 
-// Where the window puts its widgets over the overlay, in window pixels.
+// Where the window puts its widgets over and under the overlay, in window pixels.
 const QRectF launchButtonInWindow(350, 510, 101, 41);
 const QRectF statusLineInWindow(12, 534, 331, 20);
+const QRectF notesInWindow(10, 10, 671, 361);
+// The window's background picture begins here, centred in a label taller than itself; above it the
+// notes' first lines lie on the window's own colour, which sets them off as a header.
+constexpr double backgroundTopInWindow = 87;
 
 QRectF toOverlay(const QRectF &windowRect)
 {
@@ -97,33 +100,6 @@ void paintMoon(QPainter &painter, const QPointF &centre, double radius)
     painter.drawEllipse(centre + QPointF(0.30 * radius, -0.38 * radius), 0.16 * radius, 0.13 * radius);
     painter.drawEllipse(centre + QPointF(-0.12 * radius, 0.52 * radius), 0.12 * radius, 0.09 * radius);
     painter.restore();
-}
-
-// A curtain of northern lights: a wavy band whose rays rise and fade, blurred into a soft veil.
-void paintAurora(QPainter &painter, double width)
-{
-    auto baseAt = [](double x) {
-        return 250 + 50 * qSin(x / 190.0 + 0.6) + 20 * qSin(x / 67.0 + 1.9);
-    };
-    QImage veil = PaintKit::blankImage(int(width), 460);
-    {
-        QPainter veilPainter(&veil);
-        veilPainter.setRenderHint(QPainter::Antialiasing);
-        Random random(99);
-        for (double x = 0; x < width; x += 3) {
-            // The curtain is brightest in the left half and thins out towards the moon.
-            const double strength = qMax(0.0, 1.0 - x / (0.85 * width)) * random.uniform(0.5, 1.0);
-            const double base = baseAt(x);
-            const double rise = random.uniform(90, 210);
-            QLinearGradient ray(0, base, 0, base - rise);
-            ray.setColorAt(0, QColor(110, 255, 200, int(120 * strength)));
-            ray.setColorAt(0.35, QColor(80, 220, 255, int(60 * strength)));
-            ray.setColorAt(1, QColor(80, 140, 255, 0));
-            veilPainter.fillRect(QRectF(x, base - rise, 3, rise + 4), ray);
-        }
-    }
-    PaintKit::blur(veil, 6);
-    painter.drawImage(QPointF(0, 0), veil);
 }
 
 struct Ridge
@@ -268,6 +244,48 @@ void paintLaunchBay(QPainter &painter, const QRectF &bay)
     painter.drawRoundedRect(bay.adjusted(-1.5, -1.5, 1.5, 1.5), 13.5, 13.5);
 }
 
+// The window onto the notes, cut clear through the scene and framed like the launch bay. Below the
+// header it is softly darkened, most just under the header as if that cast a shadow; the frame's glow
+// falls outwards onto the scene, never onto the notes.
+void paintNotesWindow(QPainter &painter, const QRectF &notes, double headerBottom)
+{
+    // A little larger than the notes, so that neither its rounded corners nor its frame, softened by
+    // the scaling, touch them.
+    const QRectF opening = notes.adjusted(-5, -5, 5, 5);
+    QPainterPath shape;
+    shape.addRoundedRect(opening, 10, 10);
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.fillPath(shape, Qt::transparent);
+    painter.restore();
+
+    // The header keeps every bit of its contrast, which is scarce: the seam's line of light and the
+    // shadow begin on the background picture's first row, not on the header's last.
+    const QRectF seam(opening.left(), headerBottom, opening.width(), overlayScale);
+    const QRectF body(opening.left(), seam.bottom(), opening.width(), opening.bottom() - seam.bottom());
+    QLinearGradient tint(body.topLeft(), body.bottomLeft());
+    tint.setColorAt(0, QColor(2, 5, 16, 96));
+    tint.setColorAt(0.05, QColor(2, 5, 16, 56));
+    tint.setColorAt(1, QColor(2, 5, 16, 72));
+    painter.save();
+    painter.setClipPath(shape);
+    painter.fillRect(seam, QColor(56, 214, 255, 64));
+    painter.fillRect(body, tint);
+    painter.restore();
+
+    QPainterPath outside;
+    outside.addRect(QRectF(0, 0, painter.device()->width(), painter.device()->height()));
+    painter.save();
+    painter.setClipPath(outside.subtracted(shape));
+    PaintKit::paintGlow(painter, strokeOf(shape, 4), QColor(56, 214, 255, 160), 6);
+    painter.restore();
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(accentCyan, 2));
+    painter.drawPath(shape);
+    painter.setPen(QPen(QColor(70, 90, 120), 1));
+    painter.drawRoundedRect(opening.adjusted(-1.5, -1.5, 1.5, 1.5), 11.5, 11.5);
+}
+
 } // namespace
 
 QImage overlay()
@@ -291,10 +309,10 @@ QImage overlay()
     horizonGlow.setColorAt(1, QColor(80, 170, 255, 0));
     painter.fillRect(QRectF(0, 0, width, panelTop), horizonGlow);
 
-    const QPointF moonCentre(838, 150);
-    paintStars(painter, QRectF(0, 0, width, 440), 320, 1337, moonCentre, 120);
-    paintAurora(painter, width);
-    paintMoon(painter, moonCentre, 56);
+    // The notes fill most of the sky: the moon and the maker's mark keep to the strip right of them.
+    const QPointF moonCentre(1004, 250);
+    paintStars(painter, QRectF(0, 0, width, 440), 320, 1337, moonCentre, 100);
+    paintMoon(painter, moonCentre, 44);
     paintRidges(painter, width, panelTop + 2);
 
     // The corners of the scene fall off into the dark.
@@ -303,8 +321,8 @@ QImage overlay()
     vignette.setColorAt(1, QColor(0, 0, 10, 120));
     painter.fillRect(QRectF(0, 0, width, panelTop), vignette);
 
-    // The emblem in the upper left, as a maker's mark.
-    paintEmblem(painter, QRectF(34, 28, 104, 104), 1.0, 7, 235);
+    paintEmblem(painter, QRectF(954, 26, 96, 96), 1.0, 7, 235);
+    paintNotesWindow(painter, toOverlay(notesInWindow), backgroundTopInWindow * overlayScale);
 
     // The light panel along the bottom: status line on the left, the launch button in a raised bay.
     const QRectF bay = toOverlay(launchButtonInWindow).adjusted(-10, -9, 10, 20);
