@@ -1,12 +1,17 @@
 # The updater's window on an X display, driven as a user would drive it: a virtual display, finding
-# a window by its title, screenshots, the launch button. Sourced; needs xvfb, xdotool and imagemagick.
+# a window by its title, screenshots, the launch button, the About box. Sourced; needs xvfb, xdotool
+# and imagemagick, and x11-utils for window_modal_to.
 #
 #   xvfb_start FOLDER          starts Xvfb on a free display and exports DISPLAY; sets XVFB_PID
 #   xvfb_stop
 #   window_wait TITLE SECONDS  prints the id of the visible window titled TITLE once there is one
+#   window_gone TITLE SECONDS  succeeds once no visible window is titled TITLE
+#   window_modal_to ID PARENT  succeeds if window ID is a dialog modal to window PARENT
 #   window_screenshot ID FILE
 #   launch_button_lit ID       succeeds once the updater's launch button is enabled
 #   press_launch ID            clicks the updater's launch button
+#   press_about ID             clicks the updater's About button
+#   close_about_box ID         clicks the About box's button 确定
 
 XVFB_PID=""
 
@@ -14,6 +19,9 @@ XVFB_PID=""
 # holds its icon and text.
 LAUNCH_BUTTON_GEOMETRY=(350 510 101 41)
 LAUNCH_BUTTON_FACE=(355 516 90 30)
+# The About button "关于..." in the window, and the button "确定" in the About box (dialogs/about.ui).
+ABOUT_BUTTON_GEOMETRY=(580 10 101 24)
+ABOUT_BOX_CLOSE_GEOMETRY=(10 296 81 24)
 
 xvfb_start() {
     local folder=$1
@@ -58,6 +66,23 @@ window_wait() {
     return 1
 }
 
+window_gone() {
+    local title=$1 seconds=$2 _
+    for _ in $(seq $((seconds * 10))); do
+        xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Qt marks a modal dialog as transient for its parent and gives it the state _NET_WM_STATE_MODAL.
+window_modal_to() {
+    local properties
+    properties=$(xprop -id "$1" WM_TRANSIENT_FOR _NET_WM_STATE) || return 1
+    grep -q "window id # $(printf '0x%x' "$2")\$" <<<"$properties" \
+        && grep -q '_NET_WM_STATE_MODAL' <<<"$properties"
+}
+
 window_screenshot() {
     import -window "$1" "$2"
 }
@@ -73,8 +98,11 @@ launch_button_lit() {
     awk -v darkest="${face% *}" -v mean="${face#* }" 'BEGIN { exit !(darkest < 0.4 && mean > 0.6) }'
 }
 
-press_launch() {
-    local x y width height
-    read -r x y width height <<<"${LAUNCH_BUTTON_GEOMETRY[*]}"
-    xdotool mousemove --window "$1" $((x + width / 2)) $((y + height / 2)) click 1
+# Clicks the middle of the rectangle X Y WIDTH HEIGHT in window ID.
+_click_middle() {
+    xdotool mousemove --window "$1" $(($2 + $4 / 2)) $(($3 + $5 / 2)) click 1
 }
+
+press_launch() { _click_middle "$1" "${LAUNCH_BUTTON_GEOMETRY[@]}"; }
+press_about() { _click_middle "$1" "${ABOUT_BUTTON_GEOMETRY[@]}"; }
+close_about_box() { _click_middle "$1" "${ABOUT_BOX_CLOSE_GEOMETRY[@]}"; }
