@@ -55,7 +55,7 @@ QString DigestRecord::installationRecordPath()
     return MarkerFiles::configFolder + QStringLiteral("/VerifiedDigests.record");
 }
 
-QString DigestRecord::load(const QString &path)
+std::optional<QString> DigestRecord::LoadProblem(const QString &path)
 {
     entries.clear();
     const QString damaged = QStringLiteral("it is damaged");
@@ -115,10 +115,10 @@ QString DigestRecord::load(const QString &path)
     if (found.size() != count)
         return damaged;
     entries = std::move(found);
-    return QString();
+    return std::nullopt;
 }
 
-QString DigestRecord::save(const QString &path) const
+std::optional<QString> DigestRecord::SaveProblem(const QString &path) const
 {
     QByteArray content = QByteArray(formatName) + ' ' + QByteArray::number(formatVersion) + '\n';
     content.reserve(entries.size() * 128 + 128);
@@ -136,7 +136,7 @@ QString DigestRecord::save(const QString &path) const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
         return file.errorString();
-    return QString();
+    return std::nullopt;
 }
 
 QString DigestRecord::take(const QString &relativePath, const FileStamp &stamp)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 // The MD5 digests of an installation's files as they were when last read or written, each with the
 // file's stamp at that moment. A file whose stamp is still the same need not be read again.
@@ -21,11 +22,11 @@ public:
     // The installation's own record, relative to the current directory.
     static QString installationRecordPath();
 
-    // Reads the record at path. On success the reason is empty; otherwise the record is empty and the
-    // reason says why ("it does not exist", "it is damaged", ...).
-    QString load(const QString &path);
-    // Writes the record to path in one step. Empty, or why it could not be written.
-    QString save(const QString &path) const;
+    // Reads the record at path. If that fails the record is empty, and the problem says why ("it does
+    // not exist", "it is damaged", ...).
+    [[nodiscard]] std::optional<QString> LoadProblem(const QString &path);
+    // Writes the record to path in one step; why it could not, if it could not.
+    [[nodiscard]] std::optional<QString> SaveProblem(const QString &path) const;
 
     // The digest (lower-case hexadecimal) recorded for the file at relativePath if the record holds
     // it with exactly this stamp, or empty. Either way the record no longer holds that file.

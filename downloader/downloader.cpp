@@ -1,5 +1,6 @@
 #include "downloader.h"
 
+#include "app/runlog.h"
 #include "documents/documentfiles.h"
 #include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
@@ -11,15 +12,12 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
-
-Q_LOGGING_CATEGORY(lcDownloader, "updater.downloader")
 
 namespace {
 
@@ -157,7 +155,7 @@ void Downloader::DownloadFile(QString dir, QString file)
     AbandonTransfers();
 
     if (!IsSafeDownloadPath(dir, file)) {
-        qCWarning(lcDownloader) << "Refused to download to an unsafe path:" << dir + file;
+        qCWarning(lcRun) << "Refused to download to an unsafe path:" << dir + file;
         emit FileDownloaded(file);
         return;
     }
@@ -166,7 +164,7 @@ void Downloader::DownloadFile(QString dir, QString file)
     // The previous copy stays in place until the new one has arrived whole and as expected.
     auto transfer = std::make_unique<Transfer>(dir, file, ExpectationFor(dir + file), settings);
     if (const std::optional<QString> problem = transfer->OpenProblem()) {
-        emit NetworkError(*problem, true);
+        qCWarning(lcRun).noquote() << *problem;
         emit FileDownloaded(file);
         return;
     }
@@ -226,11 +224,11 @@ void Downloader::FileFinished(QNetworkReply *mreply)
     }
     if (IsCompleteAnswer(mreply)) {
         if (const std::optional<QString> problem = transfer->ContentProblem())
-            emit NetworkError(*problem, true);
+            qCWarning(lcRun).noquote() << *problem;
         else
             CommitDownload(transfer);
     } else if (mreply->error() == QNetworkReply::TooManyRedirectsError) {
-        emit NetworkError(transfer->RedirectsProblem(), true);
+        qCWarning(lcRun).noquote() << transfer->RedirectsProblem();
     }
     Finish(transfer, true);
 }
@@ -298,9 +296,8 @@ void Downloader::SendRequest(Transfer *transfer)
     connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl &target) {
         if (Transfer *redirected = TransferOf(reply)) {
             redirected->NoteRedirect(target);
-            emit NetworkError(QStringLiteral("Redirected %1 to %2")
-                                  .arg(redirected->path(), target.toDisplayString()),
-                              false);
+            qCInfo(lcRun).noquote() << QStringLiteral("Redirected %1 to %2")
+                                           .arg(redirected->path(), target.toDisplayString());
         }
     });
     transfer->Attach(reply, url);
@@ -334,7 +331,7 @@ void Downloader::Finish(Transfer *transfer, bool bAnnounce)
 
 void Downloader::FinishWithProblem(Transfer *transfer, const QString &problem)
 {
-    emit NetworkError(problem, true);
+    qCWarning(lcRun).noquote() << problem;
     Finish(transfer, true);
 }
 
@@ -360,9 +357,8 @@ void Downloader::CommitDownload(Transfer *transfer)
 {
     StagedFile &file = transfer->stagedFile();
     if (!file.commit()) {
-        emit NetworkError(QStringLiteral("Cannot replace %1: %2")
-                              .arg(file.fileName(), file.errorString()),
-                          true);
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("Cannot replace %1: %2").arg(file.fileName(), file.errorString());
         return;
     }
     // Without a stamp the next verification pass reads the file, as it would any other.

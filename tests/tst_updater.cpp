@@ -1,6 +1,8 @@
-// The main window as it is built: form, status line, About box, worker thread and shutdown.
+// The main window as it is built: form, status line, About box, worker thread and shutdown, and one
+// whole run as the player sees it.
 
 #include "support/testhttpserver.h"
+#include "support/testrelease.h"
 #include "support/testsupport.h"
 
 #include "dialogs/about.h"
@@ -8,6 +10,7 @@
 #include "ui_updater.h"
 #include "updater/statustext.h"
 #include "updater/updater.h"
+#include "updater/updaterun.h"
 
 #include <QtTest>
 
@@ -43,6 +46,7 @@ private slots:
     void logWritesOneQuotedLineAndChangesNothing();
     void destructionRemovesMarkerAndStopsTheWorker();
     void closingMidTransferEndsPromptlyAndLeavesNothing();
+    void freshInstallEndsReadyAndLaunches();
 
 private:
     Ui::Updater *form() const { return updater->ui.get(); }
@@ -298,7 +302,7 @@ void tst_Updater::statusLineAfterConstruction()
     QCOMPARE(form()->userInformation->text(),
              QStringLiteral("<b><font color=\"black\">下载更新公告</font></b>"));
 
-    updater->previousVersion = QStringLiteral("0.9");
+    updater->run->previousVersion = QStringLiteral("0.9");
     updater->SetUserMessage(QStringLiteral("检查本地文件"));
     QCOMPARE(form()->userInformation->text(),
              QStringLiteral("<b><font color=\"black\">0.9</font></b> | "
@@ -402,7 +406,7 @@ void tst_Updater::closingMidTransferEndsPromptlyAndLeavesNothing()
     notes.close();
     TestSupport::TestHttpServer server(served.path());
     server.setFault("ReleaseNotes.xml", TestSupport::TestHttpServer::Fault::Stall);
-    const QStringList filesBefore = QDir().entryList(QDir::Files | QDir::Hidden);
+    const QStringList filesBefore = TestSupport::filesBelow(".");
 
     auto window = std::make_unique<Updater>(server.url(), nullptr);
     window->show();
@@ -416,8 +420,48 @@ void tst_Updater::closingMidTransferEndsPromptlyAndLeavesNothing()
     QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed()) + " ms"));
 
     QVERIFY(!QFile::exists("Config/UU_Lock.setting"));
-    // Neither the notes nor a temporary file for them are left behind.
-    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), filesBefore);
+    // Neither the notes nor their staging file under Config/ are left behind.
+    QCOMPARE(TestSupport::filesBelow("."), filesBefore);
+}
+
+void tst_Updater::freshInstallEndsReadyAndLaunches()
+{
+    updater.reset();
+    QTemporaryDir serverFolder;
+    QTemporaryDir installFolder;
+    TestSupport::ScopedCurrentDir inInstallFolder(installFolder.path());
+    QVERIFY(QDir().mkpath("Config"));
+    const TestSupport::TestRelease release = TestSupport::TestRelease::sample();
+    QVERIFY(release.publish(serverFolder.path()));
+    TestSupport::TestHttpServer server(serverFolder.path());
+    TestSupport::MessageRecorder recorder;
+    updater = std::make_unique<Updater>(server.url(), nullptr);
+    updater->show();
+    QVERIFY(QTest::qWaitFor([this] { return form()->launchGame->isEnabled(); }, 30000));
+
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
+    QCOMPARE(form()->userInformation->text(),
+             QStringLiteral("<b><font color=\"black\">准备启动!</font></b>"));
+    QCOMPARE(form()->downloadProgress->value(), 100);
+    QVERIFY(!form()->releaseNotes->toPlainText().isEmpty());
+    QVERIFY(QFile::exists("Config/UU_Installed.setting"));
+    QTRY_COMPARE(TestSupport::readFile(TestSupport::TestRelease::installerTrace), QByteArray("ran\n"));
+    // What was downloaded is known without reading it again.
+    QCOMPARE(recorder.texts().filter("Checked").last(),
+             QStringLiteral("Checked %1 files: read 0, knew %1 from the record").arg(release.files.size()));
+    // A second verification pass found nothing to fetch: every file was asked for once, those named
+    // like the documents too, and the manifest once.
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(server.requestCount(QUrl("/qor_app/" + file.key()).toEncoded()), 1);
+    QCOMPARE(server.requestCount("/qor_app/GameManifest.xml"), 1);
+
+    QTest::mouseClick(form()->launchGame, Qt::LeftButton);
+    QVERIFY(!form()->launchGame->isEnabled());
+    QVERIFY(!updater->isVisible());
+    QTRY_COMPARE(TestSupport::readFile(TestSupport::TestRelease::applicationTrace),
+                 QByteArray("started\n"));
+    updater.reset();
 }
 
 QTEST_MAIN(tst_Updater)

@@ -1,23 +1,20 @@
-// Whole update runs of the window against a test server: from the release notes to the launch.
+// Whole update runs without a window, against a test server: from the release notes to the launch.
 
+#include "support/runharness.h"
 #include "support/testhttpserver.h"
 #include "support/testrelease.h"
 #include "support/testsupport.h"
 
-#include "dialogs/password.h"
+#include "app/markerfile.h"
 #include "documents/releasesignature.h"
 #include "updater/programstarter.h"
-#include "updater/updater.h"
 #include "updaterconfig.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QtTest>
 
 #include <memory>
 
+using TestSupport::RunHarness;
 using TestSupport::TestHttpServer;
 using TestSupport::TestRelease;
 
@@ -29,7 +26,6 @@ private slots:
     void init();
     void cleanup();
 
-    void freshInstallEndsReadyAndLaunches();
     void currentInstallationFetchesOnlyTheDocuments();
     void secondStartReadsNoFile();
     void corruptedFileIsFetchedAgain();
@@ -45,10 +41,7 @@ private slots:
     void progressIsShownWhileFilesArrive();
 
 private:
-    void startRun();
-    bool waitUntilReady();
-    QString statusText() const;
-    QPushButton *launchButton() const;
+    void startRun(const QByteArray &publicKey = QByteArray());
     int requestsFor(const QString &path) const;
 
     TestRelease release = TestRelease::sample();
@@ -56,7 +49,7 @@ private:
     std::unique_ptr<QTemporaryDir> installFolder;
     std::unique_ptr<TestSupport::ScopedCurrentDir> inInstallFolder;
     std::unique_ptr<TestHttpServer> server;
-    std::unique_ptr<Updater> updater;
+    std::unique_ptr<RunHarness> harness;
 };
 
 void tst_UpdateRun::init()
@@ -73,63 +66,20 @@ void tst_UpdateRun::init()
 
 void tst_UpdateRun::cleanup()
 {
-    updater.reset();
+    harness.reset();
     server.reset();
     inInstallFolder.reset();
 }
 
-void tst_UpdateRun::startRun()
+void tst_UpdateRun::startRun(const QByteArray &publicKey)
 {
     QVERIFY(release.publish(serverFolder->path()));
-    updater = std::make_unique<Updater>(server->url(), nullptr);
-    updater->show();
-}
-
-bool tst_UpdateRun::waitUntilReady()
-{
-    return QTest::qWaitFor([this] { return launchButton()->isEnabled(); }, 30000);
-}
-
-QString tst_UpdateRun::statusText() const
-{
-    return updater->findChild<QLabel *>("userInformation")->text();
-}
-
-QPushButton *tst_UpdateRun::launchButton() const
-{
-    return updater->findChild<QPushButton *>("launchGame");
+    harness = std::make_unique<RunHarness>(server->url(), publicKey);
 }
 
 int tst_UpdateRun::requestsFor(const QString &path) const
 {
     return server->requestCount(QUrl(QStringLiteral("/qor_app/") + path).toEncoded());
-}
-
-void tst_UpdateRun::freshInstallEndsReadyAndLaunches()
-{
-    TestSupport::MessageRecorder recorder;
-    startRun();
-    QVERIFY(waitUntilReady());
-
-    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
-        QCOMPARE(TestSupport::readFile(file.key()), file.value());
-    QCOMPARE(statusText(), QStringLiteral("<b><font color=\"black\">准备启动!</font></b>"));
-    QCOMPARE(updater->findChild<QProgressBar *>()->value(), 100);
-    QVERIFY(QFile::exists("Config/UU_Installed.setting"));
-    QTRY_COMPARE(TestSupport::readFile(TestRelease::installerTrace), QByteArray("ran\n"));
-    // What was downloaded is known without reading it again.
-    QCOMPARE(recorder.texts().filter("Checked").last(),
-             QStringLiteral("Checked %1 files: read 0, knew %1 from the record").arg(release.files.size()));
-    // A second verification pass found nothing to fetch: every file was asked for once, those named
-    // like the documents too, and the manifest once.
-    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
-        QCOMPARE(requestsFor(file.key()), 1);
-    QCOMPARE(requestsFor("GameManifest.xml"), 1);
-
-    QTest::mouseClick(launchButton(), Qt::LeftButton);
-    QVERIFY(!launchButton()->isEnabled());
-    QVERIFY(!updater->isVisible());
-    QTRY_COMPARE(TestSupport::readFile(TestRelease::applicationTrace), QByteArray("started\n"));
 }
 
 void tst_UpdateRun::failedDocumentEndsTheRun_data()
@@ -162,7 +112,7 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
                                                      {"cut short", TestHttpServer::Fault::CutShort}};
     QVERIFY(release.publish(serverFolder->path()));
     if (installedBefore)
-        Updater::SetMarkerFile("Config/UU_Installed.setting", true);
+        SetMarkerFile("Config/UU_Installed.setting", true);
     if (failure == "content")
         QVERIFY(TestSupport::writeFile(serverFolder->filePath(document), content));
     else if (faults.contains(failure))
@@ -171,12 +121,12 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
     if (failure == "down")
         server.reset();
     TestSupport::MessageRecorder recorder;
-    updater = std::make_unique<Updater>(url, nullptr);
-    updater->show();
+    harness = std::make_unique<RunHarness>(url);
 
-    QTRY_VERIFY(statusText().contains(QStringLiteral("更新失败")));
+    QCOMPARE(harness->waitForEnd(), false);
+    QCOMPARE(harness->status(), QStringLiteral("更新失败"));
     QCOMPARE(recorder.texts().filter("Cannot use " + document).size(), 1);
-    QCOMPARE(launchButton()->isEnabled(), installedBefore);
+    QCOMPARE(harness->bLaunchAllowed, installedBefore);
     QCOMPARE(QFile::exists("Config/UU_Installed.setting"), installedBefore);
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QVERIFY(!QFile::exists(file.key()));
@@ -226,19 +176,18 @@ void tst_UpdateRun::signedRelease()
                                            "ReleaseNotes.xml.sig"))));
     }
     TestSupport::MessageRecorder recorder;
-    updater = std::make_unique<Updater>(server->url(), nullptr,
-                                        tampering == "no key" ? "" : keys.publicKey.toBase64());
-    updater->show();
+    harness = std::make_unique<RunHarness>(server->url(),
+                                           tampering == "no key" ? "" : keys.publicKey.toBase64());
 
     if (refused.isEmpty()) {
-        QVERIFY(waitUntilReady());
+        QVERIFY(harness->waitForEnd());
         for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
             QCOMPARE(TestSupport::readFile(file.key()), file.value());
         QCOMPARE(requestsFor("ReleaseNotes.xml.sig") + requestsFor("GameManifest.xml.sig"),
                  tampering == "no key" ? 0 : 2);
         return;
     }
-    QTRY_VERIFY(statusText().contains(QStringLiteral("更新失败")));
+    QVERIFY(!harness->waitForEnd());
     QCOMPARE(recorder.texts().filter("Cannot use " + refused).size(), 1);
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QVERIFY(!QFile::exists(file.key()));
@@ -253,14 +202,16 @@ void tst_UpdateRun::programsThatDoNotStartAreReported()
     release.files.remove(Programs::application);
     TestSupport::MessageRecorder recorder;
     startRun();
-    QVERIFY(waitUntilReady());
+    QVERIFY(harness->waitForEnd());
     // Without the marker, the next completed run tries the installer again.
     QVERIFY(!QFile::exists("Config/UU_Installed.setting"));
 
-    QTest::mouseClick(launchButton(), Qt::LeftButton);
-    QVERIFY(updater->isVisible());
-    QVERIFY(launchButton()->isEnabled());
-    QVERIFY(statusText().endsWith(QStringLiteral("启动失败</font></b>")));
+    QSignalSpy launched(&harness->run(), &UpdateRun::Launched);
+    harness->bLaunchAllowed = false;
+    harness->run().Launch();
+    QCOMPARE(launched.count(), 0);
+    QVERIFY(harness->bLaunchAllowed);
+    QCOMPARE(harness->status(), QStringLiteral("启动失败"));
     QCOMPARE(recorder.texts().filter("Cannot start the prerequisites installer").size(), 1);
     QCOMPARE(recorder.texts().filter("Cannot start the application App/QOR.exe").size(), 1);
 }
@@ -268,14 +219,13 @@ void tst_UpdateRun::programsThatDoNotStartAreReported()
 void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
 {
     QVERIFY(release.install("."));
-    Updater::SetMarkerFile("Config/UU_Installed.setting", true);
+    SetMarkerFile("Config/UU_Installed.setting", true);
     // The notes that the previous run fetched: they name the version that is installed.
     QVERIFY(TestSupport::writeFile("ReleaseNotes.xml", "<R><Version>1.9</Version></R>"));
     startRun();
-    QVERIFY(waitUntilReady());
+    QVERIFY(harness->waitForEnd());
 
-    QCOMPARE(statusText(), QStringLiteral("<b><font color=\"black\">1.9</font></b> | "
-                                          "<b><font color=\"black\">准备启动!</font></b>"));
+    QCOMPARE(harness->run().PreviousVersion(), QStringLiteral("1.9"));
     QCOMPARE(TestSupport::readFile("ReleaseNotes.old"), QByteArray("<R><Version>1.9</Version></R>"));
 
     QCOMPARE(server->requests().size(), 2);
@@ -288,19 +238,22 @@ void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
 void tst_UpdateRun::secondStartReadsNoFile()
 {
     QVERIFY(release.install("."));
-    Updater::SetMarkerFile("Config/UU_Installed.setting", true);
+    SetMarkerFile("Config/UU_Installed.setting", true);
     TestSupport::MessageRecorder recorder;
     startRun();
-    QVERIFY(waitUntilReady());
-    updater.reset();
+    QVERIFY(harness->waitForEnd());
+    harness.reset();
+    const QDateTime recorded = QFileInfo("Config/VerifiedDigests.record").lastModified();
     startRun();
-    QVERIFY(waitUntilReady());
+    QVERIFY(harness->waitForEnd());
 
     const QString checked = QStringLiteral("Checked %1 files: read %2, knew %3 from the record");
     const int files = release.files.size();
     QCOMPARE(recorder.texts().filter("Checked"),
              QStringList({checked.arg(files).arg(files).arg(0), checked.arg(files).arg(0).arg(files)}));
     QCOMPARE(recorder.texts().filter("cannot use the record").size(), 1);
+    // A start that finds everything as recorded leaves the record as it was.
+    QCOMPARE(QFileInfo("Config/VerifiedDigests.record").lastModified(), recorded);
 }
 
 void tst_UpdateRun::corruptedFileIsFetchedAgain()
@@ -311,7 +264,7 @@ void tst_UpdateRun::corruptedFileIsFetchedAgain()
     damaged[1000] = char(damaged[1000] ^ 0x40);
     QVERIFY(TestSupport::writeFile(corrupted, damaged));
     startRun();
-    QVERIFY(waitUntilReady());
+    QVERIFY(harness->waitForEnd());
 
     QCOMPARE(TestSupport::readFile(corrupted), release.files.value(corrupted));
     QCOMPARE(requestsFor(corrupted), 1);
@@ -322,40 +275,24 @@ void tst_UpdateRun::updateInProgressReachesReadyWithoutDownloads()
 {
     release.setNotes("<ReleaseNotes><Server><UpdateInProgress>1</UpdateInProgress></Server>"
                      "</ReleaseNotes>");
-    TestSupport::MessageRecorder recorder;
     startRun();
-    QVERIFY(waitUntilReady());
+    QSignalSpy lines(&harness->run(), &UpdateRun::LogLine);
+    QVERIFY(harness->waitForEnd());
 
     QCOMPARE(server->requests().size(), 2);
     QVERIFY(!QFile::exists(Programs::application));
-    QCOMPARE(recorder.texts().count("\"New release on server, please try again later\""), 1);
-    QVERIFY(statusText().endsWith(QStringLiteral("准备启动!</font></b>")));
+    QCOMPARE(lines.count(), 1);
+    QCOMPARE(lines.first(), QVariantList({"New release on server, please try again later", true}));
 }
 
 void tst_UpdateRun::passwordIsAskedUntilTheServerTakesIt()
 {
     server->requireBasicAuth("ReleaseNotes.xml", UpdaterConfig::authUser, "secret");
-    // The prompt runs its own event loop: answer it from a timer, a wrong password first.
-    QStringList answers{"wrong", "secret"};
-    int prompts = 0;
-    QTimer answerer;
-    connect(&answerer, &QTimer::timeout, this, [&] {
-        auto *prompt = qobject_cast<Password *>(QApplication::activeModalWidget());
-        if (!prompt || !prompt->isVisible())
-            return;
-        ++prompts;
-        prompt->findChild<QLineEdit *>()->setText(answers.isEmpty() ? "" : answers.takeFirst());
-        for (QPushButton *button : prompt->findChildren<QPushButton *>()) {
-            if (button->text() == "Login")
-                button->click();
-        }
-    });
-    answerer.start(20);
-
     startRun();
-    QVERIFY(waitUntilReady());
-    QCOMPARE(prompts, 2);
-    QTRY_VERIFY(updater->findChildren<Password *>().isEmpty());
+    harness->passwords = QStringList{"wrong", "secret"};
+    QVERIFY(harness->waitForEnd());
+
+    QCOMPARE(harness->prompts, 2);
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QCOMPARE(TestSupport::readFile(file.key()), file.value());
     // The first try carries no password; each later one is sent bare, challenged, and sent again
@@ -369,11 +306,10 @@ void tst_UpdateRun::fileThatNeverArrivesEndsTheRun()
     server->setFault(broken, TestHttpServer::Fault::NotFound);
     TestSupport::MessageRecorder recorder;
     startRun();
-    QVERIFY(QTest::qWaitFor([this] { return statusText().contains(QStringLiteral("更新失败")); },
-                            30000));
+    QVERIFY(!harness->waitForEnd());
 
     QCOMPARE(requestsFor(broken), 3);
-    QVERIFY(!launchButton()->isEnabled());
+    QVERIFY(!harness->bLaunchAllowed);
     QVERIFY(!QFile::exists(broken));
     QCOMPARE(recorder.texts().filter("Still different from the manifest").size(), 1);
     QVERIFY(recorder.texts().filter("Still different from the manifest").first().contains(broken));
@@ -385,7 +321,8 @@ void tst_UpdateRun::fileThatNeverArrivesEndsTheRun()
 
 void tst_UpdateRun::fileNamedLikeTheNotesThatNeverMatchesEndsTheRun()
 {
-    // Each arrival of this file starts the stages over from the notes; the passes still count.
+    // A file of the application named like the notes is an ordinary file: one that never matches
+    // counts against the passes like any other.
     QVERIFY(release.publish(serverFolder->path()));
     QFile manifest(serverFolder->filePath("GameManifest.xml"));
     QVERIFY(manifest.open(QIODevice::ReadOnly));
@@ -394,12 +331,10 @@ void tst_UpdateRun::fileNamedLikeTheNotesThatNeverMatchesEndsTheRun()
     listed.replace("<FileProperties ", "<FileProperties FileName=\"ReleaseNotes.xml\" Size=\"10\" "
                                        "md5=\"00000000000000000000000000000000\"/><FileProperties ");
     QVERIFY(TestSupport::writeFile(manifest.fileName(), listed));
-    updater = std::make_unique<Updater>(server->url(), nullptr);
-    updater->show();
+    harness = std::make_unique<RunHarness>(server->url());
 
-    QVERIFY(QTest::qWaitFor([this] { return statusText().contains(QStringLiteral("更新失败")); },
-                            30000));
-    QVERIFY(!launchButton()->isEnabled());
+    QVERIFY(!harness->waitForEnd());
+    QCOMPARE(harness->status(), QStringLiteral("更新失败"));
     QVERIFY(requestsFor("ReleaseNotes.xml") <= 4);
 }
 
@@ -407,15 +342,15 @@ void tst_UpdateRun::progressIsShownWhileFilesArrive()
 {
     server->setFault("App/Content/Paks/QOR-Windows.pak", TestHttpServer::Fault::Slow);
     startRun();
-    const QRegularExpression progress(QStringLiteral(
-        "^<b><font color=\"black\">剩余\\d+个文件 \\(-?\\d+ (KB|MB)\\) 速度 \\d+\\.\\d\\d (KB|MB)/s</font></b>$"));
+    const QRegularExpression progress(
+        QStringLiteral("^剩余\\d+个文件 \\(-?\\d+ (KB|MB)\\) 速度 \\d+\\.\\d\\d (KB|MB)/s$"));
     int barValueSeen = 0;
     QVERIFY2(QTest::qWaitFor([&] {
-        barValueSeen = qMax(barValueSeen, updater->findChild<QProgressBar *>()->value());
-        return progress.match(statusText()).hasMatch() && barValueSeen > 0;
-    }, 30000), qPrintable(statusText()));
-    QVERIFY(waitUntilReady());
+        barValueSeen = qMax(barValueSeen, harness->progressValue);
+        return progress.match(harness->status()).hasMatch() && barValueSeen > 0;
+    }, 30000), qPrintable(harness->status()));
+    QVERIFY(harness->waitForEnd());
 }
 
-QTEST_MAIN(tst_UpdateRun)
+QTEST_GUILESS_MAIN(tst_UpdateRun)
 #include "tst_updaterun.moc"

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
-QString StartProgram(const QString &path)
+std::optional<QString> StartProgramProblem(const QString &path)
 {
     const QFileInfo program(path);
     if (!program.isFile())
@@ -20,5 +20,5 @@ QString StartProgram(const QString &path)
     // Qt gives no reason for a detached start that failed.
     if (!QProcess::startDetached(path, QStringList()))
         return QStringLiteral("the system could not start it");
-    return QString();
+    return std::nullopt;
 }

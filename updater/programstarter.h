@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // The two programs of the installation that the updater starts, relative to the current directory.
 namespace Programs {
 
@@ -14,8 +16,7 @@ inline const QString application = QStringLiteral("App/QOR.exe");
 
 // Starts the program at path (relative to the current directory) as a detached process, without
 // arguments, in the current directory, and does not wait for it. A file fetched over HTTP carries no
-// run bit, so outside Windows it is given one first. Returns why the program did not start, or an
-// empty string when it did.
-QString StartProgram(const QString &path);
+// run bit, so outside Windows it is given one first. Why the program did not start, if it did not.
+[[nodiscard]] std::optional<QString> StartProgramProblem(const QString &path);
 
 #endif // PROGRAMSTARTER_H

@@ -21,7 +21,8 @@ DownloaderRunner::DownloaderRunner(const QUrl &server, const UpdaterConfig::RunS
     connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);
     connect(downloader, &Downloader::NetworkError, this, &DownloaderRunner::NetworkError);
-    connect(downloader, &Downloader::FileCommitted, this,
+    connect(downloader, &Downloader::FileCommitted, this, &DownloaderRunner::FileCommitted);
+    connect(this, &DownloaderRunner::FileCommitted, this,
             [this](const QString &path, const FileStamp &stamp, const QString &md5) {
                 committed << path + QLatin1Char(' ') + md5
                                  + (ReadFileStamp(path) == stamp ? "" : " (stale stamp)");

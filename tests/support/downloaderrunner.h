@@ -2,6 +2,7 @@
 #define DOWNLOADERRUNNER_H
 
 #include "documents/downloaditem.h"
+#include "documents/filestamp.h"
 #include "updaterconfig.h"
 
 #include <QList>
@@ -50,6 +51,7 @@ signals:
     void BytesDownloaded(int deltaBytes, float downloadSpeed);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
+    void FileCommitted(QString path, FileStamp stamp, QString md5);
 
 private:
     std::unique_ptr<QThread> workerThread;

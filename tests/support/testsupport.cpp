@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -129,6 +130,24 @@ bool makeFullDiskFile(const QString &path)
     const QString device = QStringLiteral("/dev/full");
     return QFile::exists(device) && QFileInfo(path).dir().mkpath(QStringLiteral("."))
            && QFile::link(device, path);
+}
+
+QStringList filesBelow(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+UpdaterConfig::RunSettings shortSettings()
+{
+    UpdaterConfig::RunSettings settings;
+    settings.stallInterval = 1000;
+    settings.slowWindow = 2000;
+    return settings;
 }
 
 QString md5Hex(const QByteArray &content)

@@ -1,6 +1,8 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include "updaterconfig.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
@@ -75,6 +77,13 @@ bool makeSparseFile(const QString &path, qint64 size);
 // Makes path a file that takes no byte, as on a full disk, and says whether it could: only where
 // the system has a device that refuses every write (/dev/full), so not on Windows.
 bool makeFullDiskFile(const QString &path);
+
+// Every file below root, relative to it and sorted, hidden ones and those in subfolders included: a
+// staging file left behind under Config/ shows up here.
+QStringList filesBelow(const QString &root);
+
+// Settings whose waits are short enough for tests and long enough for a busy machine.
+UpdaterConfig::RunSettings shortSettings();
 
 // The lower-case hexadecimal MD5 digest of content, computed in one piece.
 QString md5Hex(const QByteArray &content);

@@ -1,0 +1,3 @@
+#include "runlog.h"
+
+Q_LOGGING_CATEGORY(lcRun, "updater.run")
