@@ -27,6 +27,8 @@ private slots:
     void cleanup();
 
     void currentInstallationFetchesOnlyTheDocuments();
+    void installationThatCannotBeCompleted();
+    void swappedBodyNeverReachesTheInstallation();
     void secondStartReadsNoFile();
     void corruptedFileIsFetchedAgain();
     void updateInProgressReachesReadyWithoutDownloads();
@@ -97,6 +99,8 @@ void tst_UpdateRun::failedDocumentEndsTheRun_data()
     QTest::newRow("notes not XML") << notes << "content" << QByteArray("<R><Notes>") << false;
     QTest::newRow("manifest 500") << manifest << "500" << QByteArray() << true;
     QTest::newRow("manifest cut short") << manifest << "cut short" << QByteArray() << false;
+    QTest::newRow("a server that never answers, installed") << notes << "silent" << QByteArray()
+                                                           << true;
     QTest::newRow("manifest lists nothing")
         << manifest << "content" << QByteArray("<html><p>Sign in first</p></html>") << false;
 }
@@ -109,7 +113,8 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
     QFETCH(bool, installedBefore);
     const QMap<QString, TestHttpServer::Fault> faults{{"404", TestHttpServer::Fault::NotFound},
                                                      {"500", TestHttpServer::Fault::ServerError},
-                                                     {"cut short", TestHttpServer::Fault::CutShort}};
+                                                     {"cut short", TestHttpServer::Fault::CutShort},
+                                                     {"silent", TestHttpServer::Fault::Silent}};
     QVERIFY(release.publish(serverFolder->path()));
     if (installedBefore)
         SetMarkerFile("Config/UU_Installed.setting", true);
@@ -220,6 +225,8 @@ void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
 {
     QVERIFY(release.install("."));
     SetMarkerFile("Config/UU_Installed.setting", true);
+    // Written as some tools print digests, the manifest still says what is installed.
+    release.bUpperCaseDigests = true;
     // The notes that the previous run fetched: they name the version that is installed.
     QVERIFY(TestSupport::writeFile("ReleaseNotes.xml", "<R><Version>1.9</Version></R>"));
     startRun();
@@ -233,6 +240,50 @@ void tst_UpdateRun::currentInstallationFetchesOnlyTheDocuments()
     QCOMPARE(requestsFor("GameManifest.xml"), 1);
     // The installer runs once per installation, and this one has run already.
     QVERIFY(!QFile::exists(TestRelease::installerTrace));
+}
+
+void tst_UpdateRun::installationThatCannotBeCompleted()
+{
+    // Where the manifest lists a file, a folder stands: nothing may be written into it.
+    QVERIFY(release.install("."));
+    const QString occupied = QStringLiteral("App/Content/Movies/Intro.mp4");
+    QVERIFY(QFile::remove(occupied) && QDir().mkpath(occupied + "/clip"));
+    TestSupport::MessageRecorder recorder;
+    startRun();
+
+    QVERIFY(!harness->waitForEnd());
+    QCOMPARE(harness->status(), QStringLiteral("更新失败"));
+    QVERIFY(!harness->bLaunchAllowed);
+    QCOMPARE(TestSupport::filesBelow(occupied), QStringList());
+    QCOMPARE(recorder.texts().filter(occupied).size(), 1);
+    QCOMPARE(server->requests().size(), 2);
+}
+
+void tst_UpdateRun::swappedBodyNeverReachesTheInstallation()
+{
+    // Release 1 is installed; on the way to release 2 someone swaps the body of the program.
+    const SigningKeys keys = NewSigningKeys();
+    release.secretKey = keys.secretKey;
+    QVERIFY(release.install("."));
+    SetMarkerFile("Config/UU_Installed.setting", true);
+    const QByteArray genuine = release.files.value(Programs::application);
+    release.addFile(Programs::application, genuine + "release 2");
+    release.releaseNumber = 2;
+    startRun(keys.publicKey.toBase64());
+    QVERIFY(TestSupport::writeFile(serverFolder->filePath(Programs::application),
+                                   genuine + "swapped!!"));
+    QVERIFY(!harness->waitForEnd());
+    QCOMPARE(TestSupport::readFile(Programs::application), genuine);
+
+    // The next start, with the server away, offers the installation as it is: the genuine program.
+    harness.reset();
+    server.reset();
+    harness = std::make_unique<RunHarness>(QUrl("http://127.0.0.1:1"), keys.publicKey.toBase64());
+    QVERIFY(!harness->waitForEnd());
+    QVERIFY(harness->bLaunchAllowed);
+    harness->run().Launch();
+    QTRY_COMPARE(TestSupport::readFile(TestRelease::applicationTrace), QByteArray("started\n"));
+    QCOMPARE(TestSupport::readFile(Programs::application), genuine);
 }
 
 void tst_UpdateRun::secondStartReadsNoFile()

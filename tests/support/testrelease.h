@@ -37,6 +37,7 @@ public:
     QByteArray secretKey;
     qint64 releaseNumber = 1;
     std::optional<QDateTime> expires;
+    bool bUpperCaseDigests = false; // the manifest's digests as some tools print them
 };
 
 } // namespace TestSupport
