@@ -1,5 +1,6 @@
 #include "downloader.h"
 
+#include "app/markerfile.h"
 #include "app/runlog.h"
 #include "documents/documentfiles.h"
 #include "downloader/downloadpath.h"
@@ -12,6 +13,8 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -37,6 +40,13 @@ bool IsCompleteAnswer(const QNetworkReply *reply)
 {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     return reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+}
+
+// The connection failed, rather than the server refusing: what came of the file is worth keeping.
+bool IsTransportError(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError && error != QNetworkReply::OperationCanceledError
+           && error < QNetworkReply::ProxyConnectionRefusedError;
 }
 
 bool IsDigest(const QString &md5)
@@ -70,7 +80,8 @@ Downloader::Downloader(const QUrl &server, const UpdaterConfig::RunSettings &set
 
 Downloader::~Downloader()
 {
-    // Runs on the worker thread as it ends: a transfer cut short here must leave no file behind.
+    // Runs on the worker thread as it ends: a transfer cut short here leaves nothing in the
+    // application's folders, and what it staged only where the next start can resume it.
     AbandonTransfers();
     if (accessManager)
         accessManager->disconnect(this);
@@ -79,8 +90,7 @@ Downloader::~Downloader()
 void Downloader::Connect()
 {
     qDebug() << "Downloader::Connect";
-    // What a run that was killed mid-transfer had staged is of no use to this one.
-    QFile::remove(StagedFile::stagingPath());
+    FindLeftovers();
     RotateReleaseNotes();
     currentSpeed = 0.0f;
 
@@ -104,32 +114,24 @@ void Downloader::Connect()
 void Downloader::Reconnect()
 {
     qDebug() << "Downloader::Reconnect";
-    std::vector<Transfer *> retried;
+    std::vector<Transfer *> stalled;
     for (const std::unique_ptr<Transfer> &transfer : transfers) {
         if (transfer->bStalled)
-            retried.push_back(transfer.get());
+            stalled.push_back(transfer.get());
     }
-    for (auto transfer = retried.begin(); transfer != retried.end();) {
-        (*transfer)->bStalled = false;
-        if ((*transfer)->reply())
-            (*transfer)->reply()->disconnect(this);
-        (*transfer)->DropReply();
-        if ((*transfer)->NextAttemptAfterStall()) {
-            ++transfer;
-            continue;
+    // A connection that carries nothing at all is replaced whole; one stalled transfer among others
+    // only loses its own, which the abort of its reply closes.
+    if (stalled.size() == transfers.size()) {
+        for (Transfer *transfer : stalled) {
+            transfer->reply()->disconnect(this);
+            transfer->DropReply();
         }
-        FinishWithProblem(*transfer,
-                          QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
-                              .arg((*transfer)->path())
-                              .arg(settings.attemptsWithoutProgress));
-        transfer = retried.erase(transfer);
+        ReplaceAccessManager();
     }
-    if (retried.empty())
-        return;
-    // A fresh manager, so that the stalled connection is not reused for the new request.
-    ReplaceAccessManager();
-    for (Transfer *transfer : retried)
-        SendRequest(transfer);
+    for (Transfer *transfer : stalled) {
+        transfer->bStalled = false;
+        RetryOrGiveUp(transfer);
+    }
 }
 
 void Downloader::Login(QString pwd)
@@ -162,15 +164,26 @@ void Downloader::DownloadFile(QString dir, QString file)
     if (!dir.isEmpty())
         QDir().mkpath(dir);
     // The previous copy stays in place until the new one has arrived whole and as expected.
-    auto transfer = std::make_unique<Transfer>(dir, file, ExpectationFor(dir + file), settings);
+    const std::optional<Leftover> leftover =
+        leftovers.contains(dir + file) ? std::optional<Leftover>(leftovers.take(dir + file))
+                                       : std::nullopt;
+    auto transfer = std::make_unique<Transfer>(dir, file, ExpectationFor(dir + file), settings,
+                                               leftover ? leftover->slot : FreeSlot());
+    Transfer *started = transfer.get();
+    connect(started, &Transfer::Stalled, this, &Downloader::Reconnect);
+    connect(started, &Transfer::ReadyToRequest, this, [this, started] { SendRequest(started); });
+    if (leftover) {
+        transfers.push_back(std::move(transfer));
+        started->Resume(leftover->record.validator);
+        return;
+    }
     if (const std::optional<QString> problem = transfer->OpenProblem()) {
         qCWarning(lcRun).noquote() << *problem;
         emit FileDownloaded(file);
         return;
     }
-    connect(transfer.get(), &Transfer::Stalled, this, &Downloader::Reconnect);
     transfers.push_back(std::move(transfer));
-    SendRequest(transfers.back().get());
+    SendRequest(started);
 }
 
 void Downloader::FilePart()
@@ -182,6 +195,10 @@ void Downloader::FilePart()
     speedBytes += read.written;
     if (read.problem) {
         FinishWithProblem(transfer, *read.problem);
+    } else if (read.bRestart) {
+        transfer->reply()->disconnect(this);
+        transfer->DropReply();
+        SendRequest(transfer);
     } else if (read.bTrickle) {
         transfer->bStalled = true;
         Reconnect();
@@ -217,9 +234,22 @@ void Downloader::FileFinished(QNetworkReply *mreply)
             FinishWithProblem(transfer, *read.problem);
             return;
         }
+        if (read.bRestart) {
+            transfer->reply()->disconnect(this);
+            transfer->DropReply();
+            SendRequest(transfer);
+            return;
+        }
     }
     if (transfer->bAwaitingPassword) {
         Finish(transfer, false);
+        return;
+    }
+    // The connection broke while the file arrived: the next attempt asks for the rest.
+    if (transfer->BodyIsKept() && IsTransportError(mreply->error())) {
+        transfer->reply()->disconnect(this);
+        transfer->DropReply();
+        RetryOrGiveUp(transfer);
         return;
     }
     if (IsCompleteAnswer(mreply)) {
@@ -255,6 +285,61 @@ void Downloader::ExpectFiles(QList<DownloadItem> files)
     expectedFiles.clear();
     for (const DownloadItem &item : qAsConst(files))
         expectedFiles.insert(item.folder + item.fileName, item);
+    // What was staged for a file that the manifest no longer lists so is of no use.
+    const QStringList staged = leftovers.keys();
+    for (const QString &path : staged) {
+        const ResumeRecord &record = leftovers.value(path).record;
+        const TransferExpectation expected = ExpectationFor(path);
+        if (!expectedFiles.contains(path) || expected.md5 != record.md5
+            || expected.size != record.size)
+            DiscardLeftover(path);
+    }
+}
+
+void Downloader::FindLeftovers()
+{
+    const QDir config(MarkerFiles::configFolder);
+    const QStringList names = config.entryList({QStringLiteral("Download*")}, QDir::Files);
+    QSet<int> foundSlots;
+    for (const QString &name : names) {
+        const int slot = StagedFile::slotOf(name);
+        if (slot >= 0)
+            foundSlots.insert(slot);
+    }
+    for (const int slot : qAsConst(foundSlots)) {
+        ResumeRecord record;
+        const bool bUsable = QFileInfo(StagedFile::stagingPath(slot)).size() > 0
+                             && !record.LoadProblem(StagedFile::recordPath(slot))
+                             && !leftovers.contains(record.path)
+                             && IsSafeDownloadPath(QFileInfo(record.path).path() + QLatin1Char('/'),
+                                                   QFileInfo(record.path).fileName());
+        if (bUsable) {
+            leftovers.insert(record.path, {slot, record});
+        } else {
+            QFile::remove(StagedFile::stagingPath(slot));
+            QFile::remove(StagedFile::recordPath(slot));
+        }
+    }
+}
+
+void Downloader::DiscardLeftover(const QString &path)
+{
+    const Leftover leftover = leftovers.take(path);
+    QFile::remove(StagedFile::stagingPath(leftover.slot));
+    QFile::remove(StagedFile::recordPath(leftover.slot));
+}
+
+int Downloader::FreeSlot() const
+{
+    QSet<int> taken;
+    for (const std::unique_ptr<Transfer> &transfer : transfers)
+        taken.insert(transfer->slot());
+    for (const Leftover &leftover : leftovers)
+        taken.insert(leftover.slot);
+    int slot = 0;
+    while (taken.contains(slot))
+        ++slot;
+    return slot;
 }
 
 TransferExpectation Downloader::ExpectationFor(const QString &path) const
@@ -280,6 +365,7 @@ void Downloader::SendRequest(Transfer *transfer)
     QUrl url = serverUrl;
     url.setPath(QStringLiteral("/qor_app/") + transfer->path(), QUrl::DecodedMode);
     QNetworkRequest request(url);
+    transfer->PrepareRequest(&request);
     // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit
     // and digested are the bytes that arrive.
     request.setRawHeader("Accept-Encoding", "identity");
@@ -335,10 +421,33 @@ void Downloader::FinishWithProblem(Transfer *transfer, const QString &problem)
     Finish(transfer, true);
 }
 
+void Downloader::RetryOrGiveUp(Transfer *transfer)
+{
+    if (transfer->reply())
+        transfer->reply()->disconnect(this);
+    transfer->DropReply();
+    if (transfer->NextAttempt()) {
+        SendRequest(transfer);
+        return;
+    }
+    FinishWithProblem(transfer, QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
+                                    .arg(transfer->path())
+                                    .arg(settings.attemptsWithoutProgress));
+}
+
+void Downloader::Abandon(Transfer *transfer)
+{
+    if (transfer->IsResumable()) {
+        transfer->KeepForNextStart();
+        leftovers.insert(transfer->path(), {transfer->slot(), transfer->Record()});
+    }
+    Finish(transfer, false);
+}
+
 void Downloader::AbandonTransfers()
 {
     while (!transfers.empty())
-        Finish(transfers.back().get(), false);
+        Abandon(transfers.back().get());
 }
 
 void Downloader::ReplaceAccessManager()

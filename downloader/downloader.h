@@ -3,6 +3,7 @@
 
 #include "documents/downloaditem.h"
 #include "documents/filestamp.h"
+#include "downloader/resumerecord.h"
 #include "updaterconfig.h"
 
 #include <QElapsedTimer>
@@ -23,9 +24,9 @@ class Transfer;
 struct TransferExpectation;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
-// through queued signals only. It fetches one file at a time into the tree below the current
-// directory, puts a file in place only when it is what the manifest says, requests a stalled transfer
-// again, and reports bytes, speed, errors and password requests.
+// through queued signals only. It fetches files into the tree below the current directory, puts a
+// file in place only when it is what the manifest says, resumes a stalled or cut transfer (also one
+// that an earlier start left), and reports bytes, speed, errors and password requests.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -73,12 +74,30 @@ public slots:
     void ExpectFiles(QList<DownloadItem> files);
 
 private:
+    // What an earlier transfer staged and may be resumed: by an earlier start, or by this one before
+    // it had to let go (a password, a new request).
+    struct Leftover
+    {
+        int slot;
+        ResumeRecord record;
+    };
+
     TransferExpectation ExpectationFor(const QString &path) const;
+    // Takes up what earlier starts left staged in Config/, removing what cannot be resumed.
+    void FindLeftovers();
+    void DiscardLeftover(const QString &path);
+    // The lowest slot that no transfer and no leftover holds.
+    int FreeSlot() const;
     void SendRequest(Transfer *transfer);
+    // Requests the next attempt of a transfer whose attempt stalled or was cut off, or gives it up.
+    void RetryOrGiveUp(Transfer *transfer);
     Transfer *TransferOf(const QObject *reply) const;
     // Ends a transfer: its reply is dropped, and it is announced unless the run waits for a password.
     void Finish(Transfer *transfer, bool bAnnounce);
     void FinishWithProblem(Transfer *transfer, const QString &problem);
+    // Drops transfers without announcing them; what they staged is kept as leftovers where it can be
+    // resumed, and stays on disk for the next start.
+    void Abandon(Transfer *transfer);
     void AbandonTransfers();
     void ReplaceAccessManager();
     void CommitDownload(Transfer *transfer);
@@ -93,6 +112,7 @@ private:
     QTimer *speedTimer = nullptr;               // children of the downloader, created by Connect
     QTimer *infoTimer = nullptr;
     QHash<QString, DownloadItem> expectedFiles; // by local path
+    QHash<QString, Leftover> leftovers;         // by local path
     std::vector<std::unique_ptr<Transfer>> transfers;
     std::unique_ptr<QNetworkAccessManager> accessManager;
 };

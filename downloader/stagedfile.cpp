@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtConcurrent>
 
 namespace {
@@ -13,23 +14,44 @@ constexpr int minimumHandedOverPart = 64 * 1024;
 
 } // namespace
 
-QString StagedFile::stagingPath()
+QString StagedFile::stagingPath(int slot)
 {
-    return MarkerFiles::configFolder + QStringLiteral("/Download.part");
+    return MarkerFiles::configFolder
+           + (slot == 0 ? QStringLiteral("/Download.part")
+                        : QStringLiteral("/Download-%1.part").arg(slot));
 }
 
-StagedFile::StagedFile(const QString &target)
+QString StagedFile::recordPath(int slot)
+{
+    return MarkerFiles::configFolder
+           + (slot == 0 ? QStringLiteral("/Download.resume")
+                        : QStringLiteral("/Download-%1.resume").arg(slot));
+}
+
+int StagedFile::slotOf(const QString &fileName)
+{
+    static const QRegularExpression name(QStringLiteral("^Download(?:-([1-9][0-9]{0,3}))?\\.(?:part|resume)$"));
+    const QRegularExpressionMatch match = name.match(fileName);
+    if (!match.hasMatch())
+        return -1;
+    return match.captured(1).isEmpty() ? 0 : match.captured(1).toInt();
+}
+
+StagedFile::StagedFile(const QString &target, int slot)
     : target(target)
-    , staging(stagingPath())
+    , staging(stagingPath(slot))
 {
 }
 
 StagedFile::~StagedFile()
 {
+    bStopReread = true;
     digesting.waitForFinished();
-    // After a commit the staging file is gone already; without one, what it holds is worthless.
     staging.close();
-    QFile::remove(staging.fileName());
+    // After a commit the staging file is gone already; without one, what it holds is worthless
+    // unless a transfer may resume it.
+    if (!bKept)
+        QFile::remove(staging.fileName());
 }
 
 bool StagedFile::open()
@@ -42,6 +64,45 @@ bool StagedFile::open()
         return false;
     }
     return true;
+}
+
+bool StagedFile::reopen()
+{
+    if (!staging.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        error = staging.errorString();
+        return false;
+    }
+    bytesWritten = staging.size();
+    if (!staging.seek(bytesWritten)) {
+        restart();
+        return false;
+    }
+    // A digest cannot be stored, so what was staged is read again; on another core, since it may
+    // be gigabytes.
+    const QString path = staging.fileName();
+    const qint64 staged = bytesWritten;
+    digesting = QtConcurrent::run([this, path, staged] {
+        QFile copy(path);
+        QByteArray chunk;
+        qint64 read = 0;
+        if (copy.open(QIODevice::ReadOnly)) {
+            while (read < staged && !bStopReread) {
+                chunk = copy.read(qMin<qint64>(staged - read, 1 << 20));
+                if (chunk.isEmpty())
+                    break;
+                hash.addData(chunk);
+                read += chunk.size();
+            }
+        }
+        if (read != staged)
+            bRereadFailed = true;
+    });
+    return true;
+}
+
+bool StagedFile::rereadFailed() const
+{
+    return bRereadFailed;
 }
 
 qint64 StagedFile::write(const QByteArray &data)
@@ -73,7 +134,10 @@ qint64 StagedFile::write(const QByteArray &data)
 
 void StagedFile::restart()
 {
+    bStopReread = true;
     digesting.waitForFinished();
+    bStopReread = false;
+    bRereadFailed = false;
     hash.reset();
     bytesWritten = 0;
     writeFailed = false;

@@ -1,31 +1,93 @@
 #include "transfer.h"
 
+#include "app/runlog.h"
+
+#include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
+
+namespace {
+
+// The first byte of a 206 answer's Content-Range ("bytes 500-999/1000"), or -1 if it gives none.
+qint64 RangeStart(const QByteArray &contentRange)
+{
+    static const QRegularExpression range(QStringLiteral("^bytes (\\d+)-\\d+/(?:\\d+|\\*)$"));
+    const QRegularExpressionMatch match = range.match(QString::fromLatin1(contentRange.trimmed()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+} // namespace
 
 Transfer::Transfer(const QString &dir, const QString &file, const TransferExpectation &expected,
-                   const UpdaterConfig::RunSettings &settings)
+                   const UpdaterConfig::RunSettings &settings, int slot)
     : folder(dir)
     , name(file)
     , expected(expected)
     , settings(settings)
-    , staged(dir + file)
+    , stagingSlot(slot)
+    , staged(dir + file, slot)
 {
     stallTimer.setSingleShot(true);
     connect(&stallTimer, &QTimer::timeout, this, [this] {
         bStalled = true;
         emit Stalled();
     });
+    connect(&rereading, &QFutureWatcher<void>::finished, this, [this] {
+        if (staged.rereadFailed()) {
+            qCWarning(lcRun).noquote()
+                << QStringLiteral("Cannot read what was staged for %1: fetching it whole").arg(path());
+            staged.restart();
+        }
+        // What an earlier start staged has arrived as far as this run is concerned.
+        unreportedBytes += staged.size();
+        emit ReadyToRequest();
+    });
 }
 
-Transfer::~Transfer() = default;
+Transfer::~Transfer()
+{
+    rereading.disconnect(this);
+    if (!bKeptForNextStart)
+        QFile::remove(StagedFile::recordPath(stagingSlot));
+}
 
 std::optional<QString> Transfer::OpenProblem()
 {
     if (staged.open())
         return std::nullopt;
     return QStringLiteral("Cannot write %1 for %2: %3")
-        .arg(StagedFile::stagingPath(), path(), staged.errorString());
+        .arg(StagedFile::stagingPath(stagingSlot), path(), staged.errorString());
+}
+
+void Transfer::Resume(const QByteArray &serverValidator)
+{
+    if (!staged.reopen()) {
+        if (const std::optional<QString> problem = OpenProblem())
+            qCWarning(lcRun).noquote() << *problem;
+        emit ReadyToRequest();
+        return;
+    }
+    validator = serverValidator;
+    bRecordWritten = true;
+    rereading.setFuture(staged.digested());
+}
+
+void Transfer::PrepareRequest(QNetworkRequest *request)
+{
+    requestedFrom = 0;
+    if (staged.size() == 0)
+        return;
+    // Without a validator only the digest tells whether the rest belongs to the same file.
+    if (bRangesRefused || (validator.isEmpty() && expected.md5.isEmpty())) {
+        staged.restart();
+        return;
+    }
+    requestedFrom = staged.size();
+    request->setRawHeader("Range", "bytes=" + QByteArray::number(requestedFrom) + '-');
+    if (!validator.isEmpty())
+        request->setRawHeader("If-Range", validator);
+    qCInfo(lcRun).noquote() << QStringLiteral("Resuming %1 from byte %2").arg(path()).arg(requestedFrom);
 }
 
 void Transfer::Attach(QNetworkReply *reply, const QUrl &url)
@@ -53,29 +115,63 @@ void Transfer::DropReply()
     }
 }
 
-Transfer::ReadResult Transfer::ReadAvailable()
+Transfer::ReadResult Transfer::CheckAnswer()
 {
     ReadResult result;
-    if (!currentReply)
-        return result;
-    if (!bAnswerChecked) {
-        bAnswerChecked = true;
-        const int status = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        bBodyKept = status >= 200 && status < 300;
-        bool bAnnounced = false;
-        const qint64 announced =
-            currentReply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&bAnnounced);
-        // Whatever would pass the bound is refused before a byte of it is written.
-        if (bBodyKept && bAnnounced && expected.limit >= 0 && announced > expected.limit) {
-            result.problem = QStringLiteral("Refused %1: the server announced %2 bytes, more than "
-                                            "the %3 it may bring")
-                                 .arg(path())
-                                 .arg(announced)
-                                 .arg(expected.limit);
+    bAnswerChecked = true;
+    const int status = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    bBodyKept = status >= 200 && status < 300;
+    qint64 bodyStart = 0;
+    if (requestedFrom > 0 && status == 206) {
+        const qint64 start = RangeStart(currentReply->rawHeader("Content-Range"));
+        if (start != requestedFrom) {
+            qCWarning(lcRun).noquote()
+                << QStringLiteral("%1: the server answered the range from byte %2 with %3; "
+                                  "fetching it whole")
+                       .arg(path())
+                       .arg(requestedFrom)
+                       .arg(start < 0 ? QStringLiteral("no range") : QStringLiteral("one from byte %1").arg(start));
+            bRangesRefused = true;
+            result.bRestart = true;
             return result;
         }
+        bodyStart = start;
+    } else if (requestedFrom > 0 && bBodyKept) {
+        qCInfo(lcRun).noquote() << QStringLiteral("%1: the server sent the whole file again (it "
+                                                  "ignores ranges, or the file changed)")
+                                       .arg(path());
+        staged.restart();
+    }
+    if (bBodyKept && bodyStart == 0) {
+        TakeValidator();
+        WriteRecord();
     }
 
+    bool bAnnounced = false;
+    const qint64 announced =
+        currentReply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&bAnnounced);
+    // Whatever would pass the bound is refused before a byte of it is written.
+    if (bBodyKept && bAnnounced && expected.limit >= 0 && bodyStart + announced > expected.limit) {
+        result.problem = QStringLiteral("Refused %1: the server announced %2 bytes, more than the "
+                                        "%3 it may bring")
+                             .arg(path())
+                             .arg(bodyStart + announced)
+                             .arg(expected.limit);
+    }
+    return result;
+}
+
+Transfer::ReadResult Transfer::ReadAvailable()
+{
+    if (!currentReply)
+        return {};
+    if (!bAnswerChecked) {
+        ReadResult checked = CheckAnswer();
+        if (checked.problem || checked.bRestart)
+            return checked;
+    }
+
+    ReadResult result;
     const QByteArray data = currentReply->readAll();
     WatchForStall();
     const qint64 arrivedBefore = staged.size() + discardedBytes;
@@ -83,7 +179,8 @@ Transfer::ReadResult Transfer::ReadAvailable()
         const qint64 written = staged.write(data);
         if (written != data.size()) {
             result.problem = QStringLiteral("Cannot write %1 for %2: %3")
-                                 .arg(StagedFile::stagingPath(), path(), staged.errorString());
+                                 .arg(StagedFile::stagingPath(stagingSlot), path(),
+                                      staged.errorString());
             return result;
         }
         result.written = written;
@@ -141,7 +238,7 @@ void Transfer::AwaitPassword()
     stallTimer.stop();
 }
 
-bool Transfer::NextAttemptAfterStall()
+bool Transfer::NextAttempt()
 {
     // A trickle that brings a few bytes with each attempt must not keep the transfer going for ever.
     if (staged.size() >= furthest + settings.slowWindowBytes) {
@@ -150,10 +247,7 @@ bool Transfer::NextAttemptAfterStall()
     } else {
         ++attemptsWithoutProgress;
     }
-    if (attemptsWithoutProgress >= settings.attemptsWithoutProgress)
-        return false;
-    staged.restart();
-    return true;
+    return attemptsWithoutProgress < settings.attemptsWithoutProgress;
 }
 
 std::optional<QString> Transfer::ContentProblem()
@@ -175,7 +269,44 @@ std::optional<QString> Transfer::ContentProblem()
         .arg(md5);
 }
 
+bool Transfer::IsResumable() const
+{
+    return bRecordWritten && staged.size() > 0;
+}
+
+ResumeRecord Transfer::Record() const
+{
+    return {path(), expected.size, expected.md5, validator};
+}
+
+void Transfer::KeepForNextStart()
+{
+    bKeptForNextStart = true;
+    staged.keep();
+}
+
 void Transfer::WatchForStall()
 {
     stallTimer.start(settings.stallInterval);
+}
+
+void Transfer::TakeValidator()
+{
+    // A weak ETag may not stand in If-Range; the time of the last change may.
+    const QByteArray etag = currentReply->rawHeader("ETag");
+    validator = etag.isEmpty() || etag.startsWith("W/") ? currentReply->rawHeader("Last-Modified")
+                                                        : etag;
+}
+
+void Transfer::WriteRecord()
+{
+    // Only a file of the manifest, whose digest tells whether what it resumes is whole, lives on.
+    if (expected.md5.isEmpty())
+        return;
+    if (const std::optional<QString> problem = Record().SaveProblem(StagedFile::recordPath(stagingSlot))) {
+        qCWarning(lcRun).noquote() << QStringLiteral("Cannot write %1 for %2: %3")
+                                          .arg(StagedFile::recordPath(stagingSlot), path(), *problem);
+        return;
+    }
+    bRecordWritten = true;
 }

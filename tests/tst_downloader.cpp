@@ -332,78 +332,103 @@ void tst_Downloader::unreachableServerIsReported()
 void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
 {
     QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("times");        // the requests that meet the fault; -1 for all
     QTest::addColumn<QString>("expected"); // "document", or what the manifest says of the file
     QTest::addColumn<bool>("previousCopy");
-    // The NetworkError events, then the lines of the log that name the file; "<url>" is the server's.
+    // The NetworkError events, then lines that the log must hold; "<url>" is the server's.
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<bool>("replaced");
 
     const QString path = QStringLiteral("App/Game.pak");
     const QString hop = QStringLiteral("Redirected App/Game.pak to <url>/%1");
-    QTest::newRow("404") << Fault::NotFound << "document" << true
+    const QString cut = QStringLiteral("NetworkError 网络错误 (2) heavy");
+    const QString resumed = QStringLiteral("Resuming App/Game.pak from byte 50000");
+    QTest::newRow("404") << Fault::NotFound << -1 << "document" << true
                          << QStringList{"NetworkError 服务器错误 (203) heavy"} << false;
-    QTest::newRow("404, no copy") << Fault::NotFound << "document" << false
+    QTest::newRow("404, no copy") << Fault::NotFound << -1 << "document" << false
                                   << QStringList{"NetworkError 服务器错误 (203) heavy"} << false;
-    QTest::newRow("500") << Fault::ServerError << "document" << true
+    QTest::newRow("500") << Fault::ServerError << -1 << "document" << true
                          << QStringList{"NetworkError 服务器错误 (401) heavy"} << false;
-    QTest::newRow("cut short") << Fault::CutShort << "document" << true
-                               << QStringList{"NetworkError 网络错误 (2) heavy"} << false;
-    QTest::newRow("cut short, no copy") << Fault::CutShort << "document" << false
-                                        << QStringList{"NetworkError 网络错误 (2) heavy"} << false;
-    QTest::newRow("as the manifest says") << Fault::None << "100000 right" << true << QStringList()
-                                          << true;
-    QTest::newRow("upper-case digest") << Fault::None << "100000 RIGHT" << true << QStringList()
-                                       << true;
-    QTest::newRow("no digest: taken as it comes") << Fault::None << "5 none" << true << QStringList()
-                                                  << true;
+    QTest::newRow("cut short, the rest asked for") << Fault::CutShort << 1 << "100000 right" << true
+                                                   << QStringList{cut, resumed} << true;
+    QTest::newRow("cut short, a document") << Fault::CutShort << 1 << "document" << false
+                                           << QStringList{cut, resumed} << true;
+    QTest::newRow("as the manifest says") << Fault::None << -1 << "100000 right" << true
+                                          << QStringList() << true;
+    QTest::newRow("upper-case digest") << Fault::None << -1 << "100000 RIGHT" << true
+                                       << QStringList() << true;
+    QTest::newRow("no digest: taken as it comes") << Fault::None << -1 << "5 none" << true
+                                                  << QStringList() << true;
     QTest::newRow("another body of the right size")
-        << Fault::None << "100000 other" << true
+        << Fault::None << -1 << "100000 other" << true
         << QStringList{"Refused App/Game.pak: expected 100000 bytes with MD5 <other>, received "
                        "100000 bytes with MD5 <right>"}
         << false;
     QTest::newRow("Content-Length past the size")
-        << Fault::None << "1000 right" << true
+        << Fault::None << -1 << "1000 right" << true
         << QStringList{"Refused App/Game.pak: the server announced 100000 bytes, more than the 1000 "
                        "it may bring"}
         << false;
     QTest::newRow("endless body past the size")
-        << Fault::Endless << "100000 right" << false
+        << Fault::Endless << -1 << "100000 right" << false
         << QStringList{"Refused App/Game.pak: the server sent more than the 100000 bytes it may "
                        "bring"}
         << false;
     QTest::newRow("endless document")
-        << Fault::Endless << "document" << true
+        << Fault::Endless << -1 << "document" << true
         << QStringList{"Refused App/Game.pak: the server sent more than the 300000 bytes it may "
                        "bring"}
         << false;
-    QTest::newRow("redirect") << Fault::Redirect << "100000 right" << true
+    QTest::newRow("redirect") << Fault::Redirect << -1 << "100000 right" << true
                               << QStringList{hop.arg("mirror/" + path)} << true;
-    QStringList loop;
+    QStringList loop{"NetworkError 服务器错误 (10) heavy"};
     for (int i = 0; i < 5; ++i)
         loop << hop.arg("qor_app/" + path);
-    loop.prepend("NetworkError 服务器错误 (10) heavy");
     loop << "Gave up on App/Game.pak: its redirects go round in a loop, back to "
             "<url>/qor_app/App/Game.pak";
-    QTest::newRow("redirect loop") << Fault::RedirectLoop << "100000 right" << true << loop << false;
+    QTest::newRow("redirect loop") << Fault::RedirectLoop << -1 << "100000 right" << true << loop
+                                   << false;
+    QTest::newRow("a stall, then the rest") << Fault::Stall << 1 << "100000 right" << true
+                                            << QStringList{resumed} << true;
+    QTest::newRow("a stall, then the whole file")
+        << Fault::Stall << 1 << "100000 right ignores ranges" << true
+        << QStringList{resumed, "App/Game.pak: the server sent the whole file again (it ignores "
+                                "ranges, or the file changed)"}
+        << true;
+    QTest::newRow("a stall, then the file changed")
+        << Fault::Stall << 1 << "100000 changed" << true
+        << QStringList{resumed, "App/Game.pak: the server sent the whole file again (it ignores "
+                                "ranges, or the file changed)"}
+        << true;
+    QTest::newRow("a stall, then a range from elsewhere")
+        << Fault::Stall << 1 << "100000 right starts elsewhere" << true
+        << QStringList{resumed, "App/Game.pak: the server answered the range from byte 50000 with "
+                                "one from byte 0; fetching it whole"}
+        << true;
     const QStringList gaveUp{"Gave up on App/Game.pak: 3 attempts in a row brought no new data"};
-    QTest::newRow("stalls without progress") << Fault::Stall << "100000 right" << true << gaveUp
-                                             << false;
-    QTest::newRow("a server that never answers") << Fault::Silent << "document" << true << gaveUp
-                                                 << false;
-    QTest::newRow("a trickle") << Fault::Trickle << "100000 right" << true << gaveUp << false;
+    QTest::newRow("stalls without progress") << Fault::Stall << -1 << "100000 right ignores ranges"
+                                             << true << gaveUp << false;
+    QTest::newRow("a server that never answers") << Fault::Silent << -1 << "document" << true
+                                                 << gaveUp << false;
+    QTest::newRow("a trickle") << Fault::Trickle << -1 << "100000 right" << true << gaveUp << false;
 }
 
 void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
 {
     QFETCH(Fault, fault);
+    QFETCH(int, times);
     QFETCH(QString, expected);
     QFETCH(bool, previousCopy);
     QFETCH(QStringList, errors);
     QFETCH(bool, replaced);
     const QString path = QStringLiteral("App/Game.pak");
-    const QByteArray content = Pattern(100000);
+    QByteArray content = Pattern(100000);
     serve(path, content);
-    server->setFault(path, fault);
+    server->setFault(path, fault, times);
+    if (expected.endsWith("ignores ranges"))
+        server->setRanges(path, TestHttpServer::Ranges::Ignored);
+    if (expected.endsWith("starts elsewhere"))
+        server->setRanges(path, TestHttpServer::Ranges::WrongStart);
     if (previousCopy)
         QVERIFY(TestSupport::writeFile(path, "previous copy"));
     UpdaterConfig::RunSettings settings;
@@ -413,12 +438,21 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
     auto runner = startedRunner(settings);
     TestSupport::MessageRecorder recorder;
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+    if (expected.contains("changed")) {
+        // Between the first attempt and the next, the publisher replaces the file.
+        content = Pattern(100001).mid(1);
+        connect(server.get(), &TestHttpServer::requestReceived, this, [this, path, content] {
+            if (server->requestCount("/qor_app/" + path.toUtf8()) == 2)
+                serve(path, content);
+        });
+    }
     const QString right = TestSupport::md5Hex(content);
     const QString other = TestSupport::md5Hex("other");
     if (expected != "document") {
         DownloadItem item{"App/", "Game.pak", expected.section(' ', 0, 0).toLongLong(), true,
-                          expected.section(' ', 1)};
-        item.md5.replace("right", right).replace("RIGHT", right.toUpper()).replace("other", other);
+                          expected.section(' ', 1, 1)};
+        item.md5.replace("right", right).replace("RIGHT", right.toUpper()).replace("other", other)
+            .replace("changed", right);
         emit runner->ExpectFiles({item});
     }
 
@@ -427,18 +461,25 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
 
     const QString url = server->url().toString();
     QStringList expectedEvents{"FileDownloaded ReleaseNotes.xml"};
-    QStringList expectedLines;
+    const QStringList lines = recorder.texts();
     for (QString error : qAsConst(errors)) {
         error.replace("<url>", url).replace("<other>", other).replace("<right>", right);
-        (error.startsWith("NetworkError") ? expectedEvents : expectedLines) << error;
+        if (error.startsWith("NetworkError"))
+            expectedEvents << error;
+        else
+            QVERIFY2(lines.contains(error), qPrintable(error));
     }
     expectedEvents << "FileDownloaded Game.pak";
     QCOMPARE(runner->events(), expectedEvents);
-    QCOMPARE(recorder.texts().filter(path), expectedLines);
     QCOMPARE(runner->commits().size(), replaced ? 2 : 1);
     QCOMPARE(TestSupport::readFile(path),
              replaced ? content : previousCopy ? QByteArray("previous copy") : "<missing>");
     QCOMPARE(FilesBelow("."), previousCopy || replaced ? QStringList({path, notes}) : QStringList{notes});
+    // A resumed attempt asks for what it lacks, only from the same version of the file.
+    for (const TestHttpServer::Request &request : server->requests()) {
+        if (!request.header("Range").isEmpty())
+            QCOMPARE(request.header("If-Range"), '"' + TestSupport::md5Hex(Pattern(100000)).toLatin1() + '"');
+    }
 }
 
 void tst_Downloader::stalledTransferIsRequestedAgain()

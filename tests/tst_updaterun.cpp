@@ -29,6 +29,7 @@ private slots:
     void currentInstallationFetchesOnlyTheDocuments();
     void installationThatCannotBeCompleted();
     void swappedBodyNeverReachesTheInstallation();
+    void fileCutOffByClosingResumesAtTheNextStart();
     void secondStartReadsNoFile();
     void corruptedFileIsFetchedAgain();
     void updateInProgressReachesReadyWithoutDownloads();
@@ -284,6 +285,28 @@ void tst_UpdateRun::swappedBodyNeverReachesTheInstallation()
     harness->run().Launch();
     QTRY_COMPARE(TestSupport::readFile(TestRelease::applicationTrace), QByteArray("started\n"));
     QCOMPARE(TestSupport::readFile(Programs::application), genuine);
+}
+
+void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
+{
+    const QString pak = QStringLiteral("App/Content/Paks/QOR-Windows.pak");
+    const int half = release.files.value(pak).size() / 2;
+    server->setFault(pak, TestHttpServer::Fault::Stall, 1);
+    startRun();
+    QTRY_COMPARE(QFileInfo("Config/Download.part").size(), qint64(half));
+    harness.reset();
+    QVERIFY(QFile::exists("Config/Download.resume"));
+
+    TestSupport::MessageRecorder recorder;
+    harness = std::make_unique<RunHarness>(server->url());
+    QVERIFY(harness->waitForEnd());
+    QCOMPARE(TestSupport::readFile(pak), release.files.value(pak));
+    int resumed = 0;
+    for (const TestHttpServer::Request &request : server->requests())
+        resumed += request.header("Range") == "bytes=" + QByteArray::number(half) + '-';
+    QCOMPARE(resumed, 1);
+    QCOMPARE(recorder.texts().filter("Resuming " + pak).size(), 1);
+    QCOMPARE(TestSupport::filesBelow("Config").filter("Download"), QStringList());
 }
 
 void tst_UpdateRun::secondStartReadsNoFile()

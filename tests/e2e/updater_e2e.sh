@@ -111,6 +111,10 @@ check_installation() {
         || fail "the application started $(application_runs "$install") times, expected $application"
 }
 
+staged_more_than() {
+    [ "$(stat -c %s "$1/Config/Download.part" 2>/dev/null || echo 0)" -gt "$2" ]
+}
+
 expect_fetched() {
     local expected=$1 fetched
     fetched=$(requests 200 | grep '^App/' | sort || true)
@@ -170,6 +174,27 @@ launch_when_ready
 check_installation "$install" 1 3
 expect_fetched "App/Engine/Binaries/Win64/PhysX3_x64.dll
 App/QOR/Content/Movies/Intro Movie.mp4"
+
+echo "==> An updater killed in the middle of a file resumes it at the next start"
+install=$scratch/install-killed
+serve --limit-rate 512k
+start_updater "$install"
+wait_until 60 "a file to be half staged" staged_more_than "$install" 400000
+kill -9 "$updater_pid"
+wait "$updater_pid" 2>/dev/null || true
+updater_pid=""
+resumed=$(sed -n 3p "$install/Config/Download.resume")
+staged=$(stat -c %s "$install/Config/Download.part")
+(cd "$install" && md5sum --quiet --ignore-missing -c "$scratch/release.md5") \
+    || fail "the killed updater left a file of the application half-written"
+serve
+start_updater "$install"
+launch_when_ready
+check_installation "$install" 1 1
+[ "$(awk -v path="/qor_app/$resumed" '$1 == 206 && $3 == path { print $4 }' "$access_log")" \
+    = $(( $(stat -c %s "$www/qor_app/$resumed") - staged )) ] \
+    || fail "$resumed was not resumed from byte $staged: $(grep -F "$resumed" "$access_log")"
+[ -z "$(ls "$install/Config" | grep '^Download')" ] || fail "a staging file survived the run"
 
 echo "==> A server that asks for a password: a wrong one is asked again, the right one completes the run"
 password="open sesame"

@@ -1,5 +1,6 @@
 #include "testhttpserver.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpSocket>
@@ -66,6 +67,11 @@ QUrl TestHttpServer::url() const
 void TestHttpServer::setFault(const QString &path, Fault fault, int times)
 {
     faults.insert(path, {fault, times});
+}
+
+void TestHttpServer::setRanges(const QString &path, Ranges ranges)
+{
+    rangeAnswers.insert(path, ranges);
 }
 
 void TestHttpServer::requireBasicAuth(const QString &path, const QByteArray &user,
@@ -185,8 +191,22 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
         socket->write(Page("404 Not Found"));
         return true;
     }
-    const QByteArray body = file.readAll();
-    const QByteArray head = Head("200 OK", body.size(), {"Content-Type: application/octet-stream"});
+    QByteArray body = file.readAll();
+    const QByteArray etag = '"' + QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex() + '"';
+    QByteArray status = "200 OK";
+    QList<QByteArray> headers{"Content-Type: application/octet-stream", "ETag: " + etag};
+    const QByteArray range = request.header("Range");
+    const QByteArray ifRange = request.header("If-Range");
+    const Ranges ranges = rangeAnswers.value(path, Ranges::Honoured);
+    if (range.startsWith("bytes=") && range.endsWith('-') && ranges != Ranges::Ignored
+        && (ifRange.isEmpty() || ifRange == etag)) {
+        const qint64 start = ranges == Ranges::WrongStart ? 0 : range.mid(6).chopped(1).toLongLong();
+        status = "206 Partial Content";
+        headers << "Content-Range: bytes " + QByteArray::number(start) + '-'
+                       + QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size());
+        body = body.mid(int(start));
+    }
+    const QByteArray head = Head(status, body.size(), headers);
 
     if (fault == Fault::CutShort) {
         socket->write(head + body.left(body.size() / 2));

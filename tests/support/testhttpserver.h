@@ -15,8 +15,9 @@ class QTcpSocket;
 namespace TestSupport {
 
 // A small HTTP/1.1 server on 127.0.0.1 for the Downloader's tests. It serves the files of a folder
-// below "/qor_app/", keeps connections alive, can misbehave on chosen paths, and records every
-// request it receives so that a test can assert on what went over the wire.
+// below "/qor_app/" with an ETag (the MD5 of the file) and answers ranges, keeps connections alive,
+// can misbehave on chosen paths, and records every request it receives so that a test can assert on
+// what went over the wire.
 class TestHttpServer : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,13 @@ public:
         Silent,       // the request is read and never answered
     };
     Q_ENUM(Fault)
+
+    // How the server answers "Range: bytes=N-" (with an If-Range that is the file's ETag, or none).
+    enum class Ranges {
+        Honoured,    // 206 with the rest of the file from byte N
+        Ignored,     // 200 with the whole file
+        WrongStart,  // 206 with the whole file, said to start at byte 0
+    };
 
     struct Request
     {
@@ -57,6 +65,7 @@ public:
     // `path` is relative to "/qor_app/", decoded ("App/a b.txt"). The next `times` requests for it
     // get the fault, later ones the file; a negative count means every request.
     void setFault(const QString &path, Fault fault, int times = -1);
+    void setRanges(const QString &path, Ranges ranges);
     // Requests for `path` without these Basic credentials get 401 with a Basic challenge.
     void requireBasicAuth(const QString &path, const QByteArray &user, const QByteArray &password);
 
@@ -85,6 +94,7 @@ private:
     QTcpServer server;
     QList<Request> received;
     QHash<QString, FaultRule> faults;
+    QHash<QString, Ranges> rangeAnswers;
     QHash<QString, QByteArray> credentials; // path -> "user:password"
     QHash<QTcpSocket *, QByteArray> pending; // bytes received and not yet parsed, per connection
 };
