@@ -4,13 +4,15 @@
 #
 #   nginx_install
 #   nginx_start FOLDER ROOT [--port N] [--auth USER PASSWORD] [--limit-rate RATE] [--access-log]
+#               [--http2-port N]
 #   nginx_stop
 #
 # nginx_start serves the folder ROOT on 127.0.0.1 and, where the machine has it, on [::1]: on port N,
 # or else on a free port. --auth asks for a password (Basic authentication), --limit-rate slows every
 # transfer down to RATE bytes a second (nginx's units: 500k, 2m), --access-log writes one line per
 # request to FOLDER/access.log: "STATUS USER URI BYTES", where USER is "-" for a request without one
-# and BYTES counts the body sent.
+# and BYTES counts the body sent. --http2-port also serves the same on 127.0.0.1:N in HTTP/2 over plain
+# TCP, for clients that speak it from their first byte ("prior knowledge").
 # It sets NGINX_PORT and NGINX_PID. Call it directly, not in a subshell, so that nginx_stop can
 # wait for it.
 
@@ -45,7 +47,7 @@ _nginx_port_answers() {
 # Writes FOLDER/nginx.conf for one port from the _nginx_* settings of nginx_start.
 _nginx_write_config() {
     local folder=$1 root=$2 port=$3
-    local user_line="" ipv6_line="" log_line="access_log off;" auth_lines="" rate_line=""
+    local user_line="" ipv6_line="" log_line="access_log off;" auth_lines="" rate_line="" http2_line=""
     # As root, nginx would hand its workers to www-data, which cannot read a scratch folder.
     [ "$(id -u)" -eq 0 ] && user_line="user root;"
     grep -qs ' lo$' /proc/net/if_inet6 && ipv6_line="listen [::1]:$port;"
@@ -54,6 +56,7 @@ _nginx_write_config() {
         auth_lines="auth_basic \"Updates\"; auth_basic_user_file $folder/htpasswd;"
     fi
     [ -n "$_nginx_limit_rate" ] && rate_line="limit_rate $_nginx_limit_rate;"
+    [ -n "$_nginx_http2_port" ] && http2_line="listen 127.0.0.1:$_nginx_http2_port http2;"
     cat > "$folder/nginx.conf" <<CONF
 $user_line
 worker_processes 1;
@@ -77,6 +80,7 @@ http {
     server {
         listen 127.0.0.1:$port;
         $ipv6_line
+        $http2_line
         root $root;
         $rate_line
         $auth_lines
@@ -113,7 +117,7 @@ nginx_start() {
     shift 2
     local ports=()
     mkdir -p "$folder/tmp"
-    _nginx_auth_user="" _nginx_limit_rate="" _nginx_access_log=no
+    _nginx_auth_user="" _nginx_limit_rate="" _nginx_access_log=no _nginx_http2_port=""
     while [ $# -gt 0 ]; do
         case $1 in
             --port) ports=("$2"); shift 2 ;;
@@ -123,6 +127,7 @@ nginx_start() {
                 shift 3 ;;
             --limit-rate) _nginx_limit_rate=$2; shift 2 ;;
             --access-log) _nginx_access_log=yes; shift ;;
+            --http2-port) _nginx_http2_port=$2; shift 2 ;;
             *) echo "nginx_start: unknown option $1" >&2; return 2 ;;
         esac
     done
