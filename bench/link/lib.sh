@@ -42,8 +42,8 @@ link_start() {
     shift 2
     ! port_answers "$port" || fail "port $port is taken: the proxy needs it"
     rm -f "$work/link.count"
-    "$link_proxy" --listen "$port" --server "127.0.0.1:$server_port" --count-file "$work/link.count" \
-        "$@" &
+    "$link_proxy" --listen "$port" --server "127.0.0.1:$server_port" \
+        --count-file "$work/link.count" "$@" &
     link_pid=$!
     wait_until 5 "the link proxy on port $port" port_answers "$port"
 }
@@ -70,7 +70,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }'
 # knew them from the record: the one after the last download of a fresh install.
 last_pass_ms() {
     awk -v files="$2" '
-        $3 == "updater.verification:" && $4 == "Checked" && $5 == files && $8 + 0 == 0 && $10 == files {
+        $3 == "updater.verification:" && $4 == "Checked" && $5 == files && $8 + 0 == 0 \
+            && $10 == files {
             split($1, part, /[-T:.]/)
             printf "%.0f\n", mktime(part[1] " " part[2] " " part[3] " " part[4] " " part[5] " " \
                 part[6]) * 1000 + part[7]

@@ -99,8 +99,13 @@ class Pipe : public QObject
     Q_OBJECT
 
 public:
-    Pipe(Link &link, Direction direction, QTcpSocket *source, QTcpSocket *destination, QObject *parent)
-        : QObject(parent), link(link), direction(direction), source(source), destination(destination)
+    Pipe(Link &link, Direction direction, QTcpSocket *source, QTcpSocket *destination,
+         QObject *parent)
+        : QObject(parent),
+          link(link),
+          direction(direction),
+          source(source),
+          destination(destination)
     {
         timer.setSingleShot(true);
         timer.setTimerType(Qt::PreciseTimer);
@@ -181,10 +186,12 @@ private:
         if (destination->state() != QAbstractSocket::ConnectedState)
             return;
         const qint64 nowNs = link.NowNs();
-        while (!travelling.empty() && travelling.front().dueNs <= nowNs && nowNs >= stalledUntilNs) {
+        while (!travelling.empty() && travelling.front().dueNs <= nowNs
+               && nowNs >= stalledUntilNs) {
             QByteArray &data = travelling.front().data;
             const std::optional<qint64> faultAt = NextFaultAt();
-            const qint64 bytes = faultAt ? qMin<qint64>(data.size(), *faultAt - passed) : data.size();
+            const qint64 bytes =
+                faultAt ? qMin<qint64>(data.size(), *faultAt - passed) : data.size();
             destination->write(data.constData(), bytes);
             passed += bytes;
             heldBytes -= bytes;
@@ -213,8 +220,9 @@ private:
         std::optional<qint64> next;
         if (Armed(link.options.cut))
             next = link.options.cut.afterBytes;
-        if (Armed(link.options.stall) && !stalled && (!next || link.options.stall.afterBytes < *next))
-            next = link.options.stall.afterBytes;
+        const qint64 stallAt = link.options.stall.afterBytes;
+        if (Armed(link.options.stall) && !stalled && (!next || stallAt < *next))
+            next = stallAt;
         return next;
     }
 
@@ -317,7 +325,8 @@ void Link::Transmit(Direction direction)
         transmitter.timer.start(int((transmitter.busyUntilNs - nowNs + 999999) / 1000000));
 }
 
-// A client's connection and the one it opened to the server; it deletes itself once both are closed.
+// A client's connection and the one it opened to the server; it deletes itself once both are
+// closed.
 class Connection : public QObject
 {
     Q_OBJECT
@@ -378,7 +387,8 @@ void RaiseDescriptorLimit()
 
 // The value of a number option, the default of one left out, or -1 for one without a default;
 // nothing for one that is not a number of zero or more.
-std::optional<double> NumberOption(const QCommandLineParser &parser, const QCommandLineOption &option)
+std::optional<double> NumberOption(const QCommandLineParser &parser,
+                                   const QCommandLineOption &option)
 {
     if (!parser.isSet(option) && option.defaultValues().isEmpty())
         return -1.0;
@@ -395,7 +405,8 @@ qint64 DefaultWindow(const LinkOptions &options)
 {
     if (options.bytesPerSecond == 0)
         return 4 << 20;
-    return qMax<qint64>(256 << 10, options.bytesPerSecond * (options.delayNs + queueNs) / 1000000000);
+    return qMax<qint64>(256 << 10,
+                        options.bytesPerSecond * (options.delayNs + queueNs) / 1000000000);
 }
 
 } // namespace
@@ -431,18 +442,20 @@ int main(int argc, char **argv)
         QStringLiteral("Hold the server's data back once a connection has passed this many bytes "
                        "to its client; on the first connection that does."),
         QStringLiteral("bytes"));
-    const QCommandLineOption stallSecondsOption(QStringLiteral("stall-seconds"),
-                                                QStringLiteral("How long a stall lasts (default 7)."),
-                                                QStringLiteral("s"), QStringLiteral("7"));
-    const QCommandLineOption stallEveryOption(QStringLiteral("stall-every-connection"),
-                                              QStringLiteral("Stall every connection that gets there."));
+    const QCommandLineOption stallSecondsOption(
+        QStringLiteral("stall-seconds"), QStringLiteral("How long a stall lasts (default 7)."),
+        QStringLiteral("s"), QStringLiteral("7"));
+    const QCommandLineOption stallEveryOption(
+        QStringLiteral("stall-every-connection"),
+        QStringLiteral("Stall every connection that gets there."));
     const QCommandLineOption cutAfterOption(
         QStringLiteral("cut-after"),
         QStringLiteral("Close a connection once it has passed this many bytes to its client; the "
                        "first connection that does."),
         QStringLiteral("bytes"));
-    const QCommandLineOption cutEveryOption(QStringLiteral("cut-every-connection"),
-                                            QStringLiteral("Cut every connection that gets there."));
+    const QCommandLineOption cutEveryOption(
+        QStringLiteral("cut-every-connection"),
+        QStringLiteral("Cut every connection that gets there."));
     const QCommandLineOption countOption(
         QStringLiteral("count-file"),
         QStringLiteral("Where to write the counts at the end (default: standard output)."),
@@ -497,8 +510,8 @@ int main(int argc, char **argv)
                      qPrintable(listener.errorString()));
         return 1;
     }
-    // Qt listens with a backlog of 50: a burst of more connections would see SYNs dropped and retried
-    // a second later. Listening again on Linux only enlarges the backlog.
+    // Qt listens with a backlog of 50: a burst of more connections would see SYNs dropped and
+    // retried a second later. Listening again on Linux only enlarges the backlog.
     ::listen(int(listener.socketDescriptor()), SOMAXCONN);
     TerminationSignals terminationSignals;
     application.exec();
@@ -509,9 +522,13 @@ int main(int argc, char **argv)
                                   .arg(link.connections)
                                   .toUtf8();
     QFile out;
-    const bool opened = parser.isSet(countOption)
-                            ? (out.setFileName(parser.value(countOption)), out.open(QIODevice::WriteOnly))
-                            : out.open(stdout, QIODevice::WriteOnly);
+    bool opened = false;
+    if (parser.isSet(countOption)) {
+        out.setFileName(parser.value(countOption));
+        opened = out.open(QIODevice::WriteOnly);
+    } else {
+        opened = out.open(stdout, QIODevice::WriteOnly);
+    }
     if (!opened || out.write(counts) != counts.size() || !out.flush()) {
         std::fprintf(stderr, "link_proxy: cannot write the counts: %s\n",
                      qPrintable(out.errorString()));
