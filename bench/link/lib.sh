@@ -70,7 +70,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }'
 # knew them from the record: the one after the last download of a fresh install.
 last_pass_ms() {
     awk -v files="$2" '
-        $3 == "updater.verification:" && $4 == "Checked" && $5 == files && $8 + 0 == 0 \
+        $3 == "updater.run:" && $4 == "Checked" && $5 == files && $8 + 0 == 0 \
             && $10 == files {
             split($1, part, /[-T:.]/)
             printf "%.0f\n", mktime(part[1] " " part[2] " " part[3] " " part[4] " " part[5] " " \
