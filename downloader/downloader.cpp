@@ -71,6 +71,8 @@ QUrl Downloader::DefaultServerUrl()
 
 Downloader::Downloader(const QUrl &server, const UpdaterConfig::RunSettings &settings)
     : settings(settings)
+    , bPipelining(settings.bPipelining)
+    , bHttp2(settings.bHttp2)
     , serverUrl(server)
 {
     // These cross to the window's thread, and from it.
@@ -153,8 +155,16 @@ void Downloader::Login(QString pwd)
 void Downloader::DownloadFile(QString dir, QString file)
 {
     qDebug() << "Downloader::DownloadFile";
-    // The window has moved on: whatever still runs is dropped without an announcement.
-    AbandonTransfers();
+    // A request for a file already in flight, or one beyond as many as may run at once, means that
+    // the window has moved on: what it replaces is dropped without an announcement.
+    for (auto running = transfers.begin(); running != transfers.end(); ++running) {
+        if ((*running)->path() == dir + file) {
+            Abandon(running->get());
+            break;
+        }
+    }
+    if (int(transfers.size()) >= settings.transfers)
+        Abandon(transfers.front().get());
 
     if (!IsSafeDownloadPath(dir, file)) {
         qCWarning(lcRun) << "Refused to download to an unsafe path:" << dir + file;
@@ -213,8 +223,17 @@ void Downloader::FileError(QNetworkReply::NetworkError code)
         emit NetworkError(message, true);
     if (code == QNetworkReply::AuthenticationRequiredError) {
         emit PasswordRequired();
-        if (Transfer *transfer = TransferOf(sender()))
-            transfer->AwaitPassword();
+        // The run starts over once the password is given: nothing else may answer in between.
+        Transfer *refused = TransferOf(sender());
+        std::vector<Transfer *> others;
+        for (const std::unique_ptr<Transfer> &transfer : transfers) {
+            if (transfer.get() != refused)
+                others.push_back(transfer.get());
+        }
+        for (Transfer *other : others)
+            Abandon(other);
+        if (refused)
+            refused->AwaitPassword();
         speedTimer->stop();
     }
 }
@@ -245,18 +264,35 @@ void Downloader::FileFinished(QNetworkReply *mreply)
         Finish(transfer, false);
         return;
     }
+    const bool bAnswered = mreply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (bHttp2 && !bAnswered && IsTransportError(mreply->error())
+        && mreply->error() != QNetworkReply::ConnectionRefusedError
+        && mreply->error() != QNetworkReply::HostNotFoundError) {
+        StopHttp2(transfer->path());
+        transfer->reply()->disconnect(this);
+        transfer->DropReply();
+        SendRequest(transfer);
+        return;
+    }
+    const bool bPipelined = mreply->attribute(QNetworkRequest::HttpPipeliningWasUsedAttribute).toBool();
     // The connection broke while the file arrived: the next attempt asks for the rest.
     if (transfer->BodyIsKept() && IsTransportError(mreply->error())) {
+        if (bPipelined)
+            StopPipelining(transfer->path());
         transfer->reply()->disconnect(this);
         transfer->DropReply();
         RetryOrGiveUp(transfer);
         return;
     }
     if (IsCompleteAnswer(mreply)) {
-        if (const std::optional<QString> problem = transfer->ContentProblem())
+        if (const std::optional<QString> problem = transfer->ContentProblem()) {
             qCWarning(lcRun).noquote() << *problem;
-        else
+            // An answer given to another request of the same connection would look like this.
+            if (bPipelined)
+                StopPipelining(transfer->path());
+        } else {
             CommitDownload(transfer);
+        }
     } else if (mreply->error() == QNetworkReply::TooManyRedirectsError) {
         qCWarning(lcRun).noquote() << transfer->RedirectsProblem();
     }
@@ -366,6 +402,9 @@ void Downloader::SendRequest(Transfer *transfer)
     url.setPath(QStringLiteral("/qor_app/") + transfer->path(), QUrl::DecodedMode);
     QNetworkRequest request(url);
     transfer->PrepareRequest(&request);
+    request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, bPipelining);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bHttp2);
+    request.setAttribute(QNetworkRequest::Http2DirectAttribute, bHttp2);
     // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit
     // and digested are the bytes that arrive.
     request.setRawHeader("Accept-Encoding", "identity");
@@ -419,6 +458,24 @@ void Downloader::FinishWithProblem(Transfer *transfer, const QString &problem)
 {
     qCWarning(lcRun).noquote() << problem;
     Finish(transfer, true);
+}
+
+void Downloader::StopPipelining(const QString &path)
+{
+    if (!bPipelining)
+        return;
+    bPipelining = false;
+    qCWarning(lcRun).noquote()
+        << QStringLiteral("Requests no longer share a connection before their answers: the one for "
+                          "%1 failed where the server, or a proxy on the way, had them in a row")
+               .arg(path);
+}
+
+void Downloader::StopHttp2(const QString &path)
+{
+    bHttp2 = false;
+    qCWarning(lcRun).noquote()
+        << QStringLiteral("Falling back to HTTP/1.1: the server does not answer %1 in HTTP/2").arg(path);
 }
 
 void Downloader::RetryOrGiveUp(Transfer *transfer)

@@ -95,6 +95,9 @@ private:
     // Ends a transfer: its reply is dropped, and it is announced unless the run waits for a password.
     void Finish(Transfer *transfer, bool bAnnounce);
     void FinishWithProblem(Transfer *transfer, const QString &problem);
+    // Turn a faster mode off for the rest of the run once a server or a proxy mishandles it.
+    void StopPipelining(const QString &path);
+    void StopHttp2(const QString &path);
     // Drops transfers without announcing them; what they staged is kept as leftovers where it can be
     // resumed, and stays on disk for the next start.
     void Abandon(Transfer *transfer);
@@ -104,6 +107,8 @@ private:
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
 
     const UpdaterConfig::RunSettings settings;
+    bool bPipelining;
+    bool bHttp2;
     float currentSpeed = 0.0f;                  // KiB per second
     qint64 speedBytes = 0;                      // written since the last speed computation
     QString loginPassword;

@@ -51,6 +51,8 @@ private slots:
     void byteReportsStayWithinTheFile();
     void failedWriteCountsNoBytes();
     void newRequestAbandonsTheRunningOne();
+    void severalTransfersRunAtOnce_data();
+    void severalTransfersRunAtOnce();
     void stoppingMidTransferLeavesNothing();
 
 private:
@@ -648,7 +650,10 @@ void tst_Downloader::newRequestAbandonsTheRunningOne()
     serve("Stuck.bin", Pattern(100000));
     server->setFault("Stuck.bin", Fault::Stall);
     serve("Next.txt", "next");
-    auto runner = startedRunner();
+    // One transfer at a time: the window has moved on.
+    UpdaterConfig::RunSettings settings;
+    settings.transfers = 1;
+    auto runner = startedRunner(settings);
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
 
     emit runner->DownloadFile("", "Stuck.bin");
@@ -660,6 +665,43 @@ void tst_Downloader::newRequestAbandonsTheRunningOne()
              QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Next.txt"}));
     QCOMPARE(FilesBelow("."), QStringList({"Next.txt", notes}));
     QCOMPARE(runner->commits().mid(1), QStringList{"Next.txt " + TestSupport::md5Hex("next")});
+}
+
+void tst_Downloader::severalTransfersRunAtOnce_data()
+{
+    QTest::addColumn<Fault>("fault"); // met once by the first of the two files
+    QTest::addColumn<QStringList>("arrived");
+
+    QTest::newRow("one failing") << Fault::NotFound << QStringList{"Other.bin"};
+    QTest::newRow("a stall in one") << Fault::Stall << QStringList{"Other.bin", "Stuck.bin"};
+}
+
+void tst_Downloader::severalTransfersRunAtOnce()
+{
+    QFETCH(Fault, fault);
+    QFETCH(QStringList, arrived);
+    serve("Stuck.bin", Pattern(100000));
+    server->setFault("Stuck.bin", fault, 1);
+    serve("Other.bin", Pattern(5000));
+    UpdaterConfig::RunSettings settings;
+    settings.transfers = 2;
+    settings.stallInterval = 300;
+    auto runner = startedRunner(settings);
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->DownloadFile("", "Stuck.bin");
+    emit runner->DownloadFile("", "Other.bin");
+    QTRY_COMPARE(downloaded.count(), 2);
+
+    // Each is announced once, whatever became of the other.
+    QStringList announced = runner->events().mid(1).filter("FileDownloaded");
+    announced.sort();
+    QCOMPARE(announced, QStringList({"FileDownloaded Other.bin", "FileDownloaded Stuck.bin"}));
+    QStringList present = arrived;
+    present << notes;
+    present.sort();
+    QCOMPARE(FilesBelow("."), present);
+    QCOMPARE(TestSupport::readFile("Other.bin"), Pattern(5000));
 }
 
 void tst_Downloader::stoppingMidTransferLeavesNothing()

@@ -159,7 +159,7 @@ void tst_UpdaterDocuments::passResultIsAppliedOnTheWindowThread()
     MessageRecorder recorder;
     run->Stage2();
     // Stage3 has requested the only file queued.
-    QTRY_COMPARE(run->currentDownload.fileName, QStringLiteral("missing.pak"));
+    QTRY_COMPARE(run->inFlight.value(0).fileName, QStringLiteral("missing.pak"));
 
     QCOMPARE(run->bytesToDownload, (qint64(3) << 30) + 7);
     QVERIFY(run->downloadQueue.isEmpty());

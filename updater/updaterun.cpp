@@ -17,6 +17,7 @@
 #include <QFutureWatcher>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -103,7 +104,7 @@ void UpdateRun::Stage3()
     }
     ++downloadPasses;
     emit ExpectFiles(downloadQueue);
-    DownloadNextQueuedFile();
+    DownloadQueuedFiles();
 }
 
 bool UpdateRun::ReportCheck(const ManifestCheck &check)
@@ -162,8 +163,7 @@ void UpdateRun::FinishRun()
 
 void UpdateRun::FileDownloaded(QString downloadedFile)
 {
-    // The answer is to what was asked for, whatever the file's name.
-    Q_UNUSED(downloadedFile)
+    // The answer is to what was asked for: a document, whatever its name, or a file in flight.
     switch (std::exchange(awaiting, Awaiting::Nothing)) {
     case Awaiting::ReleaseNotes:
         if (bSignedRelease)
@@ -183,15 +183,25 @@ void UpdateRun::FileDownloaded(QString downloadedFile)
     case Awaiting::ManifestSignature:
         Stage2();
         break;
-    case Awaiting::QueuedFile:
-        emit LogLine(currentDownload.folder + currentDownload.fileName, false);
-        if (downloadQueue.isEmpty()) {
+    case Awaiting::QueuedFile: {
+        const auto arrived =
+            std::find_if(inFlight.begin(), inFlight.end(), [&downloadedFile](const DownloadItem &item) {
+                return item.fileName == downloadedFile;
+            });
+        if (arrived != inFlight.end()) {
+            emit LogLine(arrived->folder + arrived->fileName, false);
+            inFlight.erase(arrived);
+        }
+        if (!downloadQueue.isEmpty()) {
+            DownloadQueuedFiles();
+        } else if (inFlight.isEmpty()) {
             ShowFullBar();
             Stage2();
         } else {
-            DownloadNextQueuedFile();
+            awaiting = Awaiting::QueuedFile;
         }
         break;
+    }
     case Awaiting::Nothing:
         break;
     }
@@ -203,15 +213,18 @@ void UpdateRun::BytesDownloaded(int deltaBytes, float downloadSpeed)
         return;
     downloadedBytes += deltaBytes;
     SetProgressValue(downloadedBytes);
-    emit UserMessage(ProgressText(downloadQueue.size() + 1, bytesToDownload - downloadedBytes,
-                                  downloadSpeed));
+    emit UserMessage(ProgressText(downloadQueue.size() + qMax(1, inFlight.size()),
+                                  bytesToDownload - downloadedBytes, downloadSpeed));
 }
 
 void UpdateRun::RecordCommittedFile(QString path, FileStamp stamp, QString md5)
 {
     // Only the manifest's files belong in the record: the documents are fetched anew at every start,
     // and recording them would make every start rewrite it.
-    if (awaiting == Awaiting::QueuedFile && path == currentDownload.folder + currentDownload.fileName)
+    const bool bQueued = std::any_of(inFlight.cbegin(), inFlight.cend(), [&path](const DownloadItem &item) {
+        return item.folder + item.fileName == path;
+    });
+    if (awaiting == Awaiting::QueuedFile && bQueued)
         committedDigests.insert(path, stamp, md5);
 }
 
@@ -221,6 +234,7 @@ void UpdateRun::PasswordRequired()
     // passes of its own, and only notes that arrive anew count.
     awaiting = Awaiting::ReleaseNotes;
     downloadPasses = 0;
+    inFlight.clear();
     QFile::remove(DocumentFiles::releaseNotes);
     emit PasswordWanted();
 }
@@ -253,11 +267,23 @@ void UpdateRun::RequestDocument(const QString &document, Awaiting answer)
     emit RequestFile(QString(), document);
 }
 
-void UpdateRun::DownloadNextQueuedFile()
+void UpdateRun::DownloadQueuedFiles()
 {
     awaiting = Awaiting::QueuedFile;
-    currentDownload = downloadQueue.takeFirst();
-    emit RequestFile(currentDownload.folder, currentDownload.fileName);
+    auto next = downloadQueue.begin();
+    while (inFlight.size() < settings.transfers && next != downloadQueue.end()) {
+        const bool bNameInFlight =
+            std::any_of(inFlight.cbegin(), inFlight.cend(), [&next](const DownloadItem &item) {
+                return item.fileName == next->fileName;
+            });
+        if (bNameInFlight) {
+            ++next;
+            continue;
+        }
+        inFlight.append(*next);
+        next = downloadQueue.erase(next);
+        emit RequestFile(inFlight.last().folder, inFlight.last().fileName);
+    }
 }
 
 void UpdateRun::GiveUp()

@@ -107,8 +107,9 @@ private:
     // Asks for one of the documents (or a signature) at the top of the release. A copy from earlier
     // in this run must not stand in for an answer that fails, so it goes first.
     void RequestDocument(const QString &document, Awaiting answer);
-    // Takes the head of downloadQueue into currentDownload and requests it.
-    void DownloadNextQueuedFile();
+    // Requests queued files, in order, until as many are in flight as the settings allow. The
+    // Downloader names a finished file by its bare name only, so no two in flight share one.
+    void DownloadQueuedFiles();
     // Runs the prerequisites installer once per installation and offers the launch.
     void FinishRun();
     // Ends a run whose files never matched: nothing more is fetched and launching stays disabled.
@@ -133,7 +134,7 @@ private:
     QString previousVersion;
     QString latestVersion;
     std::unique_ptr<QDomDocument> manifestDocument;
-    DownloadItem currentDownload;
+    QList<DownloadItem> inFlight;  // requested and not yet answered; one at most with one transfer
     QStringList notUpdatedFiles;
     QList<DownloadItem> downloadQueue;
     // The running verification pass reads the manifest and the files. The destructor cancels it
