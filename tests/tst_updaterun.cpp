@@ -6,6 +6,7 @@
 #include "support/testsupport.h"
 
 #include "app/markerfile.h"
+#include "documents/installedrelease.h"
 #include "documents/releasesignature.h"
 #include "updater/programstarter.h"
 #include "updaterconfig.h"
@@ -155,6 +156,12 @@ void tst_UpdateRun::signedRelease_data()
     QTest::newRow("signed by another key") << "other key" << notes;
     QTest::newRow("malformed signature") << "malform GameManifest.xml.sig" << manifest;
     QTest::newRow("the notes' signature for the manifest") << "replay" << manifest;
+    QTest::newRow("an older release") << "installed 3, serve 2" << notes;
+    QTest::newRow("the installed release again") << "installed 3, serve 3" << "";
+    QTest::newRow("a newer release") << "installed 3, serve 4" << "";
+    QTest::newRow("a damaged record of the installed release") << "damaged record, serve 2" << "";
+    QTest::newRow("the manifest of another release") << "mixed pair" << manifest;
+    QTest::newRow("an expired release") << "expired" << notes;
 }
 
 void tst_UpdateRun::signedRelease()
@@ -165,7 +172,33 @@ void tst_UpdateRun::signedRelease()
     release.secretKey = tampering == "other key" ? NewSigningKeys().secretKey : keys.secretKey;
     if (tampering == "no key")
         release.secretKey.clear();
+    const QString floorPath = InstalledReleaseRecordPath();
+    if (tampering.startsWith("installed")) {
+        QVERIFY(!RaiseInstalledReleaseProblem(floorPath, tampering.section(' ', 1, 1).chopped(1).toLongLong()));
+        SetMarkerFile("Config/UU_Installed.setting", true);
+    }
+    if (tampering.startsWith("damaged")) {
+        QVERIFY(TestSupport::writeFile(floorPath, "InstalledRelease 1\nRelease 9\nEnd 0\n"));
+        SetMarkerFile("Config/UU_Installed.setting", true);
+    }
+    if (tampering.contains("serve"))
+        release.releaseNumber = tampering.section(' ', -1).toLongLong();
+    if (tampering == "expired")
+        release.expires = QDateTime::currentDateTimeUtc().addDays(-1);
+    const QByteArray floorBefore = TestSupport::readFile(floorPath);
     QVERIFY(release.publish(serverFolder->path()));
+    QTemporaryDir nextFolder;
+    if (tampering == "mixed pair") {
+        // The signed manifest of the next release, beside the notes of this one.
+        TestRelease next = release;
+        next.addFile("App/Content/New.pak", "new");
+        next.releaseNumber = 2;
+        QVERIFY(next.publish(nextFolder.path()));
+        for (const QString &document : {"GameManifest.xml", "GameManifest.xml.sig"}) {
+            QVERIFY(TestSupport::writeFile(serverFolder->filePath(document),
+                                           TestSupport::readFile(nextFolder.filePath(document))));
+        }
+    }
     const QString served = serverFolder->filePath(tampering.section(' ', 1));
     QByteArray content = TestSupport::readFile(served);
     if (tampering.startsWith("change")) {
@@ -191,10 +224,19 @@ void tst_UpdateRun::signedRelease()
             QCOMPARE(TestSupport::readFile(file.key()), file.value());
         QCOMPARE(requestsFor("ReleaseNotes.xml.sig") + requestsFor("GameManifest.xml.sig"),
                  tampering == "no key" ? 0 : 2);
+        // The completed run raises the floor to its release, and says so where it had lost it.
+        const InstalledReleaseReading floor = ReadInstalledRelease(floorPath);
+        QCOMPARE(floor.number, tampering == "no key" ? std::nullopt
+                                                     : std::optional<qint64>(release.releaseNumber));
+        QCOMPARE(recorder.texts().filter("record of the installed release").size(),
+                 tampering.startsWith("damaged") ? 1 : 0);
         return;
     }
     QVERIFY(!harness->waitForEnd());
     QCOMPARE(recorder.texts().filter("Cannot use " + refused).size(), 1);
+    QCOMPARE(TestSupport::readFile(floorPath), floorBefore);
+    // The installed application stays playable where a run completed before.
+    QCOMPARE(harness->bLaunchAllowed, QFile::exists("Config/UU_Installed.setting"));
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
         QVERIFY(!QFile::exists(file.key()));
     QVERIFY(!QFile::exists(TestRelease::installerTrace));

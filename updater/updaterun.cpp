@@ -3,6 +3,7 @@
 #include "app/markerfile.h"
 #include "app/runlog.h"
 #include "documents/documentfiles.h"
+#include "documents/installedrelease.h"
 #include "documents/markup.h"
 #include "documents/releasenotes.h"
 #include "documents/releasesignature.h"
@@ -41,8 +42,10 @@ void UpdateRun::Stage1()
     qDebug() << "Updater::Stage1";
     QDomDocument notes(QStringLiteral("notes"));
     // Without the notes, the files that the user may keep as edited are unknown.
-    if (const std::optional<QString> problem =
-            ReleaseDocumentProblem(DocumentFiles::releaseNotes, &notes)) {
+    std::optional<QString> problem = ReleaseDocumentProblem(DocumentFiles::releaseNotes, &notes);
+    if (!problem && bSignedRelease)
+        problem = ReleaseStatementProblem(notes);
+    if (problem) {
         // Nor may they name the installed version at the next start.
         QFile::remove(DocumentFiles::releaseNotes);
         FailOnDocument(DocumentFiles::releaseNotes, *problem);
@@ -62,8 +65,15 @@ void UpdateRun::Stage2()
     // Only one pass writes the queue at a time, and the one that follows replaces it.
     StopVerificationPass();
     manifestDocument = std::make_unique<QDomDocument>(QStringLiteral("files"));
-    if (const std::optional<QString> problem =
-            ReleaseDocumentProblem(DocumentFiles::manifest, manifestDocument.get())) {
+    QByteArray signedManifest;
+    std::optional<QString> problem =
+        ReleaseDocumentProblem(DocumentFiles::manifest, manifestDocument.get(), &signedManifest);
+    // Only the manifest that the notes were signed with belongs to their release.
+    if (!problem && bSignedRelease) {
+        problem = releaseStatement ? ForeignManifestProblem(*releaseStatement, signedManifest)
+                                   : QStringLiteral("no signed release notes came before it");
+    }
+    if (problem) {
         manifestDocument.reset();
         FailOnDocument(DocumentFiles::manifest, *problem);
         return;
@@ -155,6 +165,14 @@ void UpdateRun::FinishRun()
                                               .arg(Programs::prerequisitesInstaller, *problem);
         } else {
             SetMarkerFile(MarkerFiles::installed, true);
+        }
+    }
+    // The installation is now this release: none below it may replace it.
+    if (releaseStatement && !bUpdateInProgress) {
+        if (const std::optional<QString> problem =
+                RaiseInstalledReleaseProblem(InstalledReleaseRecordPath(), releaseStatement->number)) {
+            qCWarning(lcRun).noquote() << QStringLiteral("Cannot record the installed release in %1: %2")
+                                              .arg(InstalledReleaseRecordPath(), *problem);
         }
     }
     emit UserMessage(QStringLiteral("准备启动!"));
@@ -253,11 +271,29 @@ void UpdateRun::Launch()
 }
 
 std::optional<QString> UpdateRun::ReleaseDocumentProblem(const QString &path,
-                                                         QDomDocument *document) const
+                                                         QDomDocument *document,
+                                                         QByteArray *signedContent) const
 {
-    return bSignedRelease
-               ? SignedXmlDocumentProblem(path, settings.documentBytes, releaseKey, document)
-               : XmlDocumentProblem(path, settings.documentBytes, document);
+    return bSignedRelease ? SignedXmlDocumentProblem(path, settings.documentBytes, releaseKey,
+                                                     document, signedContent)
+                          : XmlDocumentProblem(path, settings.documentBytes, document);
+}
+
+std::optional<QString> UpdateRun::ReleaseStatementProblem(const QDomDocument &notes)
+{
+    releaseStatement.reset();
+    const StatementReading reading = ReadReleaseStatement(notes);
+    if (!reading.statement)
+        return reading.problem;
+    const ReleaseFloor floor =
+        InstalledReleaseFloor(InstalledReleaseRecordPath(), QFile::exists(MarkerFiles::installed));
+    if (floor.notice)
+        qCWarning(lcRun).noquote() << *floor.notice;
+    if (std::optional<QString> problem = StaleReleaseProblem(*reading.statement, floor.installedRelease,
+                                                             QDateTime::currentDateTimeUtc()))
+        return problem;
+    releaseStatement = reading.statement;
+    return std::nullopt;
 }
 
 void UpdateRun::RequestDocument(const QString &document, Awaiting answer)

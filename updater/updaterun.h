@@ -5,6 +5,7 @@
 #include "documents/downloaditem.h"
 #include "documents/filehash.h"
 #include "documents/manifestcheck.h"
+#include "documents/releasestatement.h"
 #include "updaterconfig.h"
 
 #include <QDate>
@@ -99,9 +100,13 @@ private:
     QFuture<ManifestCheck> StartVerificationPass();
     // Cancels the running pass, if any, and waits for it: within one chunk of one file.
     void StopVerificationPass();
-    // Why the release document at path cannot be used (read, parsed and, with a key, signed).
-    [[nodiscard]] std::optional<QString> ReleaseDocumentProblem(const QString &path,
-                                                                QDomDocument *document) const;
+    // Why the release document at path cannot be used (read, parsed and, with a key, signed). The
+    // bytes whose signature held go to signedContent, if given.
+    [[nodiscard]] std::optional<QString> ReleaseDocumentProblem(
+        const QString &path, QDomDocument *document, QByteArray *signedContent = nullptr) const;
+    // With a key: why the signed notes do not name a release that may be installed now (one below
+    // the installed release, or expired). Keeps the statement for the manifest and the floor.
+    [[nodiscard]] std::optional<QString> ReleaseStatementProblem(const QDomDocument &notes);
     // Logs what the pass skipped or could not read; false if the run cannot go on.
     bool ReportCheck(const ManifestCheck &check);
     // Asks for one of the documents (or a signature) at the top of the release. A copy from earlier
@@ -125,6 +130,8 @@ private:
     // length makes every signature fail rather than none be asked for).
     const bool bSignedRelease;
     const QByteArray releaseKey;
+    // What the signed notes say of their release: its number, its manifest, its expiry.
+    std::optional<ReleaseStatement> releaseStatement;
     Awaiting awaiting = Awaiting::ReleaseNotes; // the Downloader asks for the notes as it starts
     bool bUpdateInProgress = false;
     qint64 downloadedBytes = 0;
