@@ -44,7 +44,14 @@ public:
     void FileDownloaded()
     {
         if (!clock.isValid()) {
-            // The release notes that Connect fetches: the measured run starts now.
+            // The release notes that Connect fetches: the measured run starts now. The files have
+            // no digest here, so the Downloader takes them as they come, whatever their size.
+            QList<DownloadItem> files;
+            for (const QString &path : qAsConst(paths)) {
+                const int slash = path.lastIndexOf(QLatin1Char('/'));
+                files.append({path.left(slash + 1), path.mid(slash + 1)});
+            }
+            emit ExpectFiles(files);
             startKib = peakKib = ResidentKib();
             sampler.start(20);
             clock.start();
@@ -70,6 +77,7 @@ public:
 
 signals:
     void DownloadFile(QString dir, QString file);
+    void ExpectFiles(QList<DownloadItem> files);
 
 private:
     QStringList paths;
@@ -104,6 +112,7 @@ int main(int argc, char **argv)
     downloader->moveToThread(&workerThread);
     QObject::connect(&workerThread, &QThread::started, downloader, &Downloader::Connect);
     QObject::connect(&workerThread, &QThread::finished, downloader, &QObject::deleteLater);
+    QObject::connect(&driver, &Driver::ExpectFiles, downloader, &Downloader::ExpectFiles);
     QObject::connect(&driver, &Driver::DownloadFile, downloader, &Downloader::DownloadFile);
     QObject::connect(downloader, &Downloader::FileDownloaded, &driver, &Driver::FileDownloaded);
     QObject::connect(downloader, &Downloader::NetworkError, &driver, &Driver::NetworkError);
