@@ -30,6 +30,12 @@ Transfer::Transfer(const QString &dir, const QString &file, const TransferExpect
 {
     stallTimer.setSingleShot(true);
     connect(&stallTimer, &QTimer::timeout, this, [this] {
+        // Data that came meanwhile moved the watch on without the cost of restarting the timer.
+        const qint64 quiet = sinceData.elapsed();
+        if (quiet < this->settings.stallInterval) {
+            stallTimer.start(int(this->settings.stallInterval - quiet));
+            return;
+        }
         bStalled = true;
         emit Stalled();
     });
@@ -102,7 +108,8 @@ void Transfer::Attach(QNetworkReply *reply, const QUrl &url)
     loopTarget.clear();
     slowWindowStart = 0;
     slowWindowClock.start();
-    WatchForStall();
+    sinceData.start();
+    stallTimer.start(settings.stallInterval);
 }
 
 void Transfer::DropReply()
@@ -287,7 +294,7 @@ void Transfer::KeepForNextStart()
 
 void Transfer::WatchForStall()
 {
-    stallTimer.start(settings.stallInterval);
+    sinceData.start();
 }
 
 void Transfer::TakeValidator()

@@ -73,6 +73,8 @@ public:
     [[nodiscard]] ReadResult ReadAvailable();
     // Whether the reply's body was being staged: an answer with the file, not an error page.
     bool BodyIsKept() const { return bBodyKept; }
+    // Whether anything of an answer to this attempt has arrived.
+    bool IsAnswered() const { return bAnswerChecked; }
     // Notes a redirect of the current reply, which Qt follows up to the limit.
     void NoteRedirect(const QUrl &target);
     // Why the redirects of an attempt that ran out of them led nowhere, for the log.
@@ -118,7 +120,8 @@ private:
     StagedFile staged;
     QFutureWatcher<void> rereading;  // what a resumed transfer found staged, digested again
     QPointer<QNetworkReply> currentReply;
-    QTimer stallTimer;
+    QTimer stallTimer;            // fires once stallInterval has passed since sinceData started
+    QElapsedTimer sinceData;
     // Bytes of this attempt at the start of the slow window, and when it started.
     QElapsedTimer slowWindowClock;
     qint64 slowWindowStart = 0;
