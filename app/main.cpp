@@ -1,6 +1,7 @@
 #include "app/instancelock.h"
 #include "app/logfile.h"
 #include "app/markerfile.h"
+#include "app/programsettings.h"
 #include "app/terminationsignals.h"
 #include "updater/updater.h"
 
@@ -35,7 +36,7 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     TerminationSignals terminationSignals;
-    auto updater = std::make_unique<Updater>(nullptr);
+    auto updater = std::make_unique<Updater>(nullptr, ProgramSettings());
     updater->show();
     const int exitCode = application.exec();
 

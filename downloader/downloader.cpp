@@ -125,13 +125,21 @@ void Downloader::Reconnect()
     // only loses its own, which the abort of its reply closes.
     if (stalled.size() == transfers.size()) {
         for (Transfer *transfer : stalled) {
-            transfer->reply()->disconnect(this);
+            if (transfer->reply())
+                transfer->reply()->disconnect(this);
             transfer->DropReply();
         }
         ReplaceAccessManager();
     }
     for (Transfer *transfer : stalled) {
         transfer->bStalled = false;
+        // A server or a proxy that drops requests sent before the answers to earlier ones leaves
+        // them waiting like this.
+        if (transfers.size() > 1)
+            StopPipelining(transfer->path());
+        // A server that does not speak HTTP/2 may answer its preface with nothing at all.
+        if (bHttp2 && !transfer->IsAnswered())
+            StopHttp2(transfer->path());
         RetryOrGiveUp(transfer);
     }
 }
@@ -344,11 +352,12 @@ void Downloader::FindLeftovers()
     }
     for (const int slot : qAsConst(foundSlots)) {
         ResumeRecord record;
-        const bool bUsable = QFileInfo(StagedFile::stagingPath(slot)).size() > 0
-                             && !record.LoadProblem(StagedFile::recordPath(slot))
-                             && !leftovers.contains(record.path)
-                             && IsSafeDownloadPath(QFileInfo(record.path).path() + QLatin1Char('/'),
-                                                   QFileInfo(record.path).fileName());
+        const bool bRead = QFileInfo(StagedFile::stagingPath(slot)).size() > 0
+                           && !record.LoadProblem(StagedFile::recordPath(slot));
+        const int slash = record.path.lastIndexOf(QLatin1Char('/'));
+        const bool bUsable = bRead && !leftovers.contains(record.path)
+                             && IsSafeDownloadPath(record.path.left(slash + 1),
+                                                   record.path.mid(slash + 1));
         if (bUsable) {
             leftovers.insert(record.path, {slot, record});
         } else {
@@ -467,12 +476,15 @@ void Downloader::StopPipelining(const QString &path)
     bPipelining = false;
     qCWarning(lcRun).noquote()
         << QStringLiteral("Requests no longer share a connection before their answers: the one for "
-                          "%1 failed where the server, or a proxy on the way, had them in a row")
+                          "%1 failed or stalled where the server, or a proxy on the way, had them in "
+                          "a row")
                .arg(path);
 }
 
 void Downloader::StopHttp2(const QString &path)
 {
+    if (!bHttp2)
+        return;
     bHttp2 = false;
     qCWarning(lcRun).noquote()
         << QStringLiteral("Falling back to HTTP/1.1: the server does not answer %1 in HTTP/2").arg(path);

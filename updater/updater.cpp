@@ -11,8 +11,8 @@
 #include <QDebug>
 #include <QThread>
 
-Updater::Updater(QWidget *parent)
-    : Updater(Downloader::DefaultServerUrl(), parent, UpdaterConfig::publicKey)
+Updater::Updater(QWidget *parent, const UpdaterConfig::RunSettings &settings)
+    : Updater(Downloader::DefaultServerUrl(), parent, UpdaterConfig::publicKey, settings)
 {
 }
 

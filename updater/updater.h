@@ -27,7 +27,7 @@ class Updater : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit Updater(QWidget *parent = nullptr);
+    explicit Updater(QWidget *parent = nullptr, const UpdaterConfig::RunSettings &settings = {});
     // Talks to another update server than the one compiled in (tests start their own), takes the
     // release documents' signatures by the key whose base64 is publicKey, or none if it is empty, and
     // waits and takes as settings say.

@@ -4,15 +4,16 @@
 #
 #   nginx_install
 #   nginx_start FOLDER ROOT [--port N] [--auth USER PASSWORD] [--limit-rate RATE] [--access-log]
-#               [--http2-port N]
+#               [--http2-port N] [--http2]
 #   nginx_stop
 #
 # nginx_start serves the folder ROOT on 127.0.0.1 and, where the machine has it, on [::1]: on port N,
 # or else on a free port. --auth asks for a password (Basic authentication), --limit-rate slows every
 # transfer down to RATE bytes a second (nginx's units: 500k, 2m), --access-log writes one line per
-# request to FOLDER/access.log: "STATUS USER URI BYTES", where USER is "-" for a request without one
-# and BYTES counts the body sent. --http2-port also serves the same on 127.0.0.1:N in HTTP/2 over plain
-# TCP, for clients that speak it from their first byte ("prior knowledge").
+# request to FOLDER/access.log: "STATUS USER URI BYTES PROTOCOL", where USER is "-" for a request
+# without one, BYTES counts the body sent and PROTOCOL is HTTP/1.1 or HTTP/2.0. --http2-port also
+# serves the same on 127.0.0.1:N in HTTP/2 over plain TCP, for clients that speak it from their first
+# byte ("prior knowledge"); --http2 makes port N itself speak it instead of HTTP/1.1.
 # It sets NGINX_PORT and NGINX_PID. Call it directly, not in a subshell, so that nginx_stop can
 # wait for it.
 
@@ -50,7 +51,9 @@ _nginx_write_config() {
     local user_line="" ipv6_line="" log_line="access_log off;" auth_lines="" rate_line="" http2_line=""
     # As root, nginx would hand its workers to www-data, which cannot read a scratch folder.
     [ "$(id -u)" -eq 0 ] && user_line="user root;"
-    grep -qs ' lo$' /proc/net/if_inet6 && ipv6_line="listen [::1]:$port;"
+    local http2_flag=""
+    [ "$_nginx_http2" = yes ] && http2_flag=" http2"
+    grep -qs ' lo$' /proc/net/if_inet6 && ipv6_line="listen [::1]:$port$http2_flag;"
     [ "$_nginx_access_log" = yes ] && log_line="access_log $folder/access.log requests;"
     if [ -n "$_nginx_auth_user" ]; then
         auth_lines="auth_basic \"Updates\"; auth_basic_user_file $folder/htpasswd;"
@@ -65,7 +68,7 @@ pid $folder/nginx.pid;
 error_log $folder/error.log;
 events { worker_connections 64; }
 http {
-    log_format requests '\$status \$remote_user \$request_uri \$body_bytes_sent';
+    log_format requests '\$status \$remote_user \$request_uri \$body_bytes_sent \$server_protocol';
     $log_line
     sendfile on;
     tcp_nopush on;
@@ -78,7 +81,7 @@ http {
     uwsgi_temp_path $folder/tmp/uwsgi;
     scgi_temp_path $folder/tmp/scgi;
     server {
-        listen 127.0.0.1:$port;
+        listen 127.0.0.1:$port$http2_flag;
         $ipv6_line
         $http2_line
         root $root;
@@ -117,7 +120,7 @@ nginx_start() {
     shift 2
     local ports=()
     mkdir -p "$folder/tmp"
-    _nginx_auth_user="" _nginx_limit_rate="" _nginx_access_log=no _nginx_http2_port=""
+    _nginx_auth_user="" _nginx_limit_rate="" _nginx_access_log=no _nginx_http2_port="" _nginx_http2=no
     while [ $# -gt 0 ]; do
         case $1 in
             --port) ports=("$2"); shift 2 ;;
@@ -128,6 +131,7 @@ nginx_start() {
             --limit-rate) _nginx_limit_rate=$2; shift 2 ;;
             --access-log) _nginx_access_log=yes; shift ;;
             --http2-port) _nginx_http2_port=$2; shift 2 ;;
+            --http2) _nginx_http2=yes; shift ;;
             *) echo "nginx_start: unknown option $1" >&2; return 2 ;;
         esac
     done

@@ -5,7 +5,10 @@
 # test runs in a network namespace of its own, where nginx can take that port without touching the
 # machine's, and Xvfb runs there too (X's abstract sockets belong to a network namespace).
 #
-#   updater_e2e.sh UPDATER MAKE_MANIFEST HOST PORT USER
+#   updater_e2e.sh UPDATER MAKE_MANIFEST HOST PORT USER UPDATER_HTTP2
+#
+# UPDATER_HTTP2 is the same updater as a build with UPDATER_HTTP2 makes it: it speaks HTTP/2 from its
+# first byte, and falls back to HTTP/1.1 where the server does not.
 #
 # Exit code 77 (skipped): the updater is built for a server that is not on loopback, or no network
 # namespace can be made.
@@ -14,7 +17,7 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 source "$source_dir/scripts/lib/e2e.sh"
 
 if [ "${1:-}" != --in-namespace ]; then
-    [ $# -eq 5 ] || { echo "usage: $0 UPDATER MAKE_MANIFEST HOST PORT USER" >&2; exit 2; }
+    [ $# -eq 6 ] || { echo "usage: $0 UPDATER MAKE_MANIFEST HOST PORT USER UPDATER_HTTP2" >&2; exit 2; }
     case $3 in
         localhost | 127.*) ;;
         *) echo "SKIP: this updater is built for $3, not for a loopback server"; exit 77 ;;
@@ -24,10 +27,10 @@ if [ "${1:-}" != --in-namespace ]; then
     done
     command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] \
         || { echo "nginx is missing: ./scripts/test installs it" >&2; exit 1; }
-    run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3}"
+    run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3:3}" "$(realpath "$6")"
 fi
 shift
-updater=$1 make_manifest=$2 port=$4 user=$5
+updater=$1 make_manifest=$2 port=$4 user=$5 updater_http2=$6
 source "$source_dir/scripts/lib/nginx.sh"
 source "$source_dir/scripts/lib/release.sh"
 source "$source_dir/scripts/lib/window.sh"
@@ -51,10 +54,10 @@ serve() {
 }
 
 start_updater() {
-    local install=$1
+    local install=$1 program=${2:-$updater}
     mkdir -p "$install"
     updater_output=$install.out
-    (cd "$install" && QT_QPA_PLATFORM=xcb exec "$updater") >"$updater_output" 2>&1 &
+    (cd "$install" && QT_QPA_PLATFORM=xcb exec "$program") >"$updater_output" 2>&1 &
     updater_pid=$!
 }
 
@@ -195,6 +198,21 @@ check_installation "$install" 1 1
     = $(( $(stat -c %s "$www/qor_app/$resumed") - staged )) ] \
     || fail "$resumed was not resumed from byte $staged: $(grep -F "$resumed" "$access_log")"
 [ -z "$(ls "$install/Config" | grep '^Download')" ] || fail "a staging file survived the run"
+
+echo "==> Over HTTP/2, a fresh installation is the same; against HTTP/1.1 the updater falls back"
+install=$scratch/install-http2
+serve --http2
+start_updater "$install" "$updater_http2"
+launch_when_ready
+check_installation "$install" 1 1
+expect_fetched "$(release_files)"
+[ -z "$(awk '$5 != "HTTP/2.0"' "$access_log")" ] || fail "requests went without HTTP/2: $(awk '$5 != "HTTP/2.0"' "$access_log" | head -n 3)"
+install=$scratch/install-fallback
+serve
+start_updater "$install" "$updater_http2"
+launch_when_ready
+check_installation "$install" 1 1
+grep -q "Falling back to HTTP/1.1" "$install/Config/updater.log" || fail "no line says that HTTP/2 was dropped"
 
 echo "==> A server that asks for a password: a wrong one is asked again, the right one completes the run"
 password="open sesame"

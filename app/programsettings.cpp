@@ -1,0 +1,6 @@
+#include "programsettings.h"
+
+UpdaterConfig::RunSettings ProgramSettings()
+{
+    return UpdaterConfig::RunSettings();
+}
