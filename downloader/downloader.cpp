@@ -121,6 +121,21 @@ void Downloader::Reconnect()
         if (transfer->bStalled)
             stalled.push_back(transfer.get());
     }
+    // What the replies gathered before they stalled is kept for the attempts that resume them.
+    for (auto transfer = stalled.begin(); transfer != stalled.end();) {
+        if (!(*transfer)->reply() || (*transfer)->reply()->bytesAvailable() == 0) {
+            ++transfer;
+            continue;
+        }
+        const Transfer::ReadResult read = (*transfer)->ReadAvailable(true);
+        speedBytes += read.written;
+        if (read.problem) {
+            FinishWithProblem(*transfer, *read.problem);
+            transfer = stalled.erase(transfer);
+        } else {
+            ++transfer;
+        }
+    }
     // A connection that carries nothing at all is replaced whole; one stalled transfer among others
     // only loses its own, which the abort of its reply closes.
     if (stalled.size() == transfers.size()) {
@@ -255,7 +270,7 @@ void Downloader::FileFinished(QNetworkReply *mreply)
     qDebug() << "Downloader::FileFinished";
 
     if (!transfer->bAwaitingPassword && mreply->bytesAvailable() > 0) {
-        const Transfer::ReadResult read = transfer->ReadAvailable();
+        const Transfer::ReadResult read = transfer->ReadAvailable(true);
         speedBytes += read.written;
         if (read.problem) {
             FinishWithProblem(transfer, *read.problem);
@@ -506,7 +521,14 @@ void Downloader::RetryOrGiveUp(Transfer *transfer)
 
 void Downloader::Abandon(Transfer *transfer)
 {
-    if (transfer->IsResumable()) {
+    // A transfer that may be resumed keeps what its reply gathered, unless that went too far.
+    bool bResumable = transfer->IsResumable();
+    if (transfer->BodyIsKept()) {
+        const Transfer::ReadResult read = transfer->ReadAvailable(true);
+        speedBytes += read.written;
+        bResumable = transfer->IsResumable() && !read.problem;
+    }
+    if (bResumable) {
         transfer->KeepForNextStart();
         leftovers.insert(transfer->path(), {transfer->slot(), transfer->Record()});
     }

@@ -9,6 +9,9 @@
 
 namespace {
 
+// The least of a body that is taken from the reply at once, before its end.
+constexpr qint64 gatheredPart = 64 * 1024;
+
 // The first byte of a 206 answer's Content-Range ("bytes 500-999/1000"), or -1 if it gives none.
 qint64 RangeStart(const QByteArray &contentRange)
 {
@@ -102,6 +105,7 @@ void Transfer::Attach(QNetworkReply *reply, const QUrl &url)
     bStalled = false;
     bChallengeAnswered = false;
     bAnswerChecked = false;
+    bAnswered = false;
     bBodyKept = false;
     discardedBytes = 0;
     visited = {url};
@@ -126,7 +130,9 @@ Transfer::ReadResult Transfer::CheckAnswer()
 {
     ReadResult result;
     bAnswerChecked = true;
-    const int status = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant statusAttribute = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    bAnswered = statusAttribute.isValid();
+    const int status = statusAttribute.toInt();
     bBodyKept = status >= 200 && status < 300;
     qint64 bodyStart = 0;
     if (requestedFrom > 0 && status == 206) {
@@ -168,7 +174,7 @@ Transfer::ReadResult Transfer::CheckAnswer()
     return result;
 }
 
-Transfer::ReadResult Transfer::ReadAvailable()
+Transfer::ReadResult Transfer::ReadAvailable(bool bWhole)
 {
     if (!currentReply)
         return {};
@@ -179,9 +185,23 @@ Transfer::ReadResult Transfer::ReadAvailable()
     }
 
     ReadResult result;
-    const QByteArray data = currentReply->readAll();
     WatchForStall();
-    const qint64 arrivedBefore = staged.size() + discardedBytes;
+    const qint64 available = currentReply->bytesAvailable();
+    if (slowWindowClock.elapsed() >= settings.slowWindow) {
+        const qint64 arrived = staged.size() + discardedBytes + available;
+        result.bTrickle = arrived - slowWindowStart < settings.slowWindowBytes;
+        slowWindowStart = arrived;
+        slowWindowClock.restart();
+        if (result.bTrickle && !bWhole)
+            return result;
+    }
+    // Several connections at once deliver in small pieces, and each piece taken costs a write and
+    // a step of the digest: the reply gathers them up to a good size first.
+    const bool bWithinLimit = expected.limit < 0 || staged.size() + available <= expected.limit;
+    if (!bWhole && bBodyKept && bWithinLimit && available < gatheredPart)
+        return result;
+
+    const QByteArray data = currentReply->readAll();
     if (bBodyKept) {
         const qint64 written = staged.write(data);
         if (written != data.size()) {
@@ -197,26 +217,17 @@ Transfer::ReadResult Transfer::ReadAvailable()
                                             "may bring")
                                  .arg(path())
                                  .arg(expected.limit);
-            return result;
         }
-    } else {
-        // An error page is never kept, and never read without end either.
-        discardedBytes += data.size();
-        const qint64 bound = expected.limit >= 0 ? qMin(expected.limit, settings.documentBytes)
-                                                 : settings.documentBytes;
-        if (discardedBytes > bound) {
-            result.problem = QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
-                                 .arg(path())
-                                 .arg(bound);
-            return result;
-        }
+        return result;
     }
-
-    if (slowWindowClock.elapsed() >= settings.slowWindow) {
-        const qint64 arrived = arrivedBefore + data.size();
-        result.bTrickle = arrived - slowWindowStart < settings.slowWindowBytes;
-        slowWindowStart = arrived;
-        slowWindowClock.restart();
+    // An error page is never kept, and never read without end either.
+    discardedBytes += data.size();
+    const qint64 bound = expected.limit >= 0 ? qMin(expected.limit, settings.documentBytes)
+                                             : settings.documentBytes;
+    if (discardedBytes > bound) {
+        result.problem = QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
+                             .arg(path())
+                             .arg(bound);
     }
     return result;
 }

@@ -70,11 +70,12 @@ public:
     void Attach(QNetworkReply *reply, const QUrl &url);
     // Lets go of the current reply: it says nothing more and is aborted and deleted later.
     void DropReply();
-    [[nodiscard]] ReadResult ReadAvailable();
+    // Takes what the reply holds once there is enough of it, or all of it with bWhole (at its end).
+    [[nodiscard]] ReadResult ReadAvailable(bool bWhole = false);
     // Whether the reply's body was being staged: an answer with the file, not an error page.
     bool BodyIsKept() const { return bBodyKept; }
-    // Whether anything of an answer to this attempt has arrived.
-    bool IsAnswered() const { return bAnswerChecked; }
+    // Whether the server has answered this attempt with a status.
+    bool IsAnswered() const { return bAnswered; }
     // Notes a redirect of the current reply, which Qt follows up to the limit.
     void NoteRedirect(const QUrl &target);
     // Why the redirects of an attempt that ran out of them led nowhere, for the log.
@@ -126,6 +127,7 @@ private:
     QElapsedTimer slowWindowClock;
     qint64 slowWindowStart = 0;
     bool bAnswerChecked = false;  // the status and headers of this attempt were looked at
+    bool bAnswered = false;       // and there were some
     bool bBodyKept = false;       // a 2xx answer: its body goes to the staging file
     qint64 discardedBytes = 0;    // of an error page
     qint64 requestedFrom = 0;     // the first byte that this attempt asked for
