@@ -30,6 +30,7 @@ private slots:
     void currentInstallationFetchesOnlyTheDocuments();
     void installationThatCannotBeCompleted();
     void swappedBodyNeverReachesTheInstallation();
+    void fileCutOffByClosingResumesAtTheNextStart_data();
     void fileCutOffByClosingResumesAtTheNextStart();
     void secondStartReadsNoFile();
     void corruptedFileIsFetchedAgain();
@@ -42,6 +43,7 @@ private slots:
     void programsThatDoNotStartAreReported();
     void signedRelease_data();
     void signedRelease();
+    void progressIsShownWhileFilesArrive_data();
     void progressIsShownWhileFilesArrive();
 
 private:
@@ -329,8 +331,17 @@ void tst_UpdateRun::swappedBodyNeverReachesTheInstallation()
     QCOMPARE(TestSupport::readFile(Programs::application), genuine);
 }
 
+void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart_data()
+{
+    QTest::addColumn<bool>("installedMeanwhile");
+    QTest::newRow("still wanted") << false;
+    // The staged part is of no use once the file is there: the run's end removes it.
+    QTest::newRow("installed meanwhile") << true;
+}
+
 void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
 {
+    QFETCH(bool, installedMeanwhile);
     const QString pak = QStringLiteral("App/Content/Paks/QOR-Windows.pak");
     const int half = release.files.value(pak).size() / 2;
     server->setFault(pak, TestHttpServer::Fault::Stall, 1);
@@ -345,6 +356,8 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
     QTRY_VERIFY(halfStaged());
     harness.reset();
     QVERIFY(!QDir("Config").entryList({"Download*.resume"}).isEmpty());
+    if (installedMeanwhile)
+        QVERIFY(TestSupport::writeFile(pak, release.files.value(pak)));
 
     TestSupport::MessageRecorder recorder;
     harness = std::make_unique<RunHarness>(server->url());
@@ -353,8 +366,8 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
     int resumed = 0;
     for (const TestHttpServer::Request &request : server->requests())
         resumed += request.header("Range") == "bytes=" + QByteArray::number(half) + '-';
-    QCOMPARE(resumed, 1);
-    QCOMPARE(recorder.texts().filter("Resuming " + pak).size(), 1);
+    QCOMPARE(resumed, installedMeanwhile ? 0 : 1);
+    QCOMPARE(recorder.texts().filter("Resuming " + pak).size(), installedMeanwhile ? 0 : 1);
     QCOMPARE(TestSupport::filesBelow("Config").filter("Download"), QStringList());
 }
 
@@ -461,10 +474,21 @@ void tst_UpdateRun::fileNamedLikeTheNotesThatNeverMatchesEndsTheRun()
     QVERIFY(requestsFor("ReleaseNotes.xml") <= 4);
 }
 
+void tst_UpdateRun::progressIsShownWhileFilesArrive_data()
+{
+    QTest::addColumn<int>("transfers");
+    QTest::newRow("one at a time") << 1;
+    QTest::newRow("four at once") << 4;
+}
+
 void tst_UpdateRun::progressIsShownWhileFilesArrive()
 {
+    QFETCH(int, transfers);
     server->setFault("App/Content/Paks/QOR-Windows.pak", TestHttpServer::Fault::Slow);
-    startRun();
+    QVERIFY(release.publish(serverFolder->path()));
+    UpdaterConfig::RunSettings settings = TestSupport::shortSettings();
+    settings.transfers = transfers;
+    harness = std::make_unique<RunHarness>(server->url(), QByteArray(), settings);
     const QRegularExpression progress(
         QStringLiteral("^剩余\\d+个文件 \\(-?\\d+ (KB|MB)\\) 速度 \\d+\\.\\d\\d (KB|MB)/s$"));
     int barValueSeen = 0;
@@ -473,6 +497,19 @@ void tst_UpdateRun::progressIsShownWhileFilesArrive()
         return progress.match(harness->status()).hasMatch() && barValueSeen > 0;
     }, 30000), qPrintable(harness->status()));
     QVERIFY(harness->waitForEnd());
+
+    // One at a time, the files are asked for in the order the manifest lists them.
+    if (transfers == 1) {
+        const QByteArray manifest = TestSupport::readFile(serverFolder->filePath("GameManifest.xml"));
+        QList<int> positions;
+        for (const TestHttpServer::Request &request : server->requests()) {
+            const QString name = QUrl::fromPercentEncoding(request.target).section('/', -1);
+            if (request.target.startsWith("/qor_app/App/"))
+                positions << manifest.indexOf("FileName=\"" + name.toUtf8() + '"');
+        }
+        QVERIFY(std::is_sorted(positions.cbegin(), positions.cend()));
+        QCOMPARE(positions.size(), release.files.size() - 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRun)

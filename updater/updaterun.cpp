@@ -167,6 +167,9 @@ void UpdateRun::FinishRun()
             SetMarkerFile(MarkerFiles::installed, true);
         }
     }
+    // Nothing more is fetched: what an earlier start staged and this one did not need is of no use.
+    if (!bUpdateInProgress)
+        emit ExpectFiles({});
     // The installation is now this release: none below it may replace it.
     if (releaseStatement && !bUpdateInProgress) {
         if (const std::optional<QString> problem =

@@ -147,6 +147,7 @@ UpdaterConfig::RunSettings shortSettings()
     UpdaterConfig::RunSettings settings;
     settings.stallInterval = 1000;
     settings.slowWindow = 2000;
+    settings.transfers = 4;
     return settings;
 }
 

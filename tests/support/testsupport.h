@@ -82,7 +82,8 @@ bool makeFullDiskFile(const QString &path);
 // staging file left behind under Config/ shows up here.
 QStringList filesBelow(const QString &root);
 
-// Settings whose waits are short enough for tests and long enough for a busy machine.
+// Settings whose waits are short enough for tests and long enough for a busy machine, with four
+// transfers in flight.
 UpdaterConfig::RunSettings shortSettings();
 
 // The lower-case hexadecimal MD5 digest of content, computed in one piece.
