@@ -114,8 +114,15 @@ check_installation() {
         || fail "the application started $(application_runs "$install") times, expected $application"
 }
 
+# The staging file of the most bytes below INSTALL/Config; each transfer in flight has one.
+largest_staged() {
+    ls -S "$1"/Config/Download*.part 2>/dev/null | head -n 1
+}
+
 staged_more_than() {
-    [ "$(stat -c %s "$1/Config/Download.part" 2>/dev/null || echo 0)" -gt "$2" ]
+    local part
+    part=$(largest_staged "$1")
+    [ -n "$part" ] && [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -gt "$2" ]
 }
 
 expect_fetched() {
@@ -186,15 +193,16 @@ wait_until 60 "a file to be half staged" staged_more_than "$install" 400000
 kill -9 "$updater_pid"
 wait "$updater_pid" 2>/dev/null || true
 updater_pid=""
-resumed=$(sed -n 3p "$install/Config/Download.resume")
-staged=$(stat -c %s "$install/Config/Download.part")
+part=$(largest_staged "$install")
+resumed=$(sed -n 3p "${part%.part}.resume")
+staged=$(stat -c %s "$part")
 (cd "$install" && md5sum --quiet --ignore-missing -c "$scratch/release.md5") \
     || fail "the killed updater left a file of the application half-written"
 serve
 start_updater "$install"
 launch_when_ready
 check_installation "$install" 1 1
-[ "$(awk -v path="/qor_app/$resumed" '$1 == 206 && $3 == path { print $4 }' "$access_log")" \
+[ "$(awk -v path="/qor_app/${resumed// /%20}" '$1 == 206 && $3 == path { print $4 }' "$access_log")" \
     = $(( $(stat -c %s "$www/qor_app/$resumed") - staged )) ] \
     || fail "$resumed was not resumed from byte $staged: $(grep -F "$resumed" "$access_log")"
 [ -z "$(ls "$install/Config" | grep '^Download')" ] || fail "a staging file survived the run"
