@@ -7,7 +7,6 @@
 #include "support/testsupport.h"
 #include "updaterconfig.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QMetaMethod>
 #include <QtTest>
@@ -67,17 +66,6 @@ private:
 };
 
 namespace {
-
-// Every file below `root`, relative to it and sorted: a temporary file left behind shows up here.
-QStringList FilesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
 
 QByteArray Pattern(int size)
 {
@@ -232,7 +220,7 @@ void tst_Downloader::firstRequestFetchesReleaseNotes()
 
     QCOMPARE(runner->events(), QStringList{"FileDownloaded ReleaseNotes.xml"});
     QCOMPARE(TestSupport::readFile(notes), notesContent);
-    QCOMPARE(FilesBelow("."), QStringList{notes});
+    QCOMPARE(TestSupport::filesBelow("."), QStringList{notes});
     QCOMPARE(runner->commits(), QStringList{notes + ' ' + TestSupport::md5Hex(notesContent)});
     QCOMPARE(server->requests().size(), 1);
     const TestHttpServer::Request request = server->requests().first();
@@ -276,7 +264,7 @@ void tst_Downloader::connectRotatesReleaseNotes()
     QTRY_COMPARE(passwordRequired.count(), 1);
 
     // The refused transfer drops its staging file just after it has asked for the password.
-    QTRY_COMPARE(FilesBelow("."), previousNotes ? QStringList{"ReleaseNotes.old"} : QStringList());
+    QTRY_COMPARE(TestSupport::filesBelow("."), previousNotes ? QStringList{"ReleaseNotes.old"} : QStringList());
     if (previousNotes)
         QCOMPARE(TestSupport::readFile("ReleaseNotes.old"), QByteArray("previous"));
 }
@@ -312,7 +300,7 @@ void tst_Downloader::requestPathIsEncoded()
     QCOMPARE(TestSupport::readFile(dir + file), "payload of " + file.toUtf8());
     QStringList expected{dir + file, notes};
     expected.sort();
-    QCOMPARE(FilesBelow("."), expected);
+    QCOMPARE(TestSupport::filesBelow("."), expected);
 }
 
 void tst_Downloader::unreachableServerIsReported()
@@ -328,7 +316,7 @@ void tst_Downloader::unreachableServerIsReported()
     QTRY_COMPARE(downloaded.count(), 1);
     QCOMPARE(runner.events(),
              QStringList({"NetworkError 网络错误 (1) heavy", "FileDownloaded ReleaseNotes.xml"}));
-    QCOMPARE(FilesBelow("."), QStringList());
+    QCOMPARE(TestSupport::filesBelow("."), QStringList());
 }
 
 void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
@@ -476,7 +464,7 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
     QCOMPARE(runner->commits().size(), replaced ? 2 : 1);
     QCOMPARE(TestSupport::readFile(path),
              replaced ? content : previousCopy ? QByteArray("previous copy") : "<missing>");
-    QCOMPARE(FilesBelow("."), previousCopy || replaced ? QStringList({path, notes}) : QStringList{notes});
+    QCOMPARE(TestSupport::filesBelow("."), previousCopy || replaced ? QStringList({path, notes}) : QStringList{notes});
     // A resumed attempt asks for what it lacks, only from the same version of the file.
     for (const TestHttpServer::Request &request : server->requests()) {
         if (!request.header("Range").isEmpty())
@@ -505,7 +493,7 @@ void tst_Downloader::stalledTransferIsRequestedAgain()
     QCOMPARE(runner->events(),
              QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Big.bin"}));
     QVERIFY(TestSupport::readFile("Big.bin") == content);
-    QCOMPARE(FilesBelow("."), QStringList({"Big.bin", notes}));
+    QCOMPARE(TestSupport::filesBelow("."), QStringList({"Big.bin", notes}));
 }
 
 void tst_Downloader::passwordDemandStopsTheTransfer()
@@ -523,7 +511,7 @@ void tst_Downloader::passwordDemandStopsTheTransfer()
 
     QCOMPARE(runner.events(), QStringList({"NetworkError 授权需要密码 heavy", "PasswordRequired",
                                            "FileDownloaded Other.txt"}));
-    QCOMPARE(FilesBelow("."), QStringList{"Other.txt"});
+    QCOMPARE(TestSupport::filesBelow("."), QStringList{"Other.txt"});
 }
 
 void tst_Downloader::loginPresentsThePassword()
@@ -588,7 +576,7 @@ void tst_Downloader::unsafePathWritesNothing()
     dir.replace("<sandbox>", sandbox->path());
     serve("escaped.txt", "escaped");
     auto runner = startedRunner();
-    const QStringList filesBefore = FilesBelow(sandbox->path());
+    const QStringList filesBefore = TestSupport::filesBelow(sandbox->path());
     TestSupport::MessageRecorder recorder;
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
 
@@ -596,7 +584,7 @@ void tst_Downloader::unsafePathWritesNothing()
     QTRY_COMPARE(downloaded.count(), 1);
 
     QCOMPARE(downloaded.first().first().toString(), file);
-    QCOMPARE(FilesBelow(sandbox->path()), filesBefore);
+    QCOMPARE(TestSupport::filesBelow(sandbox->path()), filesBefore);
     QCOMPARE(server->requests().size(), 1);
     QCOMPARE(recorder.texts().filter("Refused").size(), 1);
 }
@@ -642,7 +630,7 @@ void tst_Downloader::failedWriteCountsNoBytes()
              QStringList{"Cannot write Config/Download.part for App/Game.pak: No space left on device"});
     QCOMPARE(runner->reportedBytes(), before);
     QCOMPARE(TestSupport::readFile(path), QByteArray("previous copy"));
-    QCOMPARE(FilesBelow("."), QStringList({path, notes}));
+    QCOMPARE(TestSupport::filesBelow("."), QStringList({path, notes}));
     QCOMPARE(server->requestCount("/qor_app/App/Game.pak"), 1);
 }
 
@@ -664,7 +652,7 @@ void tst_Downloader::newRequestAbandonsTheRunningOne()
 
     QCOMPARE(runner->events(),
              QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Next.txt"}));
-    QCOMPARE(FilesBelow("."), QStringList({"Next.txt", notes}));
+    QCOMPARE(TestSupport::filesBelow("."), QStringList({"Next.txt", notes}));
     QCOMPARE(runner->commits().mid(1), QStringList{"Next.txt " + TestSupport::md5Hex("next")});
 }
 
@@ -701,7 +689,7 @@ void tst_Downloader::severalTransfersRunAtOnce()
     QStringList present = arrived;
     present << notes;
     present.sort();
-    QCOMPARE(FilesBelow("."), present);
+    QCOMPARE(TestSupport::filesBelow("."), present);
     QCOMPARE(TestSupport::readFile("Other.bin"), Pattern(5000));
 }
 
@@ -717,7 +705,7 @@ void tst_Downloader::stoppingMidTransferLeavesNothing()
     QTRY_VERIFY(runner->reportedBytes() > before);
 
     runner.reset();
-    QCOMPARE(FilesBelow("."), QStringList{notes});
+    QCOMPARE(TestSupport::filesBelow("."), QStringList{notes});
 }
 
 QTEST_GUILESS_MAIN(tst_Downloader)
