@@ -343,31 +343,28 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
 {
     QFETCH(bool, installedMeanwhile);
     const QString pak = QStringLiteral("App/Content/Paks/QOR-Windows.pak");
-    const int half = release.files.value(pak).size() / 2;
-    server->setFault(pak, TestHttpServer::Fault::Stall, 1);
+    // Every answer for it stops halfway: the first run holds part of it when it is closed.
+    server->setFault(pak, TestHttpServer::Fault::Stall);
+    TestSupport::MessageRecorder recorder;
     startRun();
-    // Several transfers run at once, each with a staging file of its own.
-    const auto halfStaged = [half] {
-        const QStringList staging = QDir("Config").entryList({"Download*.part"});
-        return std::any_of(staging.cbegin(), staging.cend(), [half](const QString &name) {
-            return QFileInfo("Config/" + name).size() == half;
-        });
-    };
-    QTRY_VERIFY(halfStaged());
+    QTRY_VERIFY(!recorder.texts().filter("Resuming " + pak).isEmpty());
     harness.reset();
     QVERIFY(!QDir("Config").entryList({"Download*.resume"}).isEmpty());
+    server->setFault(pak, TestHttpServer::Fault::None);
     if (installedMeanwhile)
         QVERIFY(TestSupport::writeFile(pak, release.files.value(pak)));
 
-    TestSupport::MessageRecorder recorder;
+    const int requestsBefore = server->requests().size();
+    const int linesBefore = recorder.texts().size();
     harness = std::make_unique<RunHarness>(server->url());
     QVERIFY(harness->waitForEnd());
     QCOMPARE(TestSupport::readFile(pak), release.files.value(pak));
     int resumed = 0;
-    for (const TestHttpServer::Request &request : server->requests())
-        resumed += request.header("Range") == "bytes=" + QByteArray::number(half) + '-';
+    for (const TestHttpServer::Request &request : server->requests().mid(requestsBefore))
+        resumed += request.header("Range").startsWith("bytes=");
     QCOMPARE(resumed, installedMeanwhile ? 0 : 1);
-    QCOMPARE(recorder.texts().filter("Resuming " + pak).size(), installedMeanwhile ? 0 : 1);
+    QCOMPARE(recorder.texts().mid(linesBefore).filter("Resuming " + pak).size(),
+             installedMeanwhile ? 0 : 1);
     QCOMPARE(TestSupport::filesBelow("Config").filter("Download"), QStringList());
 }
 
