@@ -109,10 +109,16 @@ void tst_MakeManifest::initTestCase()
 tst_MakeManifest::Run tst_MakeManifest::run(const QStringList &arguments)
 {
     QProcess process;
-    process.start(TestSupport::makeManifestExecutable(), arguments);
+    // Wine now and then fails to create a process while other tests start theirs: a program that
+    // never ran is started again, a few times.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        process.start(TestSupport::makeManifestExecutable(), arguments);
+        if (process.waitForStarted(30000) || process.error() != QProcess::FailedToStart)
+            break;
+    }
     Run result;
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
-        qWarning() << "make-manifest did not end normally" << arguments;
+        qWarning() << "make-manifest did not end normally:" << process.errorString() << arguments;
         return result;
     }
     result.exitCode = process.exitCode();
