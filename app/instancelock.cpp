@@ -1,11 +1,11 @@
 #include "instancelock.h"
 
-#include "markerfile.h"
+#include "updaterfiles.h"
 
 #include <QFile>
 
 InstanceLock::InstanceLock()
-    : lockFile(MarkerFiles::configFolder + QStringLiteral("/UU_Instance.lock"))
+    : lockFile(ConfigFiles::instanceLock)
 {
     // A lock is stale only when its owner no longer runs. The default would also take over the lock of
     // an updater that has simply been open for more than 30 seconds.

@@ -1,6 +1,6 @@
 #include "app/instancelock.h"
 #include "app/logfile.h"
-#include "app/markerfile.h"
+#include "app/updaterfiles.h"
 #include "app/programsettings.h"
 #include "app/terminationsignals.h"
 #include "updater/updater.h"
@@ -28,7 +28,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    LogFile logFile(MarkerFiles::configFolder + QStringLiteral("/updater.log"));
+    LogFile logFile(ConfigFiles::log);
     if (lock == InstanceLock::Outcome::RecoveredStale) {
         qCDebug(lcStartup, "Recovered a stale lock: the updater that left %s is no longer running",
                 qUtf8Printable(MarkerFiles::lock));

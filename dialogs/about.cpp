@@ -1,7 +1,7 @@
 #include "about.h"
 #include "ui_about.h"
 
-#include "documents/markup.h"
+#include "documents/release/markup.h"
 
 About::About(QWidget *parent)
     : QDialog(parent)

@@ -1,8 +1,8 @@
 #include "downloader.h"
 
-#include "app/markerfile.h"
+#include "app/updaterfiles.h"
 #include "app/runlog.h"
-#include "documents/documentfiles.h"
+#include "app/updaterfiles.h"
 #include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
 #include "downloader/stagedfile.h"

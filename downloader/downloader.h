@@ -1,8 +1,8 @@
 #ifndef DOWNLOADER_H
 #define DOWNLOADER_H
 
-#include "documents/downloaditem.h"
-#include "documents/filestamp.h"
+#include "documents/installation/downloaditem.h"
+#include "documents/installation/filestamp.h"
 #include "downloader/resumerecord.h"
 #include "updaterconfig.h"
 

@@ -1,6 +1,6 @@
 #include "downloadpath.h"
 
-#include "documents/manifestpath.h"
+#include "documents/installation/manifestpath.h"
 
 bool IsSafeDownloadPath(const QString &dir, const QString &file)
 {

@@ -1,6 +1,6 @@
 #include "stagedfile.h"
 
-#include "app/markerfile.h"
+#include "app/updaterfiles.h"
 #include "downloader/filereplacement.h"
 
 #include <QDir>

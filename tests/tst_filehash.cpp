@@ -1,4 +1,4 @@
-#include "documents/filehash.h"
+#include "documents/installation/filehash.h"
 #include "support/testsupport.h"
 
 #include <QElapsedTimer>

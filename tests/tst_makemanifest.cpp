@@ -1,7 +1,7 @@
-#include "documents/manifestcheck.h"
-#include "documents/releasesignature.h"
-#include "documents/releasestatement.h"
+#include "documents/installation/manifestcheck.h"
+#include "documents/release/releasestatement.h"
 #include "support/testsupport.h"
+#include "tools/publishing/signingkeys.h"
 
 #include <QDomDocument>
 #include <QProcess>
@@ -369,12 +369,12 @@ void tst_MakeManifest::verify_data()
                                        << 2 << QStringLiteral("ReleaseNotes.xml.sig");
     QTest::newRow("public key cut short") << publicKey.left(40) << signedNotes << notesSignature
                                           << QByteArray() << 2 << QStringLiteral("PUBLIC_KEY");
-    const QByteArray secretKey = DecodeSecretKey(TestSupport::readFile(secretKeyPath));
+    const QByteArray secretKey = DecodeSecretKey(TestSupport::readFile(secretKeyPath)).key;
     QTest::newRow("notes signed without a statement")
-        << publicKey << notes << SignatureFile(notes, secretKey) << QByteArray() << 1
+        << publicKey << notes << SignatureFile(notes, secretKey).content << QByteArray() << 1
         << QStringLiteral("no SignedRelease element");
     QTest::newRow("the signed manifest of another release")
-        << publicKey << signedNotes << notesSignature << SignatureFile("<Other/>", secretKey) << 1
+        << publicKey << signedNotes << notesSignature << SignatureFile("<Other/>", secretKey).content << 1
         << QStringLiteral("does not belong to the notes of release 1");
 }
 

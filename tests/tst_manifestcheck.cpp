@@ -1,7 +1,8 @@
-#include "documents/filehash.h"
-#include "documents/manifestcheck.h"
-#include "documents/manifestpath.h"
-#include "documents/verificationpass.h"
+#include "app/updaterfiles.h"
+#include "documents/installation/filehash.h"
+#include "documents/installation/manifestcheck.h"
+#include "documents/installation/manifestpath.h"
+#include "documents/installation/verificationpass.h"
 #include "support/testsupport.h"
 
 #include <QDomDocument>
@@ -411,7 +412,7 @@ void tst_ManifestCheck::unusableRecord()
                                                "<FileProperties FileName='b c.pak' md5='%2'/>"
                                                "</FolderProperties></M>")
                                     .arg(md5Of("alpha"), md5Of("beta"))));
-    const QString path = DigestRecord::installationRecordPath();
+    const QString path = ConfigFiles::verifiedDigests;
     const auto pass = [&] { return RunVerificationPass(document, QString(), {}, path, {}, nullptr); };
     QCOMPARE(pass().filesHashed, 2);
 

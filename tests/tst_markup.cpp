@@ -1,4 +1,4 @@
-#include "documents/markup.h"
+#include "documents/release/markup.h"
 
 #include <QtTest>
 

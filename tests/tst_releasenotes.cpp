@@ -1,6 +1,6 @@
-#include "documents/installedrelease.h"
-#include "documents/releasenotes.h"
-#include "documents/releasestatement.h"
+#include "documents/release/installedrelease.h"
+#include "documents/release/releasenotes.h"
+#include "documents/release/releasestatement.h"
 #include "support/testsupport.h"
 
 #include <QDomDocument>

@@ -6,8 +6,9 @@
 #include "support/testsupport.h"
 
 #include "app/markerfile.h"
-#include "documents/installedrelease.h"
-#include "documents/releasesignature.h"
+#include "app/updaterfiles.h"
+#include "documents/release/installedrelease.h"
+#include "tools/publishing/signingkeys.h"
 #include "updater/programstarter.h"
 #include "updaterconfig.h"
 
@@ -174,7 +175,7 @@ void tst_UpdateRun::signedRelease()
     release.secretKey = tampering == "other key" ? NewSigningKeys().secretKey : keys.secretKey;
     if (tampering == "no key")
         release.secretKey.clear();
-    const QString floorPath = InstalledReleaseRecordPath();
+    const QString floorPath = ConfigFiles::installedRelease;
     if (tampering.startsWith("installed")) {
         QVERIFY(!RaiseInstalledReleaseProblem(floorPath, tampering.section(' ', 1, 1).chopped(1).toLongLong()));
         SetMarkerFile("Config/UU_Installed.setting", true);

@@ -2,6 +2,7 @@
 #include "ui_updater.h"
 
 #include "app/markerfile.h"
+#include "app/updaterfiles.h"
 #include "dialogs/about.h"
 #include "dialogs/password.h"
 #include "downloader/downloader.h"

@@ -1,14 +1,15 @@
 #include "updaterun.h"
 
 #include "app/markerfile.h"
+#include "app/updaterfiles.h"
 #include "app/runlog.h"
-#include "documents/documentfiles.h"
-#include "documents/installedrelease.h"
-#include "documents/markup.h"
-#include "documents/releasenotes.h"
-#include "documents/releasesignature.h"
-#include "documents/verificationpass.h"
-#include "documents/xmldocument.h"
+#include "app/updaterfiles.h"
+#include "documents/release/installedrelease.h"
+#include "documents/release/markup.h"
+#include "documents/release/releasenotes.h"
+#include "documents/release/releasesignature.h"
+#include "documents/installation/verificationpass.h"
+#include "documents/release/xmldocument.h"
 #include "updater/programstarter.h"
 #include "updater/progress.h"
 
@@ -27,7 +28,7 @@ UpdateRun::UpdateRun(const QByteArray &publicKey, const UpdaterConfig::RunSettin
     : QObject(parent)
     , settings(settings)
     , bSignedRelease(!publicKey.isEmpty())
-    , releaseKey(DecodePublicKey(publicKey))
+    , releaseKey(DecodePublicKey(publicKey).key)
 {
 }
 
@@ -173,9 +174,9 @@ void UpdateRun::FinishRun()
     // The installation is now this release: none below it may replace it.
     if (releaseStatement && !bUpdateInProgress) {
         if (const std::optional<QString> problem =
-                RaiseInstalledReleaseProblem(InstalledReleaseRecordPath(), releaseStatement->number)) {
+                RaiseInstalledReleaseProblem(ConfigFiles::installedRelease, releaseStatement->number)) {
             qCWarning(lcRun).noquote() << QStringLiteral("Cannot record the installed release in %1: %2")
-                                              .arg(InstalledReleaseRecordPath(), *problem);
+                                              .arg(ConfigFiles::installedRelease, *problem);
         }
     }
     emit UserMessage(QStringLiteral("准备启动!"));
@@ -289,7 +290,7 @@ std::optional<QString> UpdateRun::ReleaseStatementProblem(const QDomDocument &no
     if (!reading.statement)
         return reading.problem;
     const ReleaseFloor floor =
-        InstalledReleaseFloor(InstalledReleaseRecordPath(), QFile::exists(MarkerFiles::installed));
+        InstalledReleaseFloor(ConfigFiles::installedRelease, QFile::exists(MarkerFiles::installed));
     if (floor.notice)
         qCWarning(lcRun).noquote() << *floor.notice;
     if (std::optional<QString> problem = StaleReleaseProblem(*reading.statement, floor.installedRelease,
@@ -376,7 +377,7 @@ void UpdateRun::ReadReleaseNotes(QDomNode node, bool bOldNotes)
 
 ManifestCheck UpdateRun::CheckFolder(QDomNode node, QString folder)
 {
-    return RunVerificationPass(node, folder, notUpdatedFiles, DigestRecord::installationRecordPath(),
+    return RunVerificationPass(node, folder, notUpdatedFiles, ConfigFiles::verifiedDigests,
                                passCommittedDigests, &verificationControl);
 }
 

@@ -1,11 +1,11 @@
 #ifndef UPDATERUN_H
 #define UPDATERUN_H
 
-#include "documents/digestrecord.h"
-#include "documents/downloaditem.h"
-#include "documents/filehash.h"
-#include "documents/manifestcheck.h"
-#include "documents/releasestatement.h"
+#include "documents/installation/digestrecord.h"
+#include "documents/installation/downloaditem.h"
+#include "documents/installation/filehash.h"
+#include "documents/installation/manifestcheck.h"
+#include "documents/release/releasestatement.h"
 #include "updaterconfig.h"
 
 #include <QDate>

@@ -1,8 +1,8 @@
 #ifndef DOWNLOADERRUNNER_H
 #define DOWNLOADERRUNNER_H
 
-#include "documents/downloaditem.h"
-#include "documents/filestamp.h"
+#include "documents/installation/downloaditem.h"
+#include "documents/installation/filestamp.h"
 #include "updaterconfig.h"
 
 #include <QList>

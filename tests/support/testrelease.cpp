@@ -1,8 +1,8 @@
 #include "testrelease.h"
 
-#include "documents/documentfiles.h"
-#include "documents/manifestwriter.h"
-#include "documents/releasesigning.h"
+#include "app/updaterfiles.h"
+#include "tools/publishing/manifestwriter.h"
+#include "tools/publishing/releasesigning.h"
 #include "testsupport.h"
 #include "updater/programstarter.h"
 

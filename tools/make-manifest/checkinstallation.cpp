@@ -1,8 +1,8 @@
 #include "commands.h"
 #include "progress.h"
 
-#include "documents/filehash.h"
-#include "documents/manifestcheck.h"
+#include "documents/installation/filehash.h"
+#include "documents/installation/manifestcheck.h"
 
 #include <QDomDocument>
 #include <QFile>

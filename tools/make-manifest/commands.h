@@ -1,7 +1,7 @@
 #ifndef COMMANDS_H
 #define COMMANDS_H
 
-#include "documents/releasestatement.h"
+#include "documents/release/releasestatement.h"
 
 #include <QByteArray>
 #include <QString>

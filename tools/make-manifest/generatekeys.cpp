@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "documents/releasesignature.h"
+#include "tools/publishing/signingkeys.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -39,8 +39,8 @@ ExitCode GenerateKeys(const QString &secretPath)
         return BadInput;
     }
     const SigningKeys keys = NewSigningKeys();
-    if (keys.secretKey.isEmpty()) {
-        ReportError(QStringLiteral("libsodium cannot start"));
+    if (keys.problem) {
+        ReportError(*keys.problem);
         return BadInput;
     }
     QFile file(secretPath);

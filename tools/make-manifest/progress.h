@@ -1,7 +1,7 @@
 #ifndef MAKE_MANIFEST_PROGRESS_H
 #define MAKE_MANIFEST_PROGRESS_H
 
-#include "documents/filehash.h"
+#include "documents/installation/filehash.h"
 
 #include <QEventLoop>
 #include <QFutureWatcher>

@@ -1,7 +1,7 @@
 #include "commands.h"
 
-#include "documents/releasesignature.h"
-#include "documents/releasesigning.h"
+#include "tools/publishing/signingkeys.h"
+#include "tools/publishing/releasesigning.h"
 
 #include <QDomDocument>
 #include <QFileInfo>
@@ -104,8 +104,8 @@ ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
     QByteArray secretKeyFile;
     if (!ReadWholeFile(secretPath, &secretKeyFile))
         return BadInput;
-    const QByteArray secretKey = DecodeSecretKey(secretKeyFile);
-    if (secretKey.isEmpty()) {
+    const DecodedKey secretKey = DecodeSecretKey(secretKeyFile);
+    if (secretKey.problem) {
         ReportError(secretPath + QStringLiteral(": not a secret key of make-manifest --keygen"));
         return BadInput;
     }
@@ -134,7 +134,7 @@ ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
         return BadInput;
     }
     const SignedDocuments documents =
-        SignRelease(notes, manifest, release.value_or(*lastRelease + 1), expires, secretKey);
+        SignRelease(notes, manifest, release.value_or(*lastRelease + 1), expires, secretKey.key);
     if (documents.problem) {
         ReportError(notesPath + QStringLiteral(": ") + *documents.problem);
         return BadInput;

@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "documents/releasesignature.h"
+#include "documents/release/releasesignature.h"
 
 #include <cstdio>
 
@@ -32,18 +32,18 @@ ExitCode exitCodeOf(Signature signature)
 ExitCode VerifySignature(const QString &publicKeyText, const QString &notesPath,
                          const QString &manifestPath)
 {
-    const QByteArray publicKey = DecodePublicKey(publicKeyText.toUtf8());
-    if (publicKey.isEmpty()) {
+    const DecodedKey publicKey = DecodePublicKey(publicKeyText.toUtf8());
+    if (publicKey.problem) {
         ReportError(QStringLiteral("PUBLIC_KEY is not the base64 of 32 bytes: ") + publicKeyText);
         return BadInput;
     }
     QByteArray notes;
-    const Signature notesSignature = checkSignature(notesPath, publicKey, &notes);
+    const Signature notesSignature = checkSignature(notesPath, publicKey.key, &notes);
     if (notesSignature != Signature::Holds)
         return exitCodeOf(notesSignature);
     const StatementReading reading = ReadReleaseStatement(notes);
     if (!reading.statement) {
-        ReportError(notesPath + QStringLiteral(": ") + reading.problem);
+        ReportError(notesPath + QStringLiteral(": ") + *reading.problem);
         return SignatureFails;
     }
     const ReleaseStatement &statement = *reading.statement;
@@ -58,7 +58,7 @@ ExitCode VerifySignature(const QString &publicKeyText, const QString &notesPath,
     if (manifestPath.isEmpty())
         return Success;
     QByteArray manifest;
-    const Signature manifestSignature = checkSignature(manifestPath, publicKey, &manifest);
+    const Signature manifestSignature = checkSignature(manifestPath, publicKey.key, &manifest);
     if (manifestSignature != Signature::Holds)
         return exitCodeOf(manifestSignature);
     if (const auto problem = ForeignManifestProblem(statement, manifest)) {

@@ -1,10 +1,10 @@
 #include "commands.h"
 #include "progress.h"
 
-#include "documents/documentfiles.h"
-#include "documents/filehash.h"
-#include "documents/manifestpath.h"
-#include "documents/manifestwriter.h"
+#include "app/updaterfiles.h"
+#include "documents/installation/filehash.h"
+#include "documents/installation/manifestpath.h"
+#include "tools/publishing/manifestwriter.h"
 
 #include <QDir>
 #include <QDirIterator>

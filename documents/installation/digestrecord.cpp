@@ -1,7 +1,5 @@
 #include "digestrecord.h"
 
-#include "app/markerfile.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -49,11 +47,6 @@ QList<QByteArray> splitFields(const QByteArray &line, int count)
 }
 
 } // namespace
-
-QString DigestRecord::installationRecordPath()
-{
-    return MarkerFiles::configFolder + QStringLiteral("/VerifiedDigests.record");
-}
 
 std::optional<QString> DigestRecord::LoadProblem(const QString &path)
 {

@@ -1,7 +1,7 @@
 #ifndef DIGESTRECORD_H
 #define DIGESTRECORD_H
 
-#include "documents/filestamp.h"
+#include "documents/installation/filestamp.h"
 
 #include <QHash>
 #include <QString>
@@ -19,9 +19,6 @@
 class DigestRecord
 {
 public:
-    // The installation's own record, relative to the current directory.
-    static QString installationRecordPath();
-
     // Reads the record at path. If that fails the record is empty, and the problem says why ("it does
     // not exist", "it is damaged", ...).
     [[nodiscard]] std::optional<QString> LoadProblem(const QString &path);

@@ -1,7 +1,7 @@
 #ifndef RELEASESIGNING_H
 #define RELEASESIGNING_H
 
-#include "documents/releasestatement.h"
+#include "documents/release/releasestatement.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -34,7 +34,7 @@ inline const QString releaseStatementElement = QStringLiteral("SignedRelease");
 struct StatementReading
 {
     std::optional<ReleaseStatement> statement;  // set when the notes carry exactly one good one
-    QString problem;  // otherwise why not, for "Cannot use ReleaseNotes.xml: <problem>"
+    std::optional<QString> problem;  // otherwise why not, for "Cannot use ReleaseNotes.xml: <problem>"
 };
 
 // The statement of notes whose signature held. Notes without one, or with several, do not say which

@@ -1,8 +1,8 @@
 #include "manifestcheck.h"
 
-#include "documents/filehash.h"
-#include "documents/filestamp.h"
-#include "documents/manifestpath.h"
+#include "documents/installation/filehash.h"
+#include "documents/installation/filestamp.h"
+#include "documents/installation/manifestpath.h"
 
 #include <QDomElement>
 #include <QFileInfo>

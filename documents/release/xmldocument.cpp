@@ -1,6 +1,6 @@
 #include "xmldocument.h"
 
-#include "documents/releasesignature.h"
+#include "documents/release/releasesignature.h"
 
 #include <QDomDocument>
 #include <QFile>

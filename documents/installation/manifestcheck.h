@@ -1,8 +1,8 @@
 #ifndef MANIFESTCHECK_H
 #define MANIFESTCHECK_H
 
-#include "documents/digestrecord.h"
-#include "documents/downloaditem.h"
+#include "documents/installation/digestrecord.h"
+#include "documents/installation/downloaditem.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "releasestatement.h"
 
-#include "documents/xmldocument.h"
+#include "documents/release/xmldocument.h"
 
 #include <QCryptographicHash>
 #include <QDomDocument>
@@ -63,7 +63,7 @@ StatementReading readElement(const QDomElement &element)
                                  .arg(expires, QStringLiteral("2026-12-31T23:59:59Z")));
         }
     }
-    return {statement, QString()};
+    return {statement, std::nullopt};
 }
 
 } // namespace

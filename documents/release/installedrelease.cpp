@@ -1,7 +1,5 @@
 #include "installedrelease.h"
 
-#include "app/markerfile.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -27,11 +25,6 @@ QByteArray recordOf(qint64 number)
 
 } // namespace
 
-QString InstalledReleaseRecordPath()
-{
-    return MarkerFiles::configFolder + QStringLiteral("/InstalledRelease.record");
-}
-
 InstalledReleaseReading ReadInstalledRelease(const QString &path)
 {
     QFile file(path);
@@ -50,7 +43,7 @@ InstalledReleaseReading ReadInstalledRelease(const QString &path)
     // Written by recordOf, or damaged: a good record is exactly what recordOf writes for its number.
     if (!bNumber || number < 1 || content != recordOf(number))
         return {std::nullopt, false, QStringLiteral("it is damaged")};
-    return {number, false, QString()};
+    return {number, false, std::nullopt};
 }
 
 std::optional<QString> RaiseInstalledReleaseProblem(const QString &path, qint64 number)
@@ -76,5 +69,5 @@ ReleaseFloor InstalledReleaseFloor(const QString &path, bool bCompletedBefore)
     return {std::nullopt,
             QStringLiteral("Cannot use the record of the installed release %1: %2; this run accepts "
                            "any signed release, even an older one, and records the one it installs")
-                .arg(path, recorded.problem)};
+                .arg(path, *recorded.problem)};
 }

@@ -1,7 +1,7 @@
 #ifndef VERIFICATIONPASS_H
 #define VERIFICATIONPASS_H
 
-#include "documents/manifestcheck.h"
+#include "documents/installation/manifestcheck.h"
 
 // One verification pass of the installation in the current directory, with the record of verified
 // digests at recordPath: CheckManifest with what that record holds, and committed over it (the files

@@ -1,6 +1,6 @@
 #include "releasesigning.h"
 
-#include "documents/releasesignature.h"
+#include "tools/publishing/signingkeys.h"
 
 #include <QXmlStreamReader>
 
@@ -141,7 +141,7 @@ StatedNotes WithReleaseStatement(const QByteArray &notes, const ReleaseStatement
     const StatementReading reading = ReadReleaseStatement(stated);
     if (!reading.statement || !(*reading.statement == statement))
         return refused(QStringLiteral("the notes would not carry the statement as written: ")
-                       + (reading.statement ? QStringLiteral("it reads differently") : reading.problem));
+                       + (reading.statement ? QStringLiteral("it reads differently") : *reading.problem));
     return {stated, std::nullopt};
 }
 
@@ -156,9 +156,11 @@ SignedDocuments SignRelease(const QByteArray &notes, const QByteArray &manifest,
     const StatedNotes stated = WithReleaseStatement(notes, statement);
     if (stated.problem)
         return {statement, QByteArray(), QByteArray(), QByteArray(), *stated.problem};
-    SignedDocuments documents{statement, stated.notes, SignatureFile(stated.notes, secretKey),
-                              SignatureFile(manifest, secretKey), std::nullopt};
-    if (documents.notesSignature.isEmpty() || documents.manifestSignature.isEmpty())
-        documents.problem = QStringLiteral("the secret key is not 64 bytes, or libsodium cannot start");
-    return documents;
+    const SignatureFileResult notesSignature = SignatureFile(stated.notes, secretKey);
+    const SignatureFileResult manifestSignature = SignatureFile(manifest, secretKey);
+    if (const std::optional<QString> problem = notesSignature.problem ? notesSignature.problem
+                                                                       : manifestSignature.problem)
+        return {statement, QByteArray(), QByteArray(), QByteArray(), problem};
+    return {statement, stated.notes, notesSignature.content, manifestSignature.content,
+            std::nullopt};
 }

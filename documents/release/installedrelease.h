@@ -14,14 +14,11 @@
 //   Release 7
 //   End 0d5a0e2b5b0e4ef4d3a8c6d1f0a2b3c4
 
-// The installation's own record, relative to the current directory.
-QString InstalledReleaseRecordPath();
-
 struct InstalledReleaseReading
 {
-    std::optional<qint64> number;  // the floor, when the record holds a good one
-    bool bMissing = false;         // without a number: there is no record at all
-    QString problem;               // without a number: "it does not exist", "it is damaged", ...
+    std::optional<qint64> number;    // the floor, when the record holds a good one
+    bool bMissing = false;           // without a number: there is no record at all
+    std::optional<QString> problem;  // without a number: "it does not exist", "it is damaged", ...
 };
 
 [[nodiscard]] InstalledReleaseReading ReadInstalledRelease(const QString &path);

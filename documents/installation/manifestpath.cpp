@@ -1,7 +1,6 @@
 #include "manifestpath.h"
 
-#include "app/markerfile.h"
-#include "documents/documentfiles.h"
+#include "app/updaterfiles.h"
 
 #include <QStringList>
 

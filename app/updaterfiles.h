@@ -1,0 +1,64 @@
+#ifndef UPDATERFILES_H
+#define UPDATERFILES_H
+
+#include <QString>
+
+// Every file that the updater keeps or fetches for itself, relative to the current directory, not to
+// the executable, so that every installation folder keeps its own; and where the server serves them.
+
+// Empty files under Config/ whose presence alone carries meaning.
+namespace MarkerFiles {
+
+inline const QString configFolder = QStringLiteral("Config");
+inline const QString lock = QStringLiteral("Config/UU_Lock.setting");
+inline const QString accepted = QStringLiteral("Config/UU_Accepted.setting");
+inline const QString installed = QStringLiteral("Config/UU_Installed.setting");
+
+} // namespace MarkerFiles
+
+// The updater's other files under Config/.
+namespace ConfigFiles {
+
+// Held by the running updater (QLockFile), beside the lock marker.
+inline const QString instanceLock = QStringLiteral("Config/UU_Instance.lock");
+// The debug lines of this run; the previous run's get ".1" appended.
+inline const QString log = QStringLiteral("Config/updater.log");
+// The digest and stamp of every file of the manifest as last read or written.
+inline const QString verifiedDigests = QStringLiteral("Config/VerifiedDigests.record");
+// The highest release that a completed run accepted: the floor of a keyed updater.
+inline const QString installedRelease = QStringLiteral("Config/InstalledRelease.record");
+
+// The staging file of a transfer: Config/Download.part for the first slot, Config/Download-1.part
+// for the next, and so on, one for each transfer that may run at once.
+inline QString StagingPath(int slot)
+{
+    return slot == 0 ? QStringLiteral("Config/Download.part")
+                     : QStringLiteral("Config/Download-%1.part").arg(slot);
+}
+
+// The record beside a staging file that says what it holds: Config/Download.resume, ...
+inline QString ResumeRecordPath(int slot)
+{
+    return slot == 0 ? QStringLiteral("Config/Download.resume")
+                     : QStringLiteral("Config/Download-%1.resume").arg(slot);
+}
+
+} // namespace ConfigFiles
+
+// The server's two documents, fetched from the top of the release into the current directory, the
+// signature files that the publisher puts beside them, and the copy of the notes that a run keeps
+// from the one before.
+namespace DocumentFiles {
+
+inline const QString releaseNotes = QStringLiteral("ReleaseNotes.xml");
+inline const QString releaseNotesSignature = QStringLiteral("ReleaseNotes.xml.sig");
+inline const QString previousReleaseNotes = QStringLiteral("ReleaseNotes.old");
+inline const QString manifest = QStringLiteral("GameManifest.xml");
+inline const QString manifestSignature = QStringLiteral("GameManifest.xml.sig");
+
+} // namespace DocumentFiles
+
+// Where the server serves a release: every file at this path followed by its path in the release.
+inline const QString serverReleasePath = QStringLiteral("/qor_app/");
+
+#endif // UPDATERFILES_H
