@@ -3,7 +3,7 @@
 
 #include "documents/installation/downloaditem.h"
 #include "documents/installation/filestamp.h"
-#include "downloader/resumerecord.h"
+#include "downloader/stagingslots.h"
 #include "updaterconfig.h"
 
 #include <QElapsedTimer>
@@ -15,18 +15,19 @@
 #include <QUrl>
 
 #include <memory>
-#include <vector>
 
 class QAuthenticator;
 class QNetworkAccessManager;
 class QTimer;
 class Transfer;
-struct TransferExpectation;
+struct TransferOutcome;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
-// through queued signals only. It fetches files into the tree below the current directory, puts a
-// file in place only when it is what the manifest says, resumes a stalled or cut transfer (also one
-// that an earlier start left), and reports bytes, speed, errors and password requests.
+// through queued signals only. Each file in flight is a Transfer, which fetches it into the tree
+// below the current directory and puts it in place only when it is what the manifest says; the
+// Downloader keeps what they share: the queue of transfers, the connection to the server (its access
+// manager, and whether requests may share connections before their answers or go over HTTP/2), the
+// password, and the byte and speed reports.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -50,18 +51,31 @@ signals:
 
 // The slots interleave public and private sections so that the meta-object keeps their order.
 public slots:
+    // The worker thread has started: takes up what earlier starts staged, keeps the previous
+    // notes, and asks for the new ones.
     void Connect();
 
 private slots:
+    // A transfer has stalled: it is asked for again, with a new connection where nothing else runs.
     void Reconnect();
 
 public slots:
+    // Starts the run again with a password: every transfer is dropped, and the notes come first.
     void Login(QString pwd);
+    // Fetches dir + file (dir empty or ending in "/") and announces it with FileDownloaded,
+    // whatever became of it. A request for a file in flight, or beyond as many as may run at once,
+    // drops the transfer that it replaces without an announcement.
     void DownloadFile(QString dir, QString file);
 
 private slots:
+    // A transfer has written a part: counted for the speed.
     void FilePart();
+    // A transfer has met a network error: the window's log hears of it, and a demand for a password
+    // stops every transfer.
     void FileError(QNetworkReply::NetworkError code);
+    // The access manager has finished a reply: what it tells of the server and the proxies on the
+    // way decides whether requests still share connections before their answers, and go over
+    // HTTP/2.
     void FileFinished(QNetworkReply *mreply);
     void UpdateDownloadInfo();
     void UpdateSpeedInfo();
@@ -74,52 +88,30 @@ public slots:
     void ExpectFiles(QList<DownloadItem> files);
 
 private:
-    // What an earlier transfer staged and may be resumed: by an earlier start, or by this one before
-    // it had to let go (a password, a new request).
-    struct Leftover
-    {
-        int slot;
-        ResumeRecord record;
-    };
-
-    TransferExpectation ExpectationFor(const QString &path) const;
-    // Takes up what earlier starts left staged in Config/, removing what cannot be resumed.
-    void FindLeftovers();
-    void DiscardLeftover(const QString &path);
-    // The lowest slot that no transfer and no leftover holds.
-    int FreeSlot() const;
     void SendRequest(Transfer *transfer);
-    // Requests the next attempt of a transfer whose attempt stalled or was cut off, or gives it up.
-    void RetryOrGiveUp(Transfer *transfer);
-    Transfer *TransferOf(const QObject *reply) const;
-    // Ends a transfer: its reply is dropped, and it is announced unless the run waits for a password.
-    void Finish(Transfer *transfer, bool bAnnounce);
-    void FinishWithProblem(Transfer *transfer, const QString &problem);
+    void TransferFinished(Transfer *transfer, const TransferOutcome &outcome);
+    // Drops a transfer without announcing it; what it staged is kept where it can be resumed.
+    void Abandon(Transfer *transfer);
     // Turn a faster mode off for the rest of the run once a server or a proxy mishandles it.
     void StopPipelining(const QString &path);
     void StopHttp2(const QString &path);
-    // Drops transfers without announcing them; what they staged is kept as leftovers where it can be
-    // resumed, and stays on disk for the next start.
-    void Abandon(Transfer *transfer);
-    void AbandonTransfers();
     void ReplaceAccessManager();
-    void CommitDownload(Transfer *transfer);
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
 
     const UpdaterConfig::RunSettings settings;
+    const QUrl serverUrl;
+    QString loginPassword;
     bool bPipelining;
     bool bHttp2;
-    float currentSpeed = 0.0f;                  // KiB per second
-    qint64 speedBytes = 0;                      // written since the last speed computation
-    QString loginPassword;
-    QUrl serverUrl;
-    QElapsedTimer speedClock;
-    QTimer *speedTimer = nullptr;               // children of the downloader, created by Connect
-    QTimer *infoTimer = nullptr;
-    QHash<QString, DownloadItem> expectedFiles; // by local path
-    QHash<QString, Leftover> leftovers;         // by local path
-    std::vector<std::unique_ptr<Transfer>> transfers;
     std::unique_ptr<QNetworkAccessManager> accessManager;
+    QList<Transfer *> transfers;                 // children, in the order they started
+    StagingSlots stagingSlots;
+    QHash<QString, DownloadItem> expectedFiles;  // by local path
+    float currentSpeed = 0.0f;                   // KiB per second
+    qint64 speedBytes = 0;                       // written since the last speed computation
+    QElapsedTimer speedClock;
+    QTimer *speedTimer = nullptr;                // children, created by Connect
+    QTimer *infoTimer = nullptr;
 };
 
 #endif // DOWNLOADER_H

@@ -5,7 +5,7 @@
 
 #include <qt_windows.h>
 
-bool MoveIntoPlace(const QString &source, const QString &target, QString *reason)
+std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString &target)
 {
     const QString nativeSource = QDir::toNativeSeparators(source);
     const QString nativeTarget = QDir::toNativeSeparators(target);
@@ -23,12 +23,11 @@ bool MoveIntoPlace(const QString &source, const QString &target, QString *reason
     // Only where a folder of the installation lies on another volume than Config/ does the move
     // become a copy, and then it is not one step.
     if (MoveFileExW(sourcePath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        return true;
+        return std::nullopt;
     const DWORD error = GetLastError();
     if (bReadOnly)
         SetFileAttributesW(targetPath, attributes);
-    *reason = qt_error_string(static_cast<int>(error));
-    return false;
+    return qt_error_string(static_cast<int>(error));
 }
 
 #else
@@ -37,15 +36,14 @@ bool MoveIntoPlace(const QString &source, const QString &target, QString *reason
 #include <cerrno>
 #include <cstdio>
 
-bool MoveIntoPlace(const QString &source, const QString &target, QString *reason)
+std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString &target)
 {
     // rename(2) replaces an existing target atomically; QFile::rename() would refuse to.
     const QByteArray sourcePath = QFile::encodeName(source);
     const QByteArray targetPath = QFile::encodeName(target);
     if (std::rename(sourcePath.constData(), targetPath.constData()) == 0)
-        return true;
-    *reason = qt_error_string(errno);
-    return false;
+        return std::nullopt;
+    return qt_error_string(errno);
 }
 
 #endif

@@ -3,9 +3,12 @@
 
 #include <QString>
 
+#include <optional>
+
 // Moves source over target in one step, so that whoever opens target finds either the previous file
 // or the new one, never neither. A read-only target is replaced as well. On failure target is as it
-// was, source is still there, and reason says what the system refused.
-bool MoveIntoPlace(const QString &source, const QString &target, QString *reason);
+// was, source is still there, and the problem says what the system refused.
+[[nodiscard]] std::optional<QString> MoveIntoPlaceProblem(const QString &source,
+                                                          const QString &target);
 
 #endif // FILEREPLACEMENT_H

@@ -25,3 +25,26 @@ QString NetworkErrorMessage(QNetworkReply::NetworkError code)
         return QStringLiteral("服务器错误 (") + number + QLatin1Char(')');
     }
 }
+
+Answer AnswerOf(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return Answer::None;
+    return status.toInt() >= 200 && status.toInt() < 300 ? Answer::File : Answer::Other;
+}
+
+bool IsTransportError(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError && error != QNetworkReply::OperationCanceledError
+           && error < QNetworkReply::ProxyConnectionRefusedError;
+}
+
+bool IsHttp2Refusal(const QNetworkReply &reply)
+{
+    const QNetworkReply::NetworkError error = reply.error();
+    return reply.request().attribute(QNetworkRequest::Http2DirectAttribute).toBool()
+           && AnswerOf(reply) == Answer::None && IsTransportError(error)
+           && error != QNetworkReply::ConnectionRefusedError
+           && error != QNetworkReply::HostNotFoundError;
+}

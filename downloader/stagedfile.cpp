@@ -5,48 +5,18 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QtConcurrent>
 
-namespace {
-
-constexpr int minimumHandedOverPart = 64 * 1024;
-
-} // namespace
-
-QString StagedFile::stagingPath(int slot)
-{
-    return MarkerFiles::configFolder
-           + (slot == 0 ? QStringLiteral("/Download.part")
-                        : QStringLiteral("/Download-%1.part").arg(slot));
-}
-
-QString StagedFile::recordPath(int slot)
-{
-    return MarkerFiles::configFolder
-           + (slot == 0 ? QStringLiteral("/Download.resume")
-                        : QStringLiteral("/Download-%1.resume").arg(slot));
-}
-
-int StagedFile::slotOf(const QString &fileName)
-{
-    static const QRegularExpression name(QStringLiteral("^Download(?:-([1-9][0-9]{0,3}))?\\.(?:part|resume)$"));
-    const QRegularExpressionMatch match = name.match(fileName);
-    if (!match.hasMatch())
-        return -1;
-    return match.captured(1).isEmpty() ? 0 : match.captured(1).toInt();
-}
-
-StagedFile::StagedFile(const QString &target, int slot)
+StagedFile::StagedFile(const QString &target, int slot, qint64 handOverBytes)
     : target(target)
-    , staging(stagingPath(slot))
+    , staging(ConfigFiles::StagingPath(slot))
+    , handOverBytes(handOverBytes)
 {
 }
 
 StagedFile::~StagedFile()
 {
-    bStopReread = true;
-    digesting.waitForFinished();
+    StopDigesting();
     staging.close();
     // After a commit the staging file is gone already; without one, what it holds is worthless
     // unless a transfer may resume it.
@@ -54,59 +24,38 @@ StagedFile::~StagedFile()
         QFile::remove(staging.fileName());
 }
 
-bool StagedFile::open()
+std::optional<QString> StagedFile::OpenProblem()
 {
     // The updater makes Config/ as it starts, but the Downloader does not count on that.
     QDir().mkpath(MarkerFiles::configFolder);
     // Unbuffered, so that a full disk fails the write that meets it rather than a later flush.
-    if (!staging.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        error = staging.errorString();
-        return false;
-    }
-    return true;
+    if (!staging.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return staging.errorString();
+    return std::nullopt;
 }
 
-bool StagedFile::reopen()
+std::optional<QString> StagedFile::ReopenProblem()
 {
-    if (!staging.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        error = staging.errorString();
-        return false;
+    if (!staging.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return staging.errorString();
+    if (!staging.seek(staging.size())) {
+        const QString problem = staging.errorString();
+        staging.close();
+        return problem;
     }
     bytesWritten = staging.size();
-    if (!staging.seek(bytesWritten)) {
-        restart();
-        return false;
-    }
     // A digest cannot be stored, so what was staged is read again; on another core, since it may
     // be gigabytes.
-    const QString path = staging.fileName();
-    const qint64 staged = bytesWritten;
-    digesting = QtConcurrent::run([this, path, staged] {
-        QFile copy(path);
-        QByteArray chunk;
-        qint64 read = 0;
-        if (copy.open(QIODevice::ReadOnly)) {
-            while (read < staged && !bStopReread) {
-                chunk = copy.read(qMin<qint64>(staged - read, 1 << 20));
-                if (chunk.isEmpty())
-                    break;
-                hash.addData(chunk);
-                read += chunk.size();
-            }
-        }
-        if (read != staged)
-            bRereadFailed = true;
+    rereading = QtConcurrent::run([this, path = staging.fileName(), staged = bytesWritten] {
+        return AddFileStartProblem(path, staged, &hash, &rereadControl);
     });
-    return true;
+    return std::nullopt;
 }
 
-bool StagedFile::rereadFailed() const
+std::optional<QString> StagedFile::WriteProblem(const QByteArray &data)
 {
-    return bRereadFailed;
-}
-
-qint64 StagedFile::write(const QByteArray &data)
-{
+    if (failure)
+        return failure;
     qint64 written = staging.isOpen() ? staging.write(data) : -1;
     // A short write reports no error; the write of what is left then says why (a full disk).
     while (written >= 0 && written < data.size()) {
@@ -116,41 +65,37 @@ qint64 StagedFile::write(const QByteArray &data)
         written += more;
     }
     if (written != data.size()) {
-        writeFailed = true;
-        error = staging.errorString();
-    } else {
-        bytesWritten += written;
-        // A large part is digested on another core while the next one arrives (parts one at a time,
-        // in order): inline, the digest would halve the speed of a fast connection. A small part
-        // costs less than handing it over.
-        digesting.waitForFinished();
-        if (data.size() >= minimumHandedOverPart)
-            digesting = QtConcurrent::run([this, data] { hash.addData(data); });
-        else
-            hash.addData(data);
+        failure = staging.errorString();
+        return failure;
     }
-    return written;
+    bytesWritten += written;
+    // A large part is digested on another core while the next one arrives (parts one at a time, in
+    // order): inline, the digest would halve the speed of a fast connection.
+    rereading.waitForFinished();
+    digesting.waitForFinished();
+    if (data.size() >= handOverBytes)
+        digesting = QtConcurrent::run([this, data] { hash.addData(data); });
+    else
+        hash.addData(data);
+    return std::nullopt;
 }
 
-void StagedFile::restart()
+void StagedFile::Restart()
 {
-    bStopReread = true;
-    digesting.waitForFinished();
-    bStopReread = false;
-    bRereadFailed = false;
+    StopDigesting();
     hash.reset();
     bytesWritten = 0;
-    writeFailed = false;
-    if (!staging.resize(0) || !staging.seek(0)) {
-        writeFailed = true;
-        error = staging.errorString();
-    }
+    failure.reset();
+    if (!staging.resize(0) || !staging.seek(0))
+        failure = staging.errorString();
 }
 
-bool StagedFile::commit()
+std::optional<QString> StagedFile::CommitProblem()
 {
-    if (!staging.isOpen() || writeFailed)
-        return false;
+    if (failure)
+        return failure;
+    if (!staging.isOpen())
+        return QStringLiteral("the staging file is not open");
     // Windows moves no file that is still open.
     staging.close();
     // The new copy takes over the target's permissions, except that its owner can always read and
@@ -164,26 +109,20 @@ bool StagedFile::commit()
                                               ? previous.permissions() & ~userFlags
                                               : QFileDevice::ReadGroup | QFileDevice::ReadOther;
     staging.setPermissions(kept | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return MoveIntoPlace(staging.fileName(), target, &error);
-}
-
-qint64 StagedFile::size() const
-{
-    return bytesWritten;
-}
-
-QString StagedFile::fileName() const
-{
-    return target;
-}
-
-QString StagedFile::errorString() const
-{
-    return error;
+    return MoveIntoPlaceProblem(staging.fileName(), target);
 }
 
 QString StagedFile::md5()
 {
+    rereading.waitForFinished();
     digesting.waitForFinished();
     return QString::fromLatin1(hash.result().toHex());
+}
+
+void StagedFile::StopDigesting()
+{
+    rereadControl.bCancel = true;
+    rereading.waitForFinished();
+    rereadControl.bCancel = false;
+    digesting.waitForFinished();
 }

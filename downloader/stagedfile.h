@@ -1,21 +1,23 @@
 #ifndef STAGEDFILE_H
 #define STAGEDFILE_H
 
+#include "documents/installation/filehash.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFuture>
 #include <QString>
 
-#include <atomic>
+#include <optional>
 
-// A download's local file: written to the staging file and put in place by commit() in one step, so
-// that the target is the previous copy until the new one is whole. Destroying it without a commit
-// removes what was written, unless it is kept for the next start to resume.
+// A download's local file: written to the staging file and put in place by CommitProblem() in one
+// step, so that the target is the previous copy until the new one is whole. Destroying it without a
+// commit removes what was written, unless it is kept for the next start to resume.
 //
 // The staging files have fixed names in the updater's own folder, one for each transfer that may run
-// at once (its slot), and one updater runs per folder: a run that is killed mid-transfer leaves
-// nothing behind in the application's folders, only these files, which the next run resumes or
-// removes.
+// at once (its slot, ConfigFiles::StagingPath), and one updater runs per folder: a run that is killed
+// mid-transfer leaves nothing behind in the application's folders, only these files, which the next
+// run resumes or removes.
 //
 // Unlike QSaveFile it does not sync the data to disk before the rename. That sync costs milliseconds
 // per file (it decided the small-file throughput of a whole update), and the verification pass that
@@ -23,56 +25,49 @@
 class StagedFile
 {
 public:
-    // Config/Download.part for the first slot, Config/Download-1.part for the next, and so on.
-    static QString stagingPath(int slot = 0);
-    // The record beside it that says what it holds (downloader/resumerecord.h): Config/Download.resume,
-    // Config/Download-1.resume, ...
-    static QString recordPath(int slot = 0);
-    // The slot of a staging or record file's name in Config/, or -1 if it is neither.
-    static int slotOf(const QString &fileName);
-
-    explicit StagedFile(const QString &target, int slot = 0);
+    // Parts of handOverBytes or more are digested on the global thread pool while the next one
+    // arrives; smaller ones cost less than handing them over.
+    StagedFile(const QString &target, int slot, qint64 handOverBytes);
     ~StagedFile();
     StagedFile(const StagedFile &) = delete;
     StagedFile &operator=(const StagedFile &) = delete;
 
-    bool open();
+    [[nodiscard]] std::optional<QString> OpenProblem();
     // Takes up what is staged already, for a target of the same content: the bytes stay, and are
-    // digested again on another core before anything is added. False, with the staging file empty,
-    // if they cannot be.
-    bool reopen();
-    // The digest of what has been written so far is complete once this has finished.
-    QFuture<void> digested() const { return digesting; }
-    // Whether what reopen() found could not be read again once digested() has finished: the staging
-    // file must then start afresh.
-    bool rereadFailed() const;
-    // The count written, or -1; after a failed or short write commit() refuses.
-    qint64 write(const QByteArray &data);
-    // Drops what was written, as if the file had just been opened.
-    void restart();
-    bool commit();
+    // digested again on the global pool (Rereading()) before anything is added. Why they cannot be,
+    // with the staging file empty, if they cannot.
+    [[nodiscard]] std::optional<QString> ReopenProblem();
+    // Why what ReopenProblem() found could not be read again, once it has finished: the staging file
+    // must then start afresh.
+    QFuture<std::optional<QString>> Rereading() const { return rereading; }
+    // After a failed or short write, CommitProblem() refuses too.
+    [[nodiscard]] std::optional<QString> WriteProblem(const QByteArray &data);
+    // Drops what was written, as if the file had just been opened. If that fails, the next write
+    // says why.
+    void Restart();
+    [[nodiscard]] std::optional<QString> CommitProblem();
     // Leaves the staging file as it is when this object goes.
-    void keep() { bKept = true; }
+    void Keep() { bKept = true; }
 
-    qint64 size() const; // bytes written so far
-
-    QString fileName() const; // the target
-    QString errorString() const;
+    qint64 size() const { return bytesWritten; }
+    QString fileName() const { return target; }
     // The lower-case hexadecimal MD5 digest of everything written: computed as it is written, so
     // that a committed file need not be read again to be known.
     QString md5();
 
 private:
+    void StopDigesting();
+
     QString target;
     QFile staging;
+    const qint64 handOverBytes;
     QCryptographicHash hash{QCryptographicHash::Md5};
     QFuture<void> digesting;  // the part written last, while it is digested
+    QFuture<std::optional<QString>> rereading;
+    HashControl rereadControl;
     qint64 bytesWritten = 0;
-    bool writeFailed = false;
+    std::optional<QString> failure;  // of a write or a restart: the file is not what was written
     bool bKept = false;
-    std::atomic_bool bRereadFailed{false};
-    std::atomic_bool bStopReread{false};
-    QString error;
 };
 
 #endif // STAGEDFILE_H

@@ -1,16 +1,15 @@
 #include "transfer.h"
 
 #include "app/runlog.h"
+#include "app/updaterfiles.h"
 
 #include <QFile>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
 
-namespace {
+#include <algorithm>
 
-// The least of a body that is taken from the reply at once, before its end.
-constexpr qint64 gatheredPart = 64 * 1024;
+namespace {
 
 // The first byte of a 206 answer's Content-Range ("bytes 500-999/1000"), or -1 if it gives none.
 qint64 RangeStart(const QByteArray &contentRange)
@@ -20,142 +19,291 @@ qint64 RangeStart(const QByteArray &contentRange)
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
+bool IsDigest(const QString &md5)
+{
+    return md5.size() == 32
+           && std::all_of(md5.cbegin(), md5.cend(), [](QChar c) {
+                  return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                         || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+              });
+}
+
+TransferOutcome Refusal(const QString &problem)
+{
+    return {TransferOutcome::Kind::Refused, problem, std::nullopt, QString(), false};
+}
+
+TransferOutcome Failure(const std::optional<QString> &problem)
+{
+    return {TransferOutcome::Kind::Failed, problem, std::nullopt, QString(), false};
+}
+
 } // namespace
 
+TransferExpectation ExpectationOf(const DownloadItem *listed, qint64 documentBytes)
+{
+    TransferExpectation expected;
+    if (!listed) {
+        expected.limit = documentBytes;
+        return expected;
+    }
+    const QString md5 = listed->md5.toLower();
+    if (!IsDigest(md5))
+        return expected;
+    expected.md5 = md5;
+    if (listed->bSizeListed && listed->size >= 0)
+        expected.size = expected.limit = listed->size;
+    return expected;
+}
+
 Transfer::Transfer(const QString &dir, const QString &file, const TransferExpectation &expected,
-                   const UpdaterConfig::RunSettings &settings, int slot)
-    : folder(dir)
+                   const UpdaterConfig::RunSettings &settings, int slot, QObject *parent)
+    : QObject(parent)
+    , folder(dir)
     , name(file)
     , expected(expected)
     , settings(settings)
     , stagingSlot(slot)
-    , staged(dir + file, slot)
 {
+    staged.emplace(path(), slot, settings.partBytes);
     stallTimer.setSingleShot(true);
-    connect(&stallTimer, &QTimer::timeout, this, [this] {
-        // Data that came meanwhile moved the watch on without the cost of restarting the timer.
-        const qint64 quiet = sinceData.elapsed();
-        if (quiet < this->settings.stallInterval) {
-            stallTimer.start(int(this->settings.stallInterval - quiet));
-            return;
-        }
-        bStalled = true;
-        emit Stalled();
-    });
-    connect(&rereading, &QFutureWatcher<void>::finished, this, [this] {
-        if (staged.rereadFailed()) {
-            qCWarning(lcRun).noquote()
-                << QStringLiteral("Cannot read what was staged for %1: fetching it whole").arg(path());
-            staged.restart();
-        }
-        // What an earlier start staged has arrived as far as this run is concerned.
-        unreportedBytes += staged.size();
-        emit ReadyToRequest();
-    });
+    stallTimer.setInterval(settings.stallInterval);
+    slowTimer.setSingleShot(true);
+    slowTimer.setInterval(settings.slowWindow);
+    connect(&stallTimer, &QTimer::timeout, this, &Transfer::ReportStall);
+    connect(&slowTimer, &QTimer::timeout, this, &Transfer::SlowWindowEnded);
+    connect(&rereading, &QFutureWatcherBase::finished, this, &Transfer::RereadEnded);
 }
 
 Transfer::~Transfer()
 {
-    rereading.disconnect(this);
-    if (!bKeptForNextStart)
-        QFile::remove(StagedFile::recordPath(stagingSlot));
+    if (staged)
+        Release(false);
 }
 
-std::optional<QString> Transfer::OpenProblem()
+void Transfer::Start(const std::optional<ResumeRecord> &leftover)
 {
-    if (staged.open())
-        return std::nullopt;
-    return QStringLiteral("Cannot write %1 for %2: %3")
-        .arg(StagedFile::stagingPath(stagingSlot), path(), staged.errorString());
-}
-
-void Transfer::Resume(const QByteArray &serverValidator)
-{
-    if (!staged.reopen()) {
-        if (const std::optional<QString> problem = OpenProblem())
-            qCWarning(lcRun).noquote() << *problem;
-        emit ReadyToRequest();
+    if (leftover && !staged->ReopenProblem()) {
+        validator = leftover->validator;
+        bRecordWritten = true;
+        rereading.setFuture(staged->Rereading());
         return;
     }
-    validator = serverValidator;
-    bRecordWritten = true;
-    rereading.setFuture(staged.digested());
+    if (const std::optional<QString> problem = staged->OpenProblem()) {
+        Finish(Failure(QStringLiteral("Cannot write %1 for %2: %3")
+                           .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem)));
+        return;
+    }
+    emit RequestWanted();
+}
+
+void Transfer::RereadEnded()
+{
+    if (rereading.result()) {
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("Cannot read what was staged for %1: fetching it whole").arg(path());
+        staged->Restart();
+    }
+    // What an earlier start staged has arrived as far as this run is concerned.
+    unreportedBytes += staged->size();
+    emit RequestWanted();
 }
 
 void Transfer::PrepareRequest(QNetworkRequest *request)
 {
-    requestedFrom = 0;
-    if (staged.size() == 0)
+    attempt = Attempt();
+    if (staged->size() == 0)
         return;
     // Without a validator only the digest tells whether the rest belongs to the same file.
     if (bRangesRefused || (validator.isEmpty() && expected.md5.isEmpty())) {
-        staged.restart();
+        staged->Restart();
         return;
     }
-    requestedFrom = staged.size();
-    request->setRawHeader("Range", "bytes=" + QByteArray::number(requestedFrom) + '-');
+    attempt.requestedFrom = staged->size();
+    request->setRawHeader("Range", "bytes=" + QByteArray::number(attempt.requestedFrom) + '-');
     if (!validator.isEmpty())
         request->setRawHeader("If-Range", validator);
-    qCInfo(lcRun).noquote() << QStringLiteral("Resuming %1 from byte %2").arg(path()).arg(requestedFrom);
+    qCInfo(lcRun).noquote()
+        << QStringLiteral("Resuming %1 from byte %2").arg(path()).arg(attempt.requestedFrom);
 }
 
-void Transfer::Attach(QNetworkReply *reply, const QUrl &url)
+void Transfer::Attach(QNetworkReply *reply)
 {
     currentReply = reply;
-    bStalled = false;
-    bChallengeAnswered = false;
-    bAnswerChecked = false;
-    bAnswered = false;
-    bBodyKept = false;
-    discardedBytes = 0;
-    visited = {url};
-    loopTarget.clear();
-    slowWindowStart = 0;
-    slowWindowClock.start();
-    sinceData.start();
-    stallTimer.start(settings.stallInterval);
+    attempt.visited = {reply->url()};
+    connect(reply, &QNetworkReply::readyRead, this, &Transfer::ReadPart);
+    connect(reply, &QNetworkReply::errorOccurred, this, &Transfer::NoteError);
+    connect(reply, &QNetworkReply::redirected, this, &Transfer::NoteRedirect);
+    connect(reply, &QNetworkReply::finished, this, &Transfer::EndAttempt);
+    stallTimer.start();
+    slowTimer.start();
 }
 
-void Transfer::DropReply()
+void Transfer::ReadPart()
 {
-    stallTimer.stop();
-    if (QNetworkReply *reply = currentReply.data()) {
-        currentReply = nullptr;
-        reply->abort();
-        reply->deleteLater();
+    stallTimer.start();
+    TakeFromReply(false);
+}
+
+void Transfer::NoteError(QNetworkReply::NetworkError code)
+{
+    // The run starts over once the password is given: this attempt only waits for its end.
+    if (code == QNetworkReply::AuthenticationRequiredError) {
+        bAwaitingPassword = true;
+        stallTimer.stop();
+        slowTimer.stop();
     }
+    emit ErrorOccurred(code);
 }
 
-Transfer::ReadResult Transfer::CheckAnswer()
+void Transfer::NoteRedirect(const QUrl &target)
 {
-    ReadResult result;
-    bAnswerChecked = true;
-    const QVariant statusAttribute = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    bAnswered = statusAttribute.isValid();
-    const int status = statusAttribute.toInt();
-    bBodyKept = status >= 200 && status < 300;
+    if (attempt.visited.contains(target) && attempt.loopTarget.isEmpty())
+        attempt.loopTarget = target;
+    attempt.visited.insert(target);
+    qCInfo(lcRun).noquote()
+        << QStringLiteral("Redirected %1 to %2").arg(path(), target.toDisplayString());
+}
+
+void Transfer::EndAttempt()
+{
+    if (bAwaitingPassword) {
+        Finish({TransferOutcome::Kind::PasswordRequired, std::nullopt, std::nullopt, QString(),
+                false});
+        return;
+    }
+    if (!TakeFromReply(true))
+        return;
+    const QNetworkReply::NetworkError error = currentReply->error();
+    // The connection broke while the file arrived: the next attempt asks for the rest.
+    if (attempt.answer == Answer::File && IsTransportError(error)) {
+        Retry();
+        return;
+    }
+    // Seeing the same reply end, the Downloader has turned HTTP/2 off: this is no attempt of the
+    // file's.
+    if (IsHttp2Refusal(*currentReply)) {
+        RequestAgain();
+        return;
+    }
+    if (attempt.answer == Answer::File && error == QNetworkReply::NoError) {
+        Commit();
+        return;
+    }
+    Finish(Failure(error == QNetworkReply::TooManyRedirectsError ? RedirectsProblem()
+                                                                  : std::optional<QString>()));
+}
+
+void Transfer::SlowWindowEnded()
+{
+    // A trickle would keep the transfer alive for hours: it counts as a stall.
+    const qint64 arrived =
+        staged->size() + attempt.discardedBytes + currentReply->bytesAvailable();
+    if (arrived - attempt.slowWindowStart < settings.slowWindowBytes) {
+        ReportStall();
+        return;
+    }
+    attempt.slowWindowStart = arrived;
+    slowTimer.start();
+}
+
+void Transfer::ReportStall()
+{
+    // What the reply gathered before it stalled is kept for the attempt that resumes it.
+    if (currentReply->bytesAvailable() > 0 && !TakeFromReply(true))
+        return;
+    stallTimer.stop();
+    slowTimer.stop();
+    attempt.bStalled = true;
+    emit Stalled();
+}
+
+void Transfer::Retry()
+{
+    DropReply();
+    // A trickle that brings a few bytes with each attempt must not keep the transfer going for ever.
+    if (staged->size() >= furthest + settings.slowWindowBytes) {
+        furthest = staged->size();
+        attemptsWithoutProgress = 0;
+    } else {
+        ++attemptsWithoutProgress;
+    }
+    if (attemptsWithoutProgress < settings.attemptsWithoutProgress) {
+        emit RequestWanted();
+        return;
+    }
+    Finish(Failure(QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
+                       .arg(path())
+                       .arg(settings.attemptsWithoutProgress)));
+}
+
+std::optional<ResumeRecord> Transfer::Abandon()
+{
+    // Only a file of the manifest, whose digest tells whether what it resumes is whole, lives on,
+    // with what its reply gathered, unless that went too far.
+    bool bResumable = bRecordWritten && staged->size() > 0;
+    if (currentReply && attempt.answer == Answer::File && TakeBody())
+        bResumable = false;
+    const ResumeRecord record = Record();
+    Release(bResumable);
+    return bResumable ? std::optional<ResumeRecord>(record) : std::nullopt;
+}
+
+bool Transfer::IsAnswered() const
+{
+    return currentReply && AnswerOf(*currentReply) != Answer::None;
+}
+
+bool Transfer::TakeFirstChallenge()
+{
+    return !std::exchange(attempt.bChallengeAnswered, true);
+}
+
+bool Transfer::TakeFromReply(bool bWhole)
+{
+    if (!attempt.bAnswerChecked && !CheckAnswer())
+        return false;
+    // Several connections at once deliver in small pieces, and each piece taken costs a write and a
+    // step of the digest: the reply gathers them up to a part first.
+    const qint64 available = currentReply->bytesAvailable();
+    const bool bWithinLimit = expected.limit < 0 || staged->size() + available <= expected.limit;
+    if (!bWhole && attempt.answer == Answer::File && bWithinLimit && available < settings.partBytes)
+        return true;
+    if (const std::optional<TransferOutcome> end = TakeBody()) {
+        Finish(*end);
+        return false;
+    }
+    return true;
+}
+
+bool Transfer::CheckAnswer()
+{
+    attempt.bAnswerChecked = true;
+    attempt.answer = AnswerOf(*currentReply);
+    const int status = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     qint64 bodyStart = 0;
-    if (requestedFrom > 0 && status == 206) {
+    if (attempt.requestedFrom > 0 && status == 206) {
         const qint64 start = RangeStart(currentReply->rawHeader("Content-Range"));
-        if (start != requestedFrom) {
+        if (start != attempt.requestedFrom) {
             qCWarning(lcRun).noquote()
                 << QStringLiteral("%1: the server answered the range from byte %2 with %3; "
                                   "fetching it whole")
                        .arg(path())
-                       .arg(requestedFrom)
-                       .arg(start < 0 ? QStringLiteral("no range") : QStringLiteral("one from byte %1").arg(start));
+                       .arg(attempt.requestedFrom)
+                       .arg(start < 0 ? QStringLiteral("no range")
+                                      : QStringLiteral("one from byte %1").arg(start));
             bRangesRefused = true;
-            result.bRestart = true;
-            return result;
+            RequestAgain();
+            return false;
         }
         bodyStart = start;
-    } else if (requestedFrom > 0 && bBodyKept) {
+    } else if (attempt.requestedFrom > 0 && attempt.answer == Answer::File) {
         qCInfo(lcRun).noquote() << QStringLiteral("%1: the server sent the whole file again (it "
                                                   "ignores ranges, or the file changed)")
                                        .arg(path());
-        staged.restart();
+        staged->Restart();
     }
-    if (bBodyKept && bodyStart == 0) {
+    if (attempt.answer == Answer::File && bodyStart == 0) {
         TakeValidator();
         WriteRecord();
     }
@@ -164,114 +312,54 @@ Transfer::ReadResult Transfer::CheckAnswer()
     const qint64 announced =
         currentReply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&bAnnounced);
     // Whatever would pass the bound is refused before a byte of it is written.
-    if (bBodyKept && bAnnounced && expected.limit >= 0 && bodyStart + announced > expected.limit) {
-        result.problem = QStringLiteral("Refused %1: the server announced %2 bytes, more than the "
-                                        "%3 it may bring")
-                             .arg(path())
-                             .arg(bodyStart + announced)
-                             .arg(expected.limit);
+    if (attempt.answer == Answer::File && bAnnounced && expected.limit >= 0
+        && bodyStart + announced > expected.limit) {
+        Finish(Refusal(QStringLiteral("Refused %1: the server announced %2 bytes, more than the "
+                                      "%3 it may bring")
+                           .arg(path())
+                           .arg(bodyStart + announced)
+                           .arg(expected.limit)));
+        return false;
     }
-    return result;
+    return true;
 }
 
-Transfer::ReadResult Transfer::ReadAvailable(bool bWhole)
+std::optional<TransferOutcome> Transfer::TakeBody()
 {
-    if (!currentReply)
-        return {};
-    if (!bAnswerChecked) {
-        ReadResult checked = CheckAnswer();
-        if (checked.problem || checked.bRestart)
-            return checked;
-    }
-
-    ReadResult result;
-    WatchForStall();
-    const qint64 available = currentReply->bytesAvailable();
-    if (slowWindowClock.elapsed() >= settings.slowWindow) {
-        const qint64 arrived = staged.size() + discardedBytes + available;
-        result.bTrickle = arrived - slowWindowStart < settings.slowWindowBytes;
-        slowWindowStart = arrived;
-        slowWindowClock.restart();
-        if (result.bTrickle && !bWhole)
-            return result;
-    }
-    // Several connections at once deliver in small pieces, and each piece taken costs a write and
-    // a step of the digest: the reply gathers them up to a good size first.
-    const bool bWithinLimit = expected.limit < 0 || staged.size() + available <= expected.limit;
-    if (!bWhole && bBodyKept && bWithinLimit && available < gatheredPart)
-        return result;
-
     const QByteArray data = currentReply->readAll();
-    if (bBodyKept) {
-        const qint64 written = staged.write(data);
-        if (written != data.size()) {
-            result.problem = QStringLiteral("Cannot write %1 for %2: %3")
-                                 .arg(StagedFile::stagingPath(stagingSlot), path(),
-                                      staged.errorString());
-            return result;
+    if (data.isEmpty())
+        return std::nullopt;
+    if (attempt.answer == Answer::File) {
+        if (const std::optional<QString> problem = staged->WriteProblem(data)) {
+            return Failure(QStringLiteral("Cannot write %1 for %2: %3")
+                               .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem));
         }
-        result.written = written;
-        unreportedBytes += written;
-        if (expected.limit >= 0 && staged.size() > expected.limit) {
-            result.problem = QStringLiteral("Refused %1: the server sent more than the %2 bytes it "
-                                            "may bring")
-                                 .arg(path())
-                                 .arg(expected.limit);
+        unreportedBytes += data.size();
+        uncountedBytes += data.size();
+        emit PartWritten();
+        if (expected.limit >= 0 && staged->size() > expected.limit) {
+            return Refusal(QStringLiteral("Refused %1: the server sent more than the %2 bytes it "
+                                          "may bring")
+                               .arg(path())
+                               .arg(expected.limit));
         }
-        return result;
+        return std::nullopt;
     }
     // An error page is never kept, and never read without end either.
-    discardedBytes += data.size();
+    attempt.discardedBytes += data.size();
     const qint64 bound = expected.limit >= 0 ? qMin(expected.limit, settings.documentBytes)
                                              : settings.documentBytes;
-    if (discardedBytes > bound) {
-        result.problem = QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
-                             .arg(path())
-                             .arg(bound);
-    }
-    return result;
-}
-
-void Transfer::NoteRedirect(const QUrl &target)
-{
-    if (visited.contains(target) && loopTarget.isEmpty())
-        loopTarget = target;
-    visited.insert(target);
-}
-
-QString Transfer::RedirectsProblem() const
-{
-    if (!loopTarget.isEmpty()) {
-        return QStringLiteral("Gave up on %1: its redirects go round in a loop, back to %2")
-            .arg(path(), loopTarget.toDisplayString());
-    }
-    return QStringLiteral("Gave up on %1: it was redirected more than %2 times")
-        .arg(path())
-        .arg(settings.maximumRedirects);
-}
-
-void Transfer::AwaitPassword()
-{
-    bAwaitingPassword = true;
-    stallTimer.stop();
-}
-
-bool Transfer::NextAttempt()
-{
-    // A trickle that brings a few bytes with each attempt must not keep the transfer going for ever.
-    if (staged.size() >= furthest + settings.slowWindowBytes) {
-        furthest = staged.size();
-        attemptsWithoutProgress = 0;
-    } else {
-        ++attemptsWithoutProgress;
-    }
-    return attemptsWithoutProgress < settings.attemptsWithoutProgress;
+    if (attempt.discardedBytes > bound)
+        return Refusal(QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
+                           .arg(path())
+                           .arg(bound));
+    return std::nullopt;
 }
 
 std::optional<QString> Transfer::ContentProblem()
 {
-    const qint64 size = staged.size();
-    const QString md5 = staged.md5();
+    const qint64 size = staged->size();
+    const QString md5 = staged->md5();
     const bool bSizeWrong = expected.size >= 0 && size != expected.size;
     const bool bDigestWrong = !expected.md5.isEmpty() && md5 != expected.md5;
     if (!bSizeWrong && !bDigestWrong)
@@ -287,25 +375,69 @@ std::optional<QString> Transfer::ContentProblem()
         .arg(md5);
 }
 
-bool Transfer::IsResumable() const
+void Transfer::Commit()
 {
-    return bRecordWritten && staged.size() > 0;
+    if (const std::optional<QString> problem = ContentProblem()) {
+        TransferOutcome refused = Refusal(*problem);
+        // An answer given to another request of the same connection would look like this.
+        refused.bPipelined =
+            currentReply->attribute(QNetworkRequest::HttpPipeliningWasUsedAttribute).toBool();
+        Finish(refused);
+        return;
+    }
+    if (const std::optional<QString> problem = staged->CommitProblem()) {
+        Finish(Failure(QStringLiteral("Cannot replace %1: %2").arg(path(), *problem)));
+        return;
+    }
+    // Without a stamp the next verification pass reads the file, as it would any other.
+    Finish({TransferOutcome::Kind::Committed, std::nullopt, ReadFileStamp(path()), staged->md5(),
+            false});
 }
 
-ResumeRecord Transfer::Record() const
+void Transfer::RequestAgain()
 {
-    return {path(), expected.size, expected.md5, validator};
+    DropReply();
+    emit RequestWanted();
 }
 
-void Transfer::KeepForNextStart()
+void Transfer::DropReply()
 {
-    bKeptForNextStart = true;
-    staged.keep();
+    stallTimer.stop();
+    slowTimer.stop();
+    if (QNetworkReply *reply = currentReply.data()) {
+        currentReply = nullptr;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
 }
 
-void Transfer::WatchForStall()
+void Transfer::Release(bool bKeep)
 {
-    sinceData.start();
+    DropReply();
+    rereading.disconnect(this);
+    if (bKeep)
+        staged->Keep();
+    staged.reset();
+    if (!bKeep)
+        QFile::remove(ConfigFiles::ResumeRecordPath(stagingSlot));
+}
+
+void Transfer::Finish(const TransferOutcome &outcome)
+{
+    Release(false);
+    emit Finished(outcome);
+}
+
+QString Transfer::RedirectsProblem() const
+{
+    if (!attempt.loopTarget.isEmpty()) {
+        return QStringLiteral("Gave up on %1: its redirects go round in a loop, back to %2")
+            .arg(path(), attempt.loopTarget.toDisplayString());
+    }
+    return QStringLiteral("Gave up on %1: it was redirected more than %2 times")
+        .arg(path())
+        .arg(settings.maximumRedirects);
 }
 
 void Transfer::TakeValidator()
@@ -321,10 +453,16 @@ void Transfer::WriteRecord()
     // Only a file of the manifest, whose digest tells whether what it resumes is whole, lives on.
     if (expected.md5.isEmpty())
         return;
-    if (const std::optional<QString> problem = Record().SaveProblem(StagedFile::recordPath(stagingSlot))) {
-        qCWarning(lcRun).noquote() << QStringLiteral("Cannot write %1 for %2: %3")
-                                          .arg(StagedFile::recordPath(stagingSlot), path(), *problem);
+    const QString recordPath = ConfigFiles::ResumeRecordPath(stagingSlot);
+    if (const std::optional<QString> problem = Record().SaveProblem(recordPath)) {
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("Cannot write %1 for %2: %3").arg(recordPath, path(), *problem);
         return;
     }
     bRecordWritten = true;
+}
+
+ResumeRecord Transfer::Record() const
+{
+    return {path(), expected.size, expected.md5, validator};
 }

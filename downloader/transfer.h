@@ -1,13 +1,16 @@
 #ifndef TRANSFER_H
 #define TRANSFER_H
 
+#include "documents/installation/downloaditem.h"
+#include "documents/installation/filestamp.h"
+#include "downloader/networkerrors.h"
 #include "downloader/resumerecord.h"
 #include "downloader/stagedfile.h"
 #include "updaterconfig.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QFutureWatcher>
+#include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -18,7 +21,6 @@
 #include <optional>
 #include <utility>
 
-class QNetworkReply;
 class QNetworkRequest;
 
 // What a transfer must bring to be put in place. What is left out is not checked.
@@ -29,115 +31,159 @@ struct TransferExpectation
     qint64 limit = -1;  // the most bytes taken before the transfer is stopped, or -1 for no bound
 };
 
-// One requested file, from its first request to its end: the attempts that fetch it (the first, and
-// one after each stall or cut, which resumes from the first byte it lacks where the server allows),
-// its staging file, its stall watch, and the checks that decide whether what arrived may be put in
-// place. The Downloader sends its requests and hands it its reply's events.
+// What a file that the manifest lists must be: its size and digest where the manifest gives a
+// digest; a file without one is taken as it comes, since nothing would vouch for a size alone.
+// Without a listing (listed is null) the request is for a document, bounded by the largest one.
+TransferExpectation ExpectationOf(const DownloadItem *listed, qint64 documentBytes);
+
+// How a transfer ended. A transfer reports it once, when it has let go of its reply and its
+// staging file.
+struct TransferOutcome
+{
+    enum class Kind {
+        Committed,         // the file is in place, as expected
+        Refused,           // what arrived was not what was expected
+        Failed,            // the file did not arrive
+        PasswordRequired,  // the server wants a password first
+    };
+
+    Kind kind = Kind::Failed;
+    // Refused and Failed: why, for the log; none where the network error that ended it said so.
+    std::optional<QString> problem;
+    // Committed: the file's stamp as it was put in place (none if it could not be read) and the
+    // digest of what was written.
+    std::optional<FileStamp> stamp;
+    QString md5;
+    // Refused: the answer came on a connection with requests in a row before their answers, so it
+    // may well have been another request's.
+    bool bPipelined = false;
+};
+
+// One requested file, from its first request to its report: the attempts that fetch it (the first,
+// and one after each stall or cut, which resumes from the first byte that it lacks where the server
+// allows), the reply of the current attempt and its events, the staging file, the stall and
+// trickle watch, and the checks that decide whether what arrived may be put in place.
+//
+// Its Downloader makes the requests that it asks for (RequestWanted), answers its stalls
+// (Stalled) and reports its network errors to the window; the transfer reports its end once
+// (Finished).
 class Transfer : public QObject
 {
     Q_OBJECT
 
 public:
-    // What one read of the reply did.
-    struct ReadResult
-    {
-        qint64 written = 0;              // bytes added to the staging file
-        std::optional<QString> problem;  // why the transfer must end now, for the log
-        bool bTrickle = false;           // so little arrived for so long that it counts as a stall
-        bool bRestart = false;           // the answer is of no use: request the whole file anew
-    };
-
     Transfer(const QString &dir, const QString &file, const TransferExpectation &expected,
-             const UpdaterConfig::RunSettings &settings, int slot);
+             const UpdaterConfig::RunSettings &settings, int slot, QObject *parent);
     ~Transfer() override;
 
-    QString dir() const { return folder; }
     QString file() const { return name; }
     QString path() const { return folder + name; }
     int slot() const { return stagingSlot; }
-    QNetworkReply *reply() const { return currentReply; }
-    StagedFile &stagedFile() { return staged; }
 
-    // Why the staging file cannot be written, if it cannot.
-    [[nodiscard]] std::optional<QString> OpenProblem();
-    // Takes up what an earlier transfer of the same file staged, whose server said validator of it.
-    // ReadyToRequest follows once its bytes are digested again; whatever cannot be taken up is
-    // dropped, and the transfer starts from the first byte.
-    void Resume(const QByteArray &validator);
-    // The request of the next attempt: from the first byte that the transfer lacks, where it may.
+    // Starts from the first byte, or with what an earlier transfer of the same file staged, which
+    // is digested again before the first request. If that cannot be taken up, the transfer starts
+    // from the first byte after all.
+    void Start(const std::optional<ResumeRecord> &leftover);
+    // Starts the next attempt with its request: from the first byte that the transfer lacks, where
+    // it may.
     void PrepareRequest(QNetworkRequest *request);
-    // Starts an attempt with its reply, which came from a request for url.
-    void Attach(QNetworkReply *reply, const QUrl &url);
-    // Lets go of the current reply: it says nothing more and is aborted and deleted later.
-    void DropReply();
-    // Takes what the reply holds once there is enough of it, or all of it with bWhole (at its end).
-    [[nodiscard]] ReadResult ReadAvailable(bool bWhole = false);
-    // Whether the reply's body was being staged: an answer with the file, not an error page.
-    bool BodyIsKept() const { return bBodyKept; }
-    // Whether the server has answered this attempt with a status.
-    bool IsAnswered() const { return bAnswered; }
-    // Notes a redirect of the current reply, which Qt follows up to the limit.
-    void NoteRedirect(const QUrl &target);
-    // Why the redirects of an attempt that ran out of them led nowhere, for the log.
-    QString RedirectsProblem() const;
-    // The server asked for a password: the transfer waits for its end, which announces nothing.
-    void AwaitPassword();
-    // The bytes staged since the last call. What a transfer staged after its last report is never
-    // reported: a report that came after the run had moved on would overwrite what it shows.
-    qint64 TakeUnreportedBytes() { return std::exchange(unreportedBytes, 0); }
-    // Ends an attempt that stalled or was cut off: whether another one may follow.
-    bool NextAttempt();
-    // Why a complete answer must not be put in place: its size or digest is not the expected one.
-    [[nodiscard]] std::optional<QString> ContentProblem();
-    // Whether the next start could resume what is staged: a file of the manifest whose record is
-    // written. KeepForNextStart then leaves both behind when the transfer goes.
-    bool IsResumable() const;
-    void KeepForNextStart();
-    // What the record beside the staging file says.
-    ResumeRecord Record() const;
+    // Gives the attempt its reply, whose events the transfer takes from now on.
+    void Attach(QNetworkReply *reply);
+    // Ends an attempt that stalled or broke off: the next one follows, unless the attempts in a
+    // row have brought no new data, which fails the transfer.
+    void Retry();
+    // Lets go without a report. What the next transfer of the file may resume is kept on disk and
+    // returned: it needs a file of the manifest whose record was written.
+    [[nodiscard]] std::optional<ResumeRecord> Abandon();
 
-    // Set when the stall watch has fired; the Downloader's Reconnect handles it.
-    bool bStalled = false;
-    bool bAwaitingPassword = false;
-    // The password has been presented for this attempt; a second challenge means it was wrong.
-    bool bChallengeAnswered = false;
+    // The current attempt has brought nothing for the stall interval, or only a trickle.
+    bool IsStalled() const { return attempt.bStalled; }
+    // The server has answered the current attempt with a status.
+    bool IsAnswered() const;
+    bool IsAwaitingPassword() const { return bAwaitingPassword; }
+    // Whether reply is the current attempt's: one that the transfer let go of is not.
+    bool Owns(const QNetworkReply *reply) const { return reply && currentReply == reply; }
+    // Whether this is the first demand for the password in this attempt: it is presented then, and
+    // a second demand means that it was wrong.
+    [[nodiscard]] bool TakeFirstChallenge();
+    // The bytes staged since the last call, for the byte reports. What a transfer staged after its
+    // last report is never reported: a report that came after the run had moved on would overwrite
+    // what it shows.
+    qint64 TakeUnreportedBytes() { return std::exchange(unreportedBytes, 0); }
+    // The bytes staged since the last call, for the speed.
+    qint64 TakeUncountedBytes() { return std::exchange(uncountedBytes, 0); }
 
 signals:
+    void RequestWanted();
+    void PartWritten();
+    void ErrorOccurred(QNetworkReply::NetworkError code);
     void Stalled();
-    void ReadyToRequest();
+    void Finished(TransferOutcome outcome);
 
 private:
-    void WatchForStall();
-    // Looks at the status and headers of an attempt's answer, before its body.
-    [[nodiscard]] ReadResult CheckAnswer();
+    // What belongs to one attempt, reset as each one starts.
+    struct Attempt
+    {
+        qint64 requestedFrom = 0;     // the first byte asked for
+        bool bAnswerChecked = false;  // the status and headers were looked at
+        Answer answer = Answer::None;
+        qint64 discardedBytes = 0;    // of an error page
+        qint64 slowWindowStart = 0;   // bytes arrived when the current slow window began
+        bool bStalled = false;
+        bool bChallengeAnswered = false;
+        QSet<QUrl> visited;           // the request's URL and each redirect's
+        QUrl loopTarget;              // a redirect back to one of them
+    };
+
+    // The reply's events.
+    void ReadPart();
+    void NoteError(QNetworkReply::NetworkError code);
+    void NoteRedirect(const QUrl &target);
+    void EndAttempt();
+    // The stall watch: nothing for stallInterval, or less than slowWindowBytes in a slow window.
+    void SlowWindowEnded();
+    void ReportStall();
+    void RereadEnded();
+
+    // Takes what the reply holds: all of it with bWhole, else once there is a part's worth. False
+    // once the transfer has moved on: it has ended, or asks for the file again.
+    bool TakeFromReply(bool bWhole);
+    // Looks at the status and headers of the attempt's answer, once, before its body; false as
+    // above.
+    bool CheckAnswer();
+    // Stages what the reply holds, or counts it as an error page; the end that it makes, if any.
+    [[nodiscard]] std::optional<TransferOutcome> TakeBody();
+    // Why a complete answer must not be put in place: its size or digest is not the expected one.
+    [[nodiscard]] std::optional<QString> ContentProblem();
+    void Commit();
+    // The attempt is of no use: the file is asked for again, without counting it as an attempt.
+    void RequestAgain();
+    void DropReply();
+    // Lets go of everything; with bKeep what was staged and its record stay on disk.
+    void Release(bool bKeep);
+    void Finish(const TransferOutcome &outcome);
+    QString RedirectsProblem() const;
     void TakeValidator();
     void WriteRecord();
+    ResumeRecord Record() const;
 
-    QString folder;
-    QString name;
-    TransferExpectation expected;
+    const QString folder;
+    const QString name;
+    const TransferExpectation expected;
     const UpdaterConfig::RunSettings settings;
-    int stagingSlot;
-    StagedFile staged;
-    QFutureWatcher<void> rereading;  // what a resumed transfer found staged, digested again
+    const int stagingSlot;
+    std::optional<StagedFile> staged;  // until the transfer lets go of it
+    QFutureWatcher<std::optional<QString>> rereading;
     QPointer<QNetworkReply> currentReply;
-    QTimer stallTimer;            // fires once stallInterval has passed since sinceData started
-    QElapsedTimer sinceData;
-    // Bytes of this attempt at the start of the slow window, and when it started.
-    QElapsedTimer slowWindowClock;
-    qint64 slowWindowStart = 0;
-    bool bAnswerChecked = false;  // the status and headers of this attempt were looked at
-    bool bAnswered = false;       // and there were some
-    bool bBodyKept = false;       // a 2xx answer: its body goes to the staging file
-    qint64 discardedBytes = 0;    // of an error page
-    qint64 requestedFrom = 0;     // the first byte that this attempt asked for
+    Attempt attempt;
+    QTimer stallTimer;
+    QTimer slowTimer;
     QByteArray validator;         // the server's ETag, else its Last-Modified, of the first answer
     bool bRangesRefused = false;  // the server answered a range wrongly: ask for whole files only
     bool bRecordWritten = false;
-    bool bKeptForNextStart = false;
-    QSet<QUrl> visited;           // this attempt's URLs, the request's and each redirect's
-    QUrl loopTarget;              // a redirect back to one of them
+    bool bAwaitingPassword = false;
     qint64 unreportedBytes = 0;
+    qint64 uncountedBytes = 0;
     qint64 furthest = 0;          // the most bytes staged at the end of an attempt
     int attemptsWithoutProgress = 0;
 };

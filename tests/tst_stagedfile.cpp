@@ -1,5 +1,6 @@
 #include "downloader/stagedfile.h"
 #include "support/testsupport.h"
+#include "updaterconfig.h"
 
 #include <QtTest>
 
@@ -20,6 +21,8 @@ private slots:
 
 private:
     QStringList entries() const;
+
+    const qint64 handOver = UpdaterConfig::RunSettings().partBytes;
 
     std::unique_ptr<QTemporaryDir> folder;
     std::unique_ptr<TestSupport::ScopedCurrentDir> currentDir;
@@ -52,14 +55,14 @@ void tst_StagedFile::commitReplacesTheTarget()
     const QFileDevice::Permissions previous = QFile::permissions("Game.pak");
 
     {
-        StagedFile file("Game.pak");
-        QVERIFY(file.open());
-        QCOMPARE(file.write("new "), 4);
-        QCOMPARE(file.write("copy"), 4);
+        StagedFile file("Game.pak", 0, handOver);
+        QVERIFY(!file.OpenProblem());
+        QVERIFY(!file.WriteProblem("new "));
+        QVERIFY(!file.WriteProblem("copy"));
         // Until the commit, the previous copy is what others see.
         QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("previous copy"));
         QCOMPARE(TestSupport::readFile("Config/Download.part"), QByteArray("new copy"));
-        QVERIFY(file.commit());
+        QVERIFY(!file.CommitProblem());
     }
 
     QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("new copy"));
@@ -77,20 +80,21 @@ void tst_StagedFile::digestCoversEveryPartInOrder()
     // Small parts are digested as they are written, large ones on another thread.
     const QByteArrayList parts{"head", QByteArray(300 * 1024, 'a'), "middle",
                                QByteArray(100 * 1024, 'b'), "tail"};
-    StagedFile file("Game.pak");
-    QVERIFY(file.open());
+    StagedFile file("Game.pak", 0, handOver);
+    QVERIFY(!file.OpenProblem());
     for (const QByteArray &part : parts)
-        QCOMPARE(file.write(part), qint64(part.size()));
-    QVERIFY(file.commit());
+        QVERIFY(!file.WriteProblem(part));
+    QCOMPARE(file.size(), qint64(parts.join().size()));
+    QVERIFY(!file.CommitProblem());
     QCOMPARE(file.md5(), TestSupport::md5Hex(parts.join()));
 }
 
 void tst_StagedFile::newFileIsReadableByOthers()
 {
     {
-        StagedFile file("Game.pak");
-        QVERIFY(file.open());
-        QVERIFY(file.commit());
+        StagedFile file("Game.pak", 0, handOver);
+        QVERIFY(!file.OpenProblem());
+        QVERIFY(!file.CommitProblem());
     }
     QVERIFY(QFile::permissions("Game.pak").testFlag(QFileDevice::ReadOther));
     QCOMPARE(entries(), QStringList{"Game.pak"});
@@ -100,9 +104,9 @@ void tst_StagedFile::destructionKeepsThePreviousCopy()
 {
     QVERIFY(TestSupport::writeFile("Game.pak", "previous copy"));
     {
-        StagedFile file("Game.pak");
-        QVERIFY(file.open());
-        QCOMPARE(file.write("half of the n"), 13);
+        StagedFile file("Game.pak", 0, handOver);
+        QVERIFY(!file.OpenProblem());
+        QVERIFY(!file.WriteProblem("half of the n"));
     }
     QCOMPARE(TestSupport::readFile("Game.pak"), QByteArray("previous copy"));
     QCOMPARE(entries(), QStringList{"Game.pak"});
@@ -125,11 +129,11 @@ void tst_StagedFile::failureKeepsThePreviousCopy()
     if (fullDisk && !TestSupport::makeFullDiskFile("Config/Download.part"))
         QSKIP("This system has no device that refuses every write");
     {
-        StagedFile file("Game.pak");
-        QVERIFY(file.open());
-        QCOMPARE(file.write("data"), fullDisk ? qint64(-1) : qint64(4));
-        QVERIFY(!file.commit());
-        QVERIFY(!file.errorString().isEmpty());
+        StagedFile file("Game.pak", 0, handOver);
+        QVERIFY(!file.OpenProblem());
+        QCOMPARE(file.WriteProblem("data").has_value(), fullDisk);
+        const std::optional<QString> problem = file.CommitProblem();
+        QVERIFY(problem && !problem->isEmpty());
     }
     QCOMPARE(TestSupport::readFile(previous), QByteArray("previous copy"));
     QVERIFY(!QFileInfo::exists("Config/Download.part"));

@@ -3,8 +3,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
-#include <QThreadPool>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <numeric>
@@ -14,42 +13,87 @@ namespace {
 
 constexpr qint64 chunkSize = 1 << 20;
 
-QString digestOf(QFile *file, HashControl *control, QByteArray &chunk)
+const QString cancelled = QStringLiteral("the check was stopped");
+
+// Adds up to length bytes of the open file (all of it if length is negative) to hash; why it could
+// not, if it could not.
+std::optional<QString> addToHash(QFile *file, qint64 length, QCryptographicHash *hash,
+                                 HashControl *control)
+{
+    const qint64 wanted = length < 0 ? file->size() : length;
+    // A small file needs no buffer of a whole chunk.
+    QByteArray chunk(int(qBound<qint64>(1, wanted, chunkSize)), Qt::Uninitialized);
+    qint64 read = 0;
+    while (length < 0 || read < length) {
+        if (control && control->bCancel.load(std::memory_order_relaxed))
+            return cancelled;
+        const qint64 most = length < 0 ? chunk.size() : qMin<qint64>(chunk.size(), length - read);
+        const qint64 got = file->read(chunk.data(), most);
+        if (got < 0)
+            return QStringLiteral("it cannot be read: ") + file->errorString();
+        if (got == 0)
+            break;
+        hash->addData(chunk.constData(), int(got));
+        read += got;
+        if (control)
+            control->bytesHashed.fetch_add(got, std::memory_order_relaxed);
+    }
+    if (length >= 0 && read < length)
+        return QStringLiteral("it ends after %1 of %2 bytes").arg(read).arg(length);
+    return std::nullopt;
+}
+
+// Opens the regular file for reading; why it cannot be, if it cannot.
+std::optional<QString> openProblem(QFile *file)
 {
     // A FIFO or a device would block the open or never end; neither is an installed file.
     if (!QFileInfo(*file).isFile())
-        return QString();
+        return QStringLiteral("it is not a regular file");
     // Unbuffered: the chunks are large, and a second copy through QFile's buffer only costs time.
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return QString();
-
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (chunk.size() != chunkSize)
-        chunk.resize(chunkSize);
-    bool bComplete = false;
-    while (!control || !control->bCancel.load(std::memory_order_relaxed)) {
-        const qint64 length = file->read(chunk.data(), chunkSize);
-        if (length <= 0) {
-            bComplete = length == 0;
-            break;
-        }
-        hash.addData(chunk.constData(), int(length));
-        if (control)
-            control->bytesHashed.fetch_add(length, std::memory_order_relaxed);
-    }
-    file->close();
-    return bComplete ? QString::fromLatin1(hash.result().toHex()) : QString();
+        return QStringLiteral("it cannot be opened: ") + file->errorString();
+    return std::nullopt;
 }
+
+// FileMd5 of one of paths, by its index, as the thread pool's map takes it.
+struct DigestOfPath
+{
+    using result_type = FileDigest;
+
+    FileDigest operator()(int index) const
+    {
+        QFile file(paths.at(index));
+        return FileMd5(&file, control);
+    }
+
+    const QStringList &paths;
+    HashControl *control;
+};
 
 } // namespace
 
-QString FileMd5(QFile *file, HashControl *control)
+FileDigest FileMd5(QFile *file, HashControl *control)
 {
-    QByteArray chunk;
-    return digestOf(file, control, chunk);
+    if (std::optional<QString> problem = openProblem(file))
+        return {QString(), problem};
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    const std::optional<QString> problem = addToHash(file, -1, &hash, control);
+    file->close();
+    if (problem)
+        return {QString(), problem};
+    return {QString::fromLatin1(hash.result().toHex()), std::nullopt};
 }
 
-QStringList Md5OfFiles(const QStringList &paths, HashControl *control)
+std::optional<QString> AddFileStartProblem(const QString &path, qint64 length,
+                                           QCryptographicHash *hash, HashControl *control)
+{
+    QFile file(path);
+    if (std::optional<QString> problem = openProblem(&file))
+        return problem;
+    return addToHash(&file, length, hash, control);
+}
+
+QVector<FileDigest> Md5OfFiles(const QStringList &paths, HashControl *control)
 {
     HashControl ownControl;
     if (!control)
@@ -61,35 +105,16 @@ QStringList Md5OfFiles(const QStringList &paths, HashControl *control)
         const QFileInfo info(path);
         sizes.push_back(info.isFile() ? info.size() : 0);
     }
-    std::vector<int> order(size_t(paths.size()));
+    QVector<int> order(paths.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&sizes](int a, int b) { return sizes[size_t(a)] > sizes[size_t(b)]; });
     control->bytesToHash.fetch_add(std::accumulate(sizes.begin(), sizes.end(), qint64(0)));
 
-    // Every thread draws the next largest file as soon as it is free; each digest has its own slot.
-    std::vector<QString> digests(size_t(paths.size()));
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        QByteArray chunk;
-        for (size_t i = next++; i < order.size() && !control->bCancel; i = next++) {
-            const int index = order[i];
-            QFile file(paths.at(index));
-            digests[size_t(index)] = digestOf(&file, control, chunk);
-        }
-    };
-
-    const int threads = std::min(QThread::idealThreadCount(), int(paths.size()));
-    QThreadPool helpers;
-    helpers.setMaxThreadCount(std::max(1, threads - 1));
-    for (int thread = 1; thread < threads; ++thread)
-        helpers.start(work);
-    work();
-    helpers.waitForDone();
-
-    QStringList result;
-    result.reserve(paths.size());
-    for (QString &digest : digests)
-        result.append(std::move(digest));
-    return result;
+    const QVector<FileDigest> largestFirst =
+        QtConcurrent::blockingMapped<QVector<FileDigest>>(order, DigestOfPath{paths, control});
+    QVector<FileDigest> digests(paths.size());
+    for (int i = 0; i < order.size(); ++i)
+        digests[order.at(i)] = largestFirst.at(i);
+    return digests;
 }

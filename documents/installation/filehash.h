@@ -3,9 +3,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <atomic>
+#include <optional>
 
+class QCryptographicHash;
 class QFile;
 
 // Shared between a hashing pass and whoever watches or stops it, from any thread.
@@ -16,14 +19,27 @@ struct HashControl
     std::atomic<qint64> bytesHashed{0};  // grows with every chunk digested
 };
 
-// The lower-case hexadecimal MD5 digest of the whole file, read in fixed-size chunks so that memory
-// stays flat whatever the file's size. Empty if the file is not a regular file, cannot be opened or
-// read to its end, or the control is cancelled.
-QString FileMd5(QFile *file, HashControl *control = nullptr);
+// A file's MD5 digest, or why it has none.
+struct FileDigest
+{
+    QString md5;                     // lower-case hexadecimal
+    std::optional<QString> problem;  // the file could not be read to its end
+};
 
-// FileMd5 of each path, index for index, on QThread::idealThreadCount() threads, the calling thread
-// among them. The largest files go first: a thread that draws a large file late would leave the others
-// idle at the end.
-QStringList Md5OfFiles(const QStringList &paths, HashControl *control = nullptr);
+// The digest of the whole file, read in fixed-size chunks so that memory stays flat whatever the
+// file's size. A file that is not a regular file, cannot be opened or read to its end, or whose
+// control is cancelled has none.
+[[nodiscard]] FileDigest FileMd5(QFile *file, HashControl *control = nullptr);
+
+// Adds the first length bytes of the file at path to hash, in the same chunks; why it could not, if
+// it could not, or the control was cancelled.
+[[nodiscard]] std::optional<QString> AddFileStartProblem(const QString &path, qint64 length,
+                                                         QCryptographicHash *hash,
+                                                         HashControl *control);
+
+// FileMd5 of each path, index for index, on the global thread pool: every free thread of it takes
+// the next file, and so does the calling thread, which may be one of the pool's own. The largest
+// files go first: a thread that draws a large file late would leave the others idle at the end.
+QVector<FileDigest> Md5OfFiles(const QStringList &paths, HashControl *control = nullptr);
 
 #endif // FILEHASH_H

@@ -125,7 +125,7 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     check.bVerifiedDiffers = known.size() > 0;
     known = DigestRecord();
 
-    const QStringList freshDigests = Md5OfFiles(hashedPaths, control);
+    const QVector<FileDigest> freshDigests = Md5OfFiles(hashedPaths, control);
     if (control && control->bCancel) {
         check.bCancelled = true;
         return check;
@@ -135,14 +135,14 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     for (const ListedFile &file : qAsConst(files)) {
         bool bQueue = file.bQueue;
         if (file.hashed >= 0) {
-            const QString &digest = freshDigests.at(file.hashed);
-            if (digest.isEmpty()) {
+            const FileDigest &digest = freshDigests.at(file.hashed);
+            if (digest.problem) {
                 check.unreadablePaths.append(file.relativePath());
                 bQueue = true;
             } else {
-                bQueue = digest != file.item.md5;
+                bQueue = digest.md5 != file.item.md5;
                 if (file.stamp) {
-                    check.verified.insert(file.relativePath(), *file.stamp, digest);
+                    check.verified.insert(file.relativePath(), *file.stamp, digest.md5);
                     check.bVerifiedDiffers = true;
                 }
             }

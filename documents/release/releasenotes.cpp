@@ -1,7 +1,10 @@
 #include "releasenotes.h"
 
+#include "app/updaterfiles.h"
+
 #include <QDomElement>
 #include <QDomNode>
+#include <QFile>
 
 namespace {
 
@@ -41,4 +44,12 @@ ReleaseNotes ParseReleaseNotes(const QDomNode &node, bool bOldNotes)
     ReleaseNotes found;
     readChildren(node, bOldNotes, found);
     return found;
+}
+
+void RotateReleaseNotes()
+{
+    QFile::remove(DocumentFiles::previousReleaseNotes);
+    QFile::copy(DocumentFiles::releaseNotes, DocumentFiles::previousReleaseNotes);
+    QFile::remove(DocumentFiles::releaseNotes);
+    QFile::remove(DocumentFiles::manifest);
 }

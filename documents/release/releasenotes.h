@@ -24,4 +24,9 @@ struct ReleaseNotes
 // (bOldNotes) give only their version and date.
 ReleaseNotes ParseReleaseNotes(const QDomNode &node, bool bOldNotes);
 
+// Before a run fetches the notes: the previous ones survive as ReleaseNotes.old for the comparison
+// with the new ones (or there is none), and the manifest is fetched anew. Failures are silent: a
+// file that stays only misses its comparison.
+void RotateReleaseNotes();
+
 #endif // RELEASENOTES_H

@@ -96,15 +96,15 @@ ExitCode WriteManifestOf(const QString &folder, const QString &outputPath)
         return BadInput;
 
     HashControl control;
-    const QStringList digests = RunShowingProgress<QStringList>(
+    const QVector<FileDigest> digests = RunShowingProgress<QVector<FileDigest>>(
         [&absolutePaths, &control] { return Md5OfFiles(absolutePaths, &control); }, control);
     bool bGood = true;
     for (int i = 0; i < files.size(); ++i) {
-        if (digests.at(i).isEmpty()) {
+        if (digests.at(i).problem) {
             ReportError(absolutePaths.at(i) + QStringLiteral(": cannot read file"));
             bGood = false;
         }
-        files[i].md5 = digests.at(i);
+        files[i].md5 = digests.at(i).md5;
     }
     if (!bGood)
         return BadInput;
