@@ -1,10 +1,10 @@
+#include "documents/installation/verificationpass.h"
 #include "documents/release/markup.h"
 #include "support/testsupport.h"
 #include "updater/updaterun.h"
 
 #include <QDomDocument>
 #include <QElapsedTimer>
-#include <QFutureWatcher>
 #include <QtTest>
 
 #include <memory>
@@ -25,7 +25,6 @@ private slots:
     void newNotesAreApplied();
     void oldNotesGiveOnlyVersionAndDate();
     void emptyNotesLeaveTheBrowser();
-    void checkFolderFindsWhatToFetch();
     void passResultIsAppliedOnTheWindowThread();
     void destructorStopsARunningPass();
 
@@ -72,7 +71,8 @@ void tst_UpdaterDocuments::cleanup()
 
 void tst_UpdaterDocuments::newNotesAreApplied()
 {
-    run->notUpdatedFiles = QStringList{QStringLiteral("kept.ini")};
+    run->ReadReleaseNotes(document(QStringLiteral("<R><NotUpdatedFile>kept.ini</NotUpdatedFile></R>")),
+                          false);
     QSignalSpy lines(run.get(), &UpdateRun::LogLine);
     run->ReadReleaseNotes(
         document(QStringLiteral("<R><Version>2.0</Version><Date>030521</Date><Notes>*First*</Notes>"
@@ -82,15 +82,16 @@ void tst_UpdaterDocuments::newNotesAreApplied()
                                 "<UpdateInProgress>1</UpdateInProgress></x></R>")),
         false);
 
-    QCOMPARE(run->latestVersion, QStringLiteral("2.0"));
-    QCOMPARE(run->latestReleaseDate,
+    const NotesState &notes = run->Notes();
+    QCOMPARE(notes.latestVersion, QStringLiteral("2.0"));
+    QCOMPARE(notes.latestReleaseDate,
              QDate::fromString(QStringLiteral("030521"), QStringLiteral("ddMMyy")));
-    QCOMPARE(run->notUpdatedFiles, (QStringList{"kept.ini", "a.ini"}));
-    QVERIFY(run->bUpdateInProgress);
+    QCOMPARE(notes.notUpdatedFiles, (QStringList{"kept.ini", "a.ini"}));
+    QVERIFY(notes.bUpdateInProgress);
     QCOMPARE(notesShown, QStringList({MarkupToHtml("*First*"), MarkupToHtml("_Second_\nline")}));
     const QVariantList notice{QStringLiteral("New release on server, please try again later"), true};
     QCOMPARE(QList<QVariantList>(lines), QList<QVariantList>({notice, notice}));
-    QVERIFY(run->previousVersion.isEmpty());
+    QVERIFY(notes.previousVersion.isEmpty());
 }
 
 void tst_UpdaterDocuments::oldNotesGiveOnlyVersionAndDate()
@@ -102,52 +103,25 @@ void tst_UpdaterDocuments::oldNotesGiveOnlyVersionAndDate()
                                 "<NotUpdatedFile>a.ini</NotUpdatedFile></R>")),
         true);
 
-    QCOMPARE(run->previousVersion, QStringLiteral("1.9"));
-    QCOMPARE(run->previousReleaseDate,
+    const NotesState &notes = run->Notes();
+    QCOMPARE(notes.previousVersion, QStringLiteral("1.9"));
+    QCOMPARE(notes.previousReleaseDate,
              QDate::fromString(QStringLiteral("010120"), QStringLiteral("ddMMyy")));
-    QVERIFY(run->latestVersion.isEmpty());
-    QVERIFY(run->notUpdatedFiles.isEmpty());
-    QVERIFY(!run->bUpdateInProgress);
+    QVERIFY(notes.latestVersion.isEmpty());
+    QVERIFY(notes.notUpdatedFiles.isEmpty());
+    QVERIFY(!notes.bUpdateInProgress);
     QVERIFY(notesShown.isEmpty());
     QCOMPARE(countOf(recorder.texts(), QStringLiteral("New release")), 0);
 }
 
 void tst_UpdaterDocuments::emptyNotesLeaveTheBrowser()
 {
-    run->latestVersion = QStringLiteral("kept");
-    run->ReadReleaseNotes(document(QStringLiteral("<R><Notes>*shown*</Notes></R>")), false);
+    run->ReadReleaseNotes(document(QStringLiteral("<R><Version>kept</Version><Notes>*shown*</Notes>"
+                                                  "</R>")), false);
     run->ReadReleaseNotes(document(QStringLiteral("<R><Notes/><Notes></Notes><Version/>"
                                                       "</R>")), false);
     QCOMPARE(notesShown, QStringList{MarkupToHtml("*shown*")});
-    QCOMPARE(run->latestVersion, QStringLiteral("kept"));
-}
-
-void tst_UpdaterDocuments::checkFolderFindsWhatToFetch()
-{
-    QVERIFY(writeFile(QStringLiteral("App/same.pak"), "same"));
-    QVERIFY(writeFile(QStringLiteral("App/changed.pak"), "changed"));
-    QVERIFY(writeFile(QStringLiteral("App/exempt.ini"), "local settings"));
-    run->notUpdatedFiles = QStringList{QStringLiteral("exempt.ini")};
-
-    const ManifestCheck check = run->CheckFolder(
-        document(QStringLiteral("<FolderProperties FolderName='.'><FolderProperties FolderName='App'>"
-                                "<FileProperties FileName='same.pak' Size='4' md5='%1'/>"
-                                "<FileProperties FileName='changed.pak' Size='3000000000' md5='%1'/>"
-                                "<FileProperties FileName='exempt.ini' Size='1' md5='%1'/>"
-                                "<FileProperties FileName='../escape.pak' Size='1'/>"
-                                "<FileProperties FileName='new.pak' Size='5'/></FolderProperties>"
-                                "</FolderProperties>")
-                     .arg(md5Hex("same"))),
-        QString());
-
-    QCOMPARE(check.downloads.size(), 2);
-    QCOMPARE(check.downloads.at(0).folder, QStringLiteral("App/"));
-    QCOMPARE(check.downloads.at(0).fileName, QStringLiteral("changed.pak"));
-    QCOMPARE(check.downloads.at(0).size, qint64(3000000000));
-    QCOMPARE(check.downloads.at(1).fileName, QStringLiteral("new.pak"));
-    QCOMPARE(check.bytesToDownload, qint64(3000000005));
-    QCOMPARE(check.rejectedPaths, QStringList{QStringLiteral("App/../escape.pak")});
-    QVERIFY(run->downloadQueue.isEmpty());
+    QCOMPARE(run->Notes().latestVersion, QStringLiteral("kept"));
 }
 
 void tst_UpdaterDocuments::passResultIsAppliedOnTheWindowThread()
@@ -155,14 +129,14 @@ void tst_UpdaterDocuments::passResultIsAppliedOnTheWindowThread()
     QVERIFY(writeFile(QStringLiteral("GameManifest.xml"),
                       "<M><FileProperties FileName='/etc/hostname' Size='1'/>"
                       "<FileProperties FileName='missing.pak' Size='7'/></M>"));
-    run->bytesToDownload = qint64(3) << 30;
     MessageRecorder recorder;
+    QSignalSpy requests(run.get(), &UpdateRun::RequestFile);
+    QSignalSpy progressRange(run.get(), &UpdateRun::ProgressRange);
     run->Stage2();
-    // Stage3 has requested the only file queued.
-    QTRY_COMPARE(run->inFlight.value(0).fileName, QStringLiteral("missing.pak"));
-
-    QCOMPARE(run->bytesToDownload, (qint64(3) << 30) + 7);
-    QVERIFY(run->downloadQueue.isEmpty());
+    // Stage3 has requested the only file queued, and the bar counts its bytes.
+    QTRY_COMPARE(requests.count(), 1);
+    QCOMPARE(requests.first(), (QVariantList{QString(), QStringLiteral("missing.pak")}));
+    QCOMPARE(progressRange.last(), (QVariantList{0, 7}));
     int rejectedLines = 0;
     const QList<MessageRecorder::Message> messages = recorder.messages();
     for (const MessageRecorder::Message &message : messages) {
@@ -178,17 +152,20 @@ void tst_UpdaterDocuments::destructorStopsARunningPass()
 {
     // Hashing this file to its end would take most of a minute.
     QVERIFY(TestSupport::makeSparseFile(QStringLiteral("big.pak"), qint64(8) << 30));
-    run->manifestDocument = std::make_unique<QDomDocument>(
-        document(QStringLiteral("<M><FileProperties FileName='big.pak' md5='%1'/>"
-                                "</M>").arg(md5Hex("x"))));
-    const QFuture<ManifestCheck> pass = run->StartVerificationPass();
-    QTRY_VERIFY(run->verificationControl.bytesHashed > 0);
+    auto pass = std::make_unique<VerificationPass>();
+    QSignalSpy finished(pass.get(), &VerificationPass::Finished);
+    pass->Start(document(QStringLiteral("<M><FileProperties FileName='big.pak' md5='%1'/>"
+                                        "</M>").arg(md5Hex("x"))),
+                QStringList());
+    QTRY_VERIFY(pass->BytesRead() > 0);
 
+    // The pass has ended when its owner is gone, and says nothing more.
     QElapsedTimer closing;
     closing.start();
-    run.reset();
-    QVERIFY(pass.isFinished());
+    pass.reset();
     QVERIFY2(closing.elapsed() < 1000, qPrintable(QString::number(closing.elapsed())));
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdaterDocuments)

@@ -30,3 +30,9 @@ qint64 ProgressBarDivisor(qint64 totalBytes)
     constexpr qint64 largest = std::numeric_limits<int>::max();
     return totalBytes > largest ? totalBytes / largest + 1 : 1;
 }
+
+int ProgressBarValue(qint64 bytes, qint64 divisor)
+{
+    constexpr qint64 largest = std::numeric_limits<int>::max();
+    return int(qBound(-largest, bytes / divisor, largest));
+}

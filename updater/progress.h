@@ -12,4 +12,8 @@ QString ProgressText(int filesLeft, qint64 bytesLeft, float downloadSpeed);
 // installations beyond that range still show the right share.
 qint64 ProgressBarDivisor(qint64 totalBytes);
 
+// The bar's value for bytes with that divisor: within the range of an int, and outside the bar's
+// range where bytes are (which leaves the bar as it is).
+int ProgressBarValue(qint64 bytes, qint64 divisor);
+
 #endif // UPDATER_PROGRESS_H

@@ -6,11 +6,11 @@
 #include "dialogs/about.h"
 #include "dialogs/password.h"
 #include "downloader/downloader.h"
+#include "downloader/downloaderthread.h"
 #include "updater/statustext.h"
 #include "updater/updaterun.h"
 
 #include <QDebug>
-#include <QThread>
 
 Updater::Updater(QWidget *parent, const UpdaterConfig::RunSettings &settings)
     : Updater(Downloader::DefaultServerUrl(), parent, UpdaterConfig::publicKey, settings)
@@ -31,28 +31,17 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publi
     // The overlay picture lies above the notes and the About button; clicks go through it to them.
     ui->image_2->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    workerThread = new QThread;
-    downloader = new Downloader(serverUrl, settings);
+    downloaderThread = new DownloaderThread(serverUrl, settings, this);
+    Downloader *downloader = downloaderThread->downloader();
     aboutDialog = new About(this);
-    // Before the thread starts: its started signal runs Connect, which must find the Downloader
-    // at home there. The connections below decide at each emission where a slot runs.
-    downloader->moveToThread(workerThread);
 
     connect(ui->about, &QPushButton::clicked, this, &Updater::AboutMe);
     connect(ui->launchGame, &QPushButton::clicked, this, &Updater::LaunchGame);
-    connect(downloader, &Downloader::PasswordRequired, this, &Updater::PasswordRequired);
-    connect(downloader, &Downloader::BytesDownloaded, this, &Updater::BytesDownloaded);
-    connect(downloader, &Downloader::FileDownloaded, this, &Updater::FileDownloaded);
     connect(downloader, &Downloader::NetworkError, this, &Updater::Log);
-    connect(workerThread, &QThread::started, downloader, &Downloader::Connect);
-    connect(workerThread, &QThread::finished, workerThread, &QObject::deleteLater);
-    connect(this, &Updater::DownloadFile, downloader, &Downloader::DownloadFile);
-    // The Downloader's network objects belong to the worker thread, so they die there too, as it ends.
-    connect(workerThread, &QThread::finished, downloader, &QObject::deleteLater);
 
-    // The run reaches the Downloader through the window, and the window shows what the run says.
-    connect(downloader, &Downloader::FileCommitted, run.get(), &UpdateRun::RecordCommittedFile);
-    connect(run.get(), &UpdateRun::ExpectFiles, downloader, &Downloader::ExpectFiles);
+    // The run asks the Downloader for files and hears its reports; the window shows what the run
+    // says.
+    run->ConnectTo(downloader);
     connect(run.get(), &UpdateRun::RequestFile, this, &Updater::DownloadFile);
     connect(run.get(), &UpdateRun::UserMessage, this, &Updater::SetUserMessage);
     connect(run.get(), &UpdateRun::LogLine, this, &Updater::Log);
@@ -67,22 +56,18 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publi
     });
 
     SetUserMessage(QStringLiteral("下载更新公告"));
-    workerThread->start(QThread::InheritPriority);
+    downloaderThread->Start();
 }
 
 Updater::~Updater()
 {
     // The marker goes first: whatever happens below, the next start must not find it.
     SetMarkerFile(MarkerFiles::lock, false);
-    // A verification pass still running writes into the run: the run stops it as it goes.
+    // A verification pass still running reads the installation: the run stops it as it goes.
     run.reset();
     ui.reset();
-    if (workerThread) {
-        workerThread->quit();
-        workerThread->wait();
-        // Deleting it here also drops the deleteLater that its finished signal has just queued.
-        delete workerThread;
-    }
+    // The worker thread ends, and the Downloader with it, before the window's children go.
+    delete downloaderThread;
 }
 
 void Updater::SetMarkerFile(QString path, bool bPresent)
@@ -149,7 +134,8 @@ void Updater::ShowPasswordPrompt()
         return;
     passwordPrompt = new Password(this);
     passwordPrompt->setAttribute(Qt::WA_DeleteOnClose);
-    connect(passwordPrompt, &Password::PasswordEntered, downloader, &Downloader::Login);
+    connect(passwordPrompt, &Password::PasswordEntered, downloaderThread->downloader(),
+            &Downloader::Login);
     // Modal all the same, but without an event loop of its own that would run the window's other
     // slots nested inside this one.
     passwordPrompt->show();

@@ -10,9 +10,8 @@
 #include <memory>
 
 class About;
-class Downloader;
+class DownloaderThread;
 class Password;
-class QThread;
 class UpdateRun;
 
 namespace Ui {
@@ -20,8 +19,8 @@ class Updater;
 }
 
 // The updater's only window: its form, the About box, the password prompt, and the worker thread
-// with the Downloader on it. What a run does is the UpdateRun's; the window shows what the run says
-// and passes on what the Downloader reports.
+// with the Downloader on it. What a run does is the UpdateRun's; the window shows what the run says,
+// and its slots of the stages and the Downloader's reports pass on to the run.
 class Updater : public QMainWindow
 {
     Q_OBJECT
@@ -38,9 +37,11 @@ public:
     static void SetMarkerFile(QString path, bool bPresent);
 
 signals:
+    // Tells of every file that the run asks the Downloader for.
     void DownloadFile(QString dir, QString file);
 
 public slots:
+    // The stages and the Downloader's reports, as the run takes them.
     void Stage1();
     void Stage2();
     void Stage3();
@@ -53,16 +54,14 @@ public slots:
     void SetUserMessage(QString message);
 
 private:
-    friend class tst_Updater;
-
     void ShowPasswordPrompt();
 
     std::unique_ptr<Ui::Updater> ui;
     About *aboutDialog = nullptr;         // child of the window
     QPointer<Password> passwordPrompt;    // the one open prompt; it deletes itself once answered
-    Downloader *downloader = nullptr;     // lives on workerThread, deletes itself when it ends
-    QPointer<QThread> workerThread;       // null once it has deleted itself
     std::unique_ptr<UpdateRun> run;
+    // Child of the window; the run is wired to its Downloader.
+    DownloaderThread *downloaderThread = nullptr;
 };
 
 #endif // UPDATER_H

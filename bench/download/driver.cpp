@@ -4,12 +4,12 @@
 //   files=N bytes=B seconds=S rss_start_kib=R rss_growth_kib=G errors=E
 
 #include "downloader/downloader.h"
+#include "downloader/downloaderthread.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -107,21 +107,14 @@ int main(int argc, char **argv)
     const QStringList paths = QString::fromUtf8(list.readAll()).split('\n', Qt::SkipEmptyParts);
 
     Driver driver(paths);
-    QThread workerThread;
-    auto *downloader = new Downloader(QUrl(arguments.at(1)));
-    downloader->moveToThread(&workerThread);
-    QObject::connect(&workerThread, &QThread::started, downloader, &Downloader::Connect);
-    QObject::connect(&workerThread, &QThread::finished, downloader, &QObject::deleteLater);
+    DownloaderThread worker{QUrl(arguments.at(1)), UpdaterConfig::RunSettings()};
+    Downloader *downloader = worker.downloader();
     QObject::connect(&driver, &Driver::ExpectFiles, downloader, &Downloader::ExpectFiles);
     QObject::connect(&driver, &Driver::DownloadFile, downloader, &Downloader::DownloadFile);
     QObject::connect(downloader, &Downloader::FileDownloaded, &driver, &Driver::FileDownloaded);
     QObject::connect(downloader, &Downloader::NetworkError, &driver, &Driver::NetworkError);
-    workerThread.start();
-
-    const int exitCode = application.exec();
-    workerThread.quit();
-    workerThread.wait();
-    return exitCode;
+    worker.Start();
+    return application.exec();
 }
 
 #include "driver.moc"

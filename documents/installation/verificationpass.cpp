@@ -1,5 +1,10 @@
 #include "verificationpass.h"
 
+#include "app/updaterfiles.h"
+
+#include <QDomDocument>
+#include <QtConcurrent>
+
 #include <utility>
 
 ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
@@ -28,4 +33,41 @@ ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
         }
     }
     return check;
+}
+
+VerificationPass::VerificationPass(QObject *parent)
+    : QObject(parent)
+{
+    connect(&watcher, &QFutureWatcherBase::finished, this, &VerificationPass::Finished);
+}
+
+VerificationPass::~VerificationPass()
+{
+    // The pass reads the control until its end.
+    Stop();
+}
+
+void VerificationPass::Start(const QDomDocument &manifest, const QStringList &notUpdatedFiles)
+{
+    Stop();
+    control.bCancel = false;
+    // The pass works on its own handle of the tree, which no one changes while it runs.
+    watcher.setFuture(QtConcurrent::run(
+        [manifest, notUpdatedFiles, known = std::exchange(committed, DigestRecord()),
+         control = &control] {
+            return RunVerificationPass(manifest, QString(), notUpdatedFiles,
+                                       ConfigFiles::verifiedDigests, known, control);
+        }));
+}
+
+void VerificationPass::RecordCommitted(const QString &path, const FileStamp &stamp,
+                                       const QString &md5)
+{
+    committed.insert(path, stamp, md5);
+}
+
+void VerificationPass::Stop()
+{
+    control.bCancel = true;
+    watcher.waitForFinished();
 }

@@ -2,18 +2,12 @@
 
 #include "downloader/downloader.h"
 
-#include <QThread>
-
 namespace TestSupport {
 
 DownloaderRunner::DownloaderRunner(const QUrl &server, const UpdaterConfig::RunSettings &settings)
-    : workerThread(std::make_unique<QThread>())
+    : worker(server, settings)
 {
-    auto *downloader = new Downloader(server, settings);
-    downloader->moveToThread(workerThread.get());
-
-    connect(workerThread.get(), &QThread::started, downloader, &Downloader::Connect);
-    connect(workerThread.get(), &QThread::finished, downloader, &QObject::deleteLater);
+    Downloader *downloader = worker.downloader();
     connect(this, &DownloaderRunner::DownloadFile, downloader, &Downloader::DownloadFile);
     connect(this, &DownloaderRunner::Login, downloader, &Downloader::Login);
     connect(this, &DownloaderRunner::ExpectFiles, downloader, &Downloader::ExpectFiles);
@@ -38,13 +32,7 @@ DownloaderRunner::DownloaderRunner(const QUrl &server, const UpdaterConfig::RunS
         received << QStringLiteral("NetworkError %1 %2").arg(message, heavy ? "heavy" : "light");
     });
 
-    workerThread->start();
-}
-
-DownloaderRunner::~DownloaderRunner()
-{
-    workerThread->quit();
-    workerThread->wait();
+    worker.Start();
 }
 
 QStringList DownloaderRunner::events() const

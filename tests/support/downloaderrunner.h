@@ -3,6 +3,7 @@
 
 #include "documents/installation/downloaditem.h"
 #include "documents/installation/filestamp.h"
+#include "downloader/downloaderthread.h"
 #include "updaterconfig.h"
 
 #include <QList>
@@ -10,11 +11,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
-#include <memory>
-
-class Downloader;
-class QThread;
 
 namespace TestSupport {
 
@@ -29,7 +25,6 @@ class DownloaderRunner : public QObject
 public:
     explicit DownloaderRunner(const QUrl &server,
                               const UpdaterConfig::RunSettings &settings = {});
-    ~DownloaderRunner() override;
 
     // What the Downloader said, in order of arrival: "NetworkError <message> <heavy|light>",
     // "PasswordRequired" and "FileDownloaded <name>"; byte reports are left out.
@@ -54,7 +49,7 @@ signals:
     void FileCommitted(QString path, FileStamp stamp, QString md5);
 
 private:
-    std::unique_ptr<QThread> workerThread;
+    DownloaderThread worker;
     QStringList received;
     QStringList committed;
     qint64 bytes = 0;

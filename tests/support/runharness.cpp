@@ -1,5 +1,6 @@
 #include "runharness.h"
 
+#include "downloader/downloader.h"
 #include "support/testsupport.h"
 
 #include <QtTest>
@@ -9,16 +10,10 @@ namespace TestSupport {
 RunHarness::RunHarness(const QUrl &server, const QByteArray &publicKey,
                        const UpdaterConfig::RunSettings &settings)
     : updateRun(publicKey, settings)
-    , runner(server, settings)
+    , worker(server, settings)
 {
-    // The runner's thread has started, but what the Downloader says is queued for this thread and
-    // arrives only once these connections stand.
-    connect(&updateRun, &UpdateRun::RequestFile, &runner, &DownloaderRunner::DownloadFile);
-    connect(&updateRun, &UpdateRun::ExpectFiles, &runner, &DownloaderRunner::ExpectFiles);
-    connect(&runner, &DownloaderRunner::FileDownloaded, &updateRun, &UpdateRun::FileDownloaded);
-    connect(&runner, &DownloaderRunner::BytesDownloaded, &updateRun, &UpdateRun::BytesDownloaded);
-    connect(&runner, &DownloaderRunner::FileCommitted, &updateRun, &UpdateRun::RecordCommittedFile);
-    connect(&runner, &DownloaderRunner::PasswordRequired, &updateRun, &UpdateRun::PasswordRequired);
+    updateRun.ConnectTo(worker.downloader());
+    connect(this, &RunHarness::Login, worker.downloader(), &Downloader::Login);
     connect(&updateRun, &UpdateRun::UserMessage, this, [this](const QString &text) { statuses << text; });
     connect(&updateRun, &UpdateRun::LaunchAllowed, this, [this](bool bAllowed) { bLaunchAllowed = bAllowed; });
     connect(&updateRun, &UpdateRun::ProgressRange, this, [this](int, int maximum) { progressMaximum = maximum; });
@@ -26,8 +21,9 @@ RunHarness::RunHarness(const QUrl &server, const QByteArray &publicKey,
     connect(&updateRun, &UpdateRun::PasswordWanted, this, [this] {
         ++prompts;
         if (!passwords.isEmpty())
-            emit runner.Login(passwords.takeFirst());
+            emit Login(passwords.takeFirst());
     });
+    worker.Start();
 }
 
 bool RunHarness::waitForEnd()

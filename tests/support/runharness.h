@@ -1,7 +1,7 @@
 #ifndef RUNHARNESS_H
 #define RUNHARNESS_H
 
-#include "support/downloaderrunner.h"
+#include "downloader/downloaderthread.h"
 #include "support/testsupport.h"
 #include "updater/updaterun.h"
 
@@ -23,7 +23,6 @@ public:
                         const UpdaterConfig::RunSettings &settings = shortSettings());
 
     UpdateRun &run() { return updateRun; }
-    DownloaderRunner &downloader() { return runner; }
 
     // Waits until the run has offered the launch or failed; true if it offered the launch.
     bool waitForEnd();
@@ -36,9 +35,12 @@ public:
     QStringList passwords;     // the answers to the prompts, in order
     int prompts = 0;
 
+signals:
+    void Login(QString pwd);
+
 private:
     UpdateRun updateRun;
-    DownloaderRunner runner;
+    DownloaderThread worker;
 };
 
 } // namespace TestSupport
