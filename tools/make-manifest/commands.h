@@ -52,7 +52,12 @@ QString DescribeRelease(const ReleaseStatement &statement);
 // The one-line error of this tool, on standard error.
 void ReportError(const QString &message);
 
-// The whole content of path; false after reporting why it cannot be read.
-bool ReadWholeFile(const QString &path, QByteArray *content);
+// A file's whole content, or why it cannot be read, for ReportError.
+struct FileContent
+{
+    QByteArray bytes;
+    std::optional<QString> problem;
+};
+[[nodiscard]] FileContent ReadWholeFile(const QString &path);
 
 #endif // COMMANDS_H

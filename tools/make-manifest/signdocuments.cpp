@@ -30,14 +30,13 @@ std::optional<QDateTime> expiryOf(const QString &text)
     return ParseStatementTime(text);
 }
 
-bool writeWhole(const QString &path, const QByteArray &content)
+// Writes content to path in one step; why it could not, if it could not.
+std::optional<QString> writeWholeProblem(const QString &path, const QByteArray &content)
 {
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit()) {
-        ReportError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
-        return false;
-    }
-    return true;
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit())
+        return QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
+    return std::nullopt;
 }
 
 // The last release number signed with the key at secretPath: 0 before the first, none (after
@@ -47,10 +46,13 @@ std::optional<qint64> lastReleaseOf(const QString &secretPath)
     const QString path = LastReleasePath(secretPath);
     if (!QFileInfo::exists(path))
         return 0;
-    QByteArray content;
-    if (!ReadWholeFile(path, &content))
+    const FileContent content = ReadWholeFile(path);
+    if (content.problem) {
+        ReportError(*content.problem);
         return std::nullopt;
-    const std::optional<qint64> number = releaseNumberOf(QString::fromLatin1(content.trimmed()));
+    }
+    const std::optional<qint64> number =
+        releaseNumberOf(QString::fromLatin1(content.bytes.trimmed()));
     if (!number) {
         ReportError(path + QStringLiteral(": not the number of the last release signed with ")
                     + secretPath + QStringLiteral("; write that number into it"));
@@ -101,18 +103,26 @@ ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
         }
     }
 
-    QByteArray secretKeyFile;
-    if (!ReadWholeFile(secretPath, &secretKeyFile))
+    const FileContent secretKeyFile = ReadWholeFile(secretPath);
+    if (secretKeyFile.problem) {
+        ReportError(*secretKeyFile.problem);
         return BadInput;
-    const DecodedKey secretKey = DecodeSecretKey(secretKeyFile);
+    }
+    const DecodedKey secretKey = DecodeSecretKey(secretKeyFile.bytes);
     if (secretKey.problem) {
         ReportError(secretPath + QStringLiteral(": not a secret key of make-manifest --keygen"));
         return BadInput;
     }
-    QByteArray notes;
-    QByteArray manifest;
-    if (!ReadWholeFile(notesPath, &notes) || !ReadWholeFile(manifestPath, &manifest))
+    const FileContent notesFile = ReadWholeFile(notesPath);
+    const FileContent manifestFile =
+        notesFile.problem ? FileContent() : ReadWholeFile(manifestPath);
+    if (const std::optional<QString> problem = notesFile.problem ? notesFile.problem
+                                                                 : manifestFile.problem) {
+        ReportError(*problem);
         return BadInput;
+    }
+    const QByteArray &notes = notesFile.bytes;
+    const QByteArray &manifest = manifestFile.bytes;
     // The statement would otherwise go into the manifest, whose digest it could then never name.
     QDomDocument notesDocument;
     if (notesDocument.setContent(notes)
@@ -142,11 +152,17 @@ ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
     // The number is used up before anything carries it: a run that fails halfway leaves a gap in the
     // numbers, never two releases with the same one.
     const ReleaseStatement &statement = documents.statement;
-    if (!writeWhole(LastReleasePath(secretPath), QByteArray::number(statement.number) + '\n')
-        || !writeWhole(notesPath, documents.notes)
-        || !writeWhole(notesPath + QStringLiteral(".sig"), documents.notesSignature)
-        || !writeWhole(manifestPath + QStringLiteral(".sig"), documents.manifestSignature))
-        return BadInput;
+    const QList<QPair<QString, QByteArray>> written{
+        {LastReleasePath(secretPath), QByteArray::number(statement.number) + '\n'},
+        {notesPath, documents.notes},
+        {notesPath + QStringLiteral(".sig"), documents.notesSignature},
+        {manifestPath + QStringLiteral(".sig"), documents.manifestSignature}};
+    for (const auto &file : written) {
+        if (const std::optional<QString> problem = writeWholeProblem(file.first, file.second)) {
+            ReportError(*problem);
+            return BadInput;
+        }
+    }
     std::printf("signed %s\n", qPrintable(DescribeRelease(statement)));
     return Success;
 }

@@ -11,11 +11,17 @@ enum class Signature { Holds, Fails, Unreadable };
 // Whether path.sig proves path's content, after reporting why not.
 Signature checkSignature(const QString &path, const QByteArray &publicKey, QByteArray *content)
 {
-    QByteArray signatureFile;
-    if (!ReadWholeFile(path, content)
-        || !ReadWholeFile(path + QStringLiteral(".sig"), &signatureFile))
+    const FileContent document = ReadWholeFile(path);
+    const FileContent signatureFile =
+        document.problem ? FileContent() : ReadWholeFile(path + QStringLiteral(".sig"));
+    if (const std::optional<QString> problem = document.problem ? document.problem
+                                                                : signatureFile.problem) {
+        ReportError(*problem);
         return Signature::Unreadable;
-    if (const std::optional<QString> problem = SignatureProblem(*content, signatureFile, publicKey)) {
+    }
+    *content = document.bytes;
+    if (const std::optional<QString> problem =
+            SignatureProblem(*content, signatureFile.bytes, publicKey)) {
         ReportError(path + QStringLiteral(".sig: ") + *problem);
         return Signature::Fails;
     }
