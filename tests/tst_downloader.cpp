@@ -185,23 +185,11 @@ void tst_Downloader::safePath_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("safe");
 
+    // The rules of a path are the manifest's (tst_manifestcheck); these are those of its two parts.
     QTest::newRow("top level") << "" << "ReleaseNotes.xml" << true;
     QTest::newRow("nested") << "App/Engine/" << "Core.pak" << true;
-    QTest::newRow("dots inside names") << "App/..data/" << "a..b" << true;
-    QTest::newRow("non-ASCII") << "数据/" << "文件 1%.pak" << true;
-    QTest::newRow("parent dir") << "../" << "x" << false;
-    QTest::newRow("parent inside dir") << "App/../../" << "x" << false;
-    QTest::newRow("parent file") << "" << "../x" << false;
     QTest::newRow("parent when joined") << "." << "./x" << false;
-    QTest::newRow("absolute dir") << "/etc/" << "x" << false;
     QTest::newRow("absolute file") << "App/" << "/etc/passwd" << false;
-    QTest::newRow("resource path") << "" << ":/x" << false;
-    QTest::newRow("drive letter") << "C:/" << "x" << false;
-    QTest::newRow("drive-relative file") << "" << "c:x" << false;
-    QTest::newRow("backslash") << "App\\" << "x" << false;
-    QTest::newRow("line feed") << "" << "x\ny" << false;
-    QTest::newRow("NUL") << "" << QString(QChar(0)) + "x" << false;
-    QTest::newRow("C1 control") << "App/" << QString(QChar(0x85)) << false;
     QTest::newRow("empty file") << "App/" << "" << false;
     QTest::newRow("folder without its slash") << ".." << "x" << false;
 }
