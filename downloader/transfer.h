@@ -9,6 +9,7 @@
 #include "updaterconfig.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QNetworkReply>
 #include <QObject>
@@ -141,6 +142,7 @@ private:
     void NoteRedirect(const QUrl &target);
     void EndAttempt();
     // The stall watch: nothing for stallInterval, or less than slowWindowBytes in a slow window.
+    void StallWatchFired();
     void SlowWindowEnded();
     void ReportStall();
     void RereadEnded();
@@ -176,7 +178,8 @@ private:
     QFutureWatcher<std::optional<QString>> rereading;
     QPointer<QNetworkReply> currentReply;
     Attempt attempt;
-    QTimer stallTimer;
+    QTimer stallTimer;            // fires once stallInterval may have passed since sinceData started
+    QElapsedTimer sinceData;      // since the last piece of data arrived
     QTimer slowTimer;
     QByteArray validator;         // the server's ETag, else its Last-Modified, of the first answer
     bool bRangesRefused = false;  // the server answered a range wrongly: ask for whole files only
