@@ -55,20 +55,37 @@ std::optional<QString> openProblem(QFile *file)
     return std::nullopt;
 }
 
+struct IndexedDigest
+{
+    int index;
+    FileDigest digest;
+};
+
 // FileMd5 of one of paths, by its index, as the thread pool's map takes it.
 struct DigestOfPath
 {
-    using result_type = FileDigest;
+    using result_type = IndexedDigest;
 
-    FileDigest operator()(int index) const
+    IndexedDigest operator()(int index) const
     {
+        // A stopped pass opens no more files.
+        if (control && control->bCancel.load(std::memory_order_relaxed))
+            return {index, {QString(), cancelled}};
         QFile file(paths.at(index));
-        return FileMd5(&file, control);
+        return {index, FileMd5(&file, control)};
     }
 
-    const QStringList &paths;
+    QStringList paths;
     HashControl *control;
 };
+
+// Gathers the digests in the order of their paths, whichever thread read them first.
+void PlaceDigest(QVector<FileDigest> &digests, const IndexedDigest &digest)
+{
+    if (digests.size() <= digest.index)
+        digests.resize(digest.index + 1);
+    digests[digest.index] = digest.digest;
+}
 
 } // namespace
 
@@ -93,12 +110,8 @@ std::optional<QString> AddFileStartProblem(const QString &path, qint64 length,
     return addToHash(&file, length, hash, control);
 }
 
-QVector<FileDigest> Md5OfFiles(const QStringList &paths, HashControl *control)
+QFuture<QVector<FileDigest>> Md5OfFiles(const QStringList &paths, HashControl *control)
 {
-    HashControl ownControl;
-    if (!control)
-        control = &ownControl;
-
     std::vector<qint64> sizes;
     sizes.reserve(size_t(paths.size()));
     for (const QString &path : paths) {
@@ -109,12 +122,8 @@ QVector<FileDigest> Md5OfFiles(const QStringList &paths, HashControl *control)
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&sizes](int a, int b) { return sizes[size_t(a)] > sizes[size_t(b)]; });
-    control->bytesToHash.fetch_add(std::accumulate(sizes.begin(), sizes.end(), qint64(0)));
-
-    const QVector<FileDigest> largestFirst =
-        QtConcurrent::blockingMapped<QVector<FileDigest>>(order, DigestOfPath{paths, control});
-    QVector<FileDigest> digests(paths.size());
-    for (int i = 0; i < order.size(); ++i)
-        digests[order.at(i)] = largestFirst.at(i);
-    return digests;
+    if (control)
+        control->bytesToHash.fetch_add(std::accumulate(sizes.begin(), sizes.end(), qint64(0)));
+    return QtConcurrent::mappedReduced<QVector<FileDigest>>(order, DigestOfPath{paths, control},
+                                                             PlaceDigest);
 }

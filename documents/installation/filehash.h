@@ -1,6 +1,7 @@
 #ifndef FILEHASH_H
 #define FILEHASH_H
 
+#include <QFuture>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -37,9 +38,11 @@ struct FileDigest
                                                          QCryptographicHash *hash,
                                                          HashControl *control);
 
-// FileMd5 of each path, index for index, on the global thread pool: every free thread of it takes
-// the next file, and so does the calling thread, which may be one of the pool's own. The largest
-// files go first: a thread that draws a large file late would leave the others idle at the end.
-QVector<FileDigest> Md5OfFiles(const QStringList &paths, HashControl *control = nullptr);
+// Starts FileMd5 of each path on the global thread pool, every free thread of it taking the next
+// file, the largest first: a thread that drew a large file late would leave the others idle at the
+// end. The future's one result holds the digests, index for index with paths. Start it from a
+// thread outside the pool: a task of the pool that waited for it would hold one of the pool's
+// threads idle.
+QFuture<QVector<FileDigest>> Md5OfFiles(const QStringList &paths, HashControl *control = nullptr);
 
 #endif // FILEHASH_H

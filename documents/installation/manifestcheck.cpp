@@ -11,16 +11,7 @@
 
 namespace {
 
-struct ListedFile
-{
-    DownloadItem item;
-    // What the walk finds out about the local file.
-    bool bQueue = false;             // missing, or different by its recorded digest
-    int hashed = -1;                 // its place among the files that are read, if it is read
-    std::optional<FileStamp> stamp;  // as it was before it was read
-
-    QString relativePath() const { return item.folder + item.fileName; }
-};
+using ListedFile = ManifestWalk::ListedFile;
 
 // Whether the walk may write at path; if not, entry (the path as the manifest composes it) is noted
 // in check.
@@ -74,14 +65,14 @@ void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFil
 
 } // namespace
 
-ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
-                            const QStringList &notUpdatedFiles, const QString &installationDir,
-                            HashControl *control, DigestRecord known)
+ManifestWalk WalkManifest(const QDomNode &node, const QString &folder,
+                          const QStringList &notUpdatedFiles, const QString &installationDir,
+                          DigestRecord known)
 {
-    ManifestCheck check;
-    QVector<ListedFile> files;
-    collectFiles(node, folder, files, check);
-    check.listedFiles = files.size();
+    ManifestWalk walk;
+    ManifestCheck &check = walk.check;
+    collectFiles(node, folder, walk.files, check);
+    check.listedFiles = walk.files.size();
 
     const auto localPath = [&installationDir](const QString &relativePath) {
         return installationDir.isEmpty() ? relativePath
@@ -91,8 +82,7 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     // Missing, exempt and digest-less files cost only an existence test, and a file whose stamp the
     // record holds costs only its stamp. Entries move from the known record to the verified one, so
     // that the two together hold each file once.
-    QStringList hashedPaths;
-    for (ListedFile &file : files) {
+    for (ListedFile &file : walk.files) {
         const QString path = localPath(file.relativePath());
         const bool bCompared = !file.item.md5.isEmpty() && !notUpdatedFiles.contains(file.item.fileName);
         // Taken before the file is read: a write that comes while it is changes the stamp.
@@ -113,8 +103,8 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
             continue;
         const QString recorded = file.stamp ? known.take(file.relativePath(), *file.stamp) : QString();
         if (recorded.isEmpty()) {
-            file.hashed = hashedPaths.size();
-            hashedPaths.append(path);
+            file.hashed = walk.hashedPaths.size();
+            walk.hashedPaths.append(path);
         } else {
             file.bQueue = recorded != file.item.md5;
             check.verified.insert(file.relativePath(), *file.stamp, recorded);
@@ -123,19 +113,21 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
     }
     // Whatever the record held for another stamp or another file is gone from it.
     check.bVerifiedDiffers = known.size() > 0;
-    known = DigestRecord();
+    return walk;
+}
 
-    const QVector<FileDigest> freshDigests = Md5OfFiles(hashedPaths, control);
-    if (control && control->bCancel) {
+ManifestCheck FinishCheck(ManifestWalk walk, const QVector<FileDigest> &digests, bool bCancelled)
+{
+    ManifestCheck &check = walk.check;
+    if (bCancelled) {
         check.bCancelled = true;
         return check;
     }
-    check.filesHashed = hashedPaths.size();
-
-    for (const ListedFile &file : qAsConst(files)) {
+    check.filesHashed = walk.hashedPaths.size();
+    for (const ListedFile &file : qAsConst(walk.files)) {
         bool bQueue = file.bQueue;
         if (file.hashed >= 0) {
-            const FileDigest &digest = freshDigests.at(file.hashed);
+            const FileDigest &digest = digests.at(file.hashed);
             if (digest.problem) {
                 check.unreadablePaths.append(file.relativePath());
                 bQueue = true;
@@ -153,4 +145,13 @@ ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
         }
     }
     return check;
+}
+
+ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
+                            const QStringList &notUpdatedFiles, const QString &installationDir,
+                            HashControl *control, DigestRecord known)
+{
+    ManifestWalk walk = WalkManifest(node, folder, notUpdatedFiles, installationDir, std::move(known));
+    const QVector<FileDigest> digests = Md5OfFiles(walk.hashedPaths, control).result();
+    return FinishCheck(std::move(walk), digests, control && control->bCancel);
 }

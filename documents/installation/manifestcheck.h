@@ -3,13 +3,17 @@
 
 #include "documents/installation/digestrecord.h"
 #include "documents/installation/downloaditem.h"
+#include "documents/installation/filehash.h"
+#include "documents/installation/filestamp.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include <optional>
 
 class QDomNode;
-struct HashControl;
 
 // What a walk over the game manifest found.
 struct ManifestCheck
@@ -29,13 +33,44 @@ struct ManifestCheck
     QStringList recordProblems;     // why the record was not used or not written, for the log
 };
 
+// A check of the installation between its two halves: the manifest walked and the files looked at,
+// and the digests that must be read for it to end.
+struct ManifestWalk
+{
+    struct ListedFile
+    {
+        DownloadItem item;
+        // What the walk found out about the local file.
+        bool bQueue = false;             // missing, or different by its recorded digest
+        int hashed = -1;                 // its place in hashedPaths, if it is read
+        std::optional<FileStamp> stamp;  // as it was before it was read
+
+        QString relativePath() const { return item.folder + item.fileName; }
+    };
+
+    ManifestCheck check;      // what is known before the files are read
+    QVector<ListedFile> files;
+    QStringList hashedPaths;  // the local paths of the files whose digests must be read
+};
+
 // Checks the files listed below node, which lie in folder (empty at the top, otherwise ending in
 // "/"), against the local files below installationDir (empty: the current directory). A file is to
 // be downloaded when it is missing, or when it has an md5, its bare name is not in notUpdatedFiles and
 // its digest is not that md5 (in any case) or it cannot be read. The digest of a file whose stamp the
 // known record holds is taken from there; every other file is read. Rejected and own paths, and paths
-// where something other than a regular file stands, are neither read nor queued. The manifest is
-// read on the calling thread only; the files are hashed on every core (see Md5OfFiles).
+// where something other than a regular file stands, are neither read nor queued.
+//
+// The check comes in two halves, so that the files can be read on the thread pool in between:
+// WalkManifest, then FinishCheck with the digests of the walk's hashedPaths (Md5OfFiles).
+[[nodiscard]] ManifestWalk WalkManifest(const QDomNode &node, const QString &folder,
+                                        const QStringList &notUpdatedFiles,
+                                        const QString &installationDir = QString(),
+                                        DigestRecord known = DigestRecord());
+// bCancelled: the digests were stopped, and the check finds nothing.
+[[nodiscard]] ManifestCheck FinishCheck(ManifestWalk walk, const QVector<FileDigest> &digests,
+                                        bool bCancelled);
+
+// Both halves, waiting for the digests: for a caller outside the thread pool.
 ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
                             const QStringList &notUpdatedFiles,
                             const QString &installationDir = QString(),

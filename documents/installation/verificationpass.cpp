@@ -7,24 +7,30 @@
 
 #include <utility>
 
-ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
-                                  const QStringList &notUpdatedFiles, const QString &recordPath,
-                                  const DigestRecord &committed, HashControl *control)
+VerificationWalk WalkForVerification(const QDomNode &node, const QString &folder,
+                                     const QStringList &notUpdatedFiles, const QString &recordPath,
+                                     const DigestRecord &committed)
 {
     DigestRecord known;
     const std::optional<QString> unusable = known.LoadProblem(recordPath);
-    // The record on disk lacks what committed holds. A record that could not be used is replaced at
-    // once, even by an empty one, so that it is reported once.
-    const bool bRecordBehind = unusable || committed.size() > 0;
     known.unite(committed);
-
-    ManifestCheck check =
-        CheckManifest(node, folder, notUpdatedFiles, QString(), control, std::move(known));
+    VerificationWalk walk{WalkManifest(node, folder, notUpdatedFiles, QString(), std::move(known)),
+                          // A record that could not be used is replaced at once, even by an empty
+                          // one, so that it is reported once.
+                          unusable || committed.size() > 0};
     if (unusable) {
-        check.recordProblems.append(
+        walk.walk.check.recordProblems.append(
             QStringLiteral("Reading every file: cannot use the record of verified digests %1: %2")
                 .arg(recordPath, *unusable));
     }
+    return walk;
+}
+
+ManifestCheck FinishVerification(VerificationWalk walk, const QVector<FileDigest> &digests,
+                                 bool bCancelled, const QString &recordPath)
+{
+    const bool bRecordBehind = walk.bRecordBehind;
+    ManifestCheck check = FinishCheck(std::move(walk.walk), digests, bCancelled);
     if (!check.bCancelled && (bRecordBehind || check.bVerifiedDiffers)) {
         if (const std::optional<QString> problem = check.verified.SaveProblem(recordPath)) {
             check.recordProblems.append(
@@ -35,10 +41,19 @@ ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
     return check;
 }
 
+ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
+                                  const QStringList &notUpdatedFiles, const QString &recordPath,
+                                  const DigestRecord &committed, HashControl *control)
+{
+    VerificationWalk walk =
+        WalkForVerification(node, folder, notUpdatedFiles, recordPath, committed);
+    const QVector<FileDigest> digests = Md5OfFiles(walk.walk.hashedPaths, control).result();
+    return FinishVerification(std::move(walk), digests, control && control->bCancel, recordPath);
+}
+
 VerificationPass::VerificationPass(QObject *parent)
     : QObject(parent)
 {
-    connect(&watcher, &QFutureWatcherBase::finished, this, &VerificationPass::Finished);
 }
 
 VerificationPass::~VerificationPass()
@@ -51,13 +66,31 @@ void VerificationPass::Start(const QDomDocument &manifest, const QStringList &no
 {
     Stop();
     control.bCancel = false;
-    // The pass works on its own handle of the tree, which no one changes while it runs.
-    watcher.setFuture(QtConcurrent::run(
-        [manifest, notUpdatedFiles, known = std::exchange(committed, DigestRecord()),
-         control = &control] {
-            return RunVerificationPass(manifest, QString(), notUpdatedFiles,
-                                       ConfigFiles::verifiedDigests, known, control);
-        }));
+    // The walk works on its own handle of the tree, which no one changes while it runs.
+    walking = Watch(QtConcurrent::run([manifest, notUpdatedFiles,
+                                       known = std::exchange(committed, DigestRecord())] {
+                        return WalkForVerification(manifest, QString(), notUpdatedFiles,
+                                                   ConfigFiles::verifiedDigests, known);
+                    }),
+                    &VerificationPass::Walked);
+}
+
+void VerificationPass::Walked()
+{
+    walk = walking->result();
+    // Started from this thread rather than from the walk's: every thread of the pool reads files.
+    hashing = Watch(Md5OfFiles(walk.walk.hashedPaths, &control), &VerificationPass::Hashed);
+}
+
+void VerificationPass::Hashed()
+{
+    finishing = Watch(QtConcurrent::run([walk = std::exchange(walk, VerificationWalk()),
+                                         digests = hashing->result(),
+                                         bCancelled = control.bCancel.load()]() mutable {
+                          return FinishVerification(std::move(walk), digests, bCancelled,
+                                                    ConfigFiles::verifiedDigests);
+                      }),
+                      &VerificationPass::Finished);
 }
 
 void VerificationPass::RecordCommitted(const QString &path, const FileStamp &stamp,
@@ -69,5 +102,24 @@ void VerificationPass::RecordCommitted(const QString &path, const FileStamp &sta
 void VerificationPass::Stop()
 {
     control.bCancel = true;
-    watcher.waitForFinished();
+    // Watchers that go take what they would still say with them.
+    if (walking)
+        walking->waitForFinished();
+    if (hashing)
+        hashing->waitForFinished();
+    if (finishing)
+        finishing->waitForFinished();
+    walking.reset();
+    hashing.reset();
+    finishing.reset();
+}
+
+template <typename T>
+std::unique_ptr<QFutureWatcher<T>> VerificationPass::Watch(const QFuture<T> &future,
+                                                           void (VerificationPass::*next)())
+{
+    auto watcher = std::make_unique<QFutureWatcher<T>>();
+    connect(watcher.get(), &QFutureWatcherBase::finished, this, next);
+    watcher->setFuture(future);
+    return watcher;
 }

@@ -9,20 +9,40 @@
 #include <QObject>
 #include <QStringList>
 
+#include <memory>
+
 class QDomDocument;
 
-// One verification pass of the installation in the current directory, with the record of verified
-// digests at recordPath: CheckManifest with what that record holds, and committed over it (the files
-// put in place since it was written), as the known digests. Afterwards the record holds what the pass
-// found, unless that is what it held already. A record that cannot be used or written adds a line to
-// recordProblems; the pass then reads every file that committed does not know.
+// A verification pass of the installation in the current directory, with the record of verified
+// digests at recordPath: a check of the manifest (documents/installation/manifestcheck.h) that
+// knows the digests which that record holds, and committed over it (the files put in place since
+// it was written). Afterwards the record holds what the pass found, unless that is what it held
+// already. A record that cannot be used or written adds a line to recordProblems; the pass then
+// reads every file that committed does not know.
+//
+// It comes in two halves, between which the files are read (Md5OfFiles of walk.hashedPaths).
+struct VerificationWalk
+{
+    ManifestWalk walk;
+    bool bRecordBehind = false;  // the record on disk lacks what the pass knows
+};
+[[nodiscard]] VerificationWalk WalkForVerification(const QDomNode &node, const QString &folder,
+                                                   const QStringList &notUpdatedFiles,
+                                                   const QString &recordPath,
+                                                   const DigestRecord &committed);
+[[nodiscard]] ManifestCheck FinishVerification(VerificationWalk walk,
+                                               const QVector<FileDigest> &digests, bool bCancelled,
+                                               const QString &recordPath);
+// Both halves, waiting for the digests: for a caller outside the thread pool.
 ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
                                   const QStringList &notUpdatedFiles, const QString &recordPath,
                                   const DigestRecord &committed, HashControl *control);
 
-// The passes of a run, one at a time, each on the global thread pool with the installation's record
-// of verified digests (ConfigFiles::verifiedDigests). Finished comes on the thread that owns this
-// object; destroying it stops a pass that still runs, within one chunk of one file.
+// The passes of a run, one at a time, with the installation's record of verified digests
+// (ConfigFiles::verifiedDigests). Each has three pieces of work on the global thread pool, started
+// one after the other from the thread that owns this object: the walk, the files' digests, and the
+// record. Finished comes on that thread once they are done; destroying the object stops a pass that
+// still runs, within one chunk of one file.
 class VerificationPass : public QObject
 {
     Q_OBJECT
@@ -35,7 +55,7 @@ public:
     // named in notUpdatedFiles are not read.
     void Start(const QDomDocument &manifest, const QStringList &notUpdatedFiles);
     // What the pass found, once Finished has come.
-    ManifestCheck Result() const { return watcher.result(); }
+    ManifestCheck Result() const { return finishing->result(); }
     // The bytes that the running pass has read so far.
     qint64 BytesRead() const { return control.bytesHashed; }
     // A file that the Downloader put in place: the next pass takes its digest from here instead of
@@ -46,12 +66,19 @@ signals:
     void Finished();
 
 private:
+    void Walked();
+    void Hashed();
     void Stop();
+    template <typename T>
+    std::unique_ptr<QFutureWatcher<T>> Watch(const QFuture<T> &future, void (VerificationPass::*next)());
 
     HashControl control;
-    QFutureWatcher<ManifestCheck> watcher;
     // Files put in place since the running pass began; it took over those that came before.
     DigestRecord committed;
+    VerificationWalk walk;  // between the walk and the record
+    std::unique_ptr<QFutureWatcher<VerificationWalk>> walking;
+    std::unique_ptr<QFutureWatcher<QVector<FileDigest>>> hashing;
+    std::unique_ptr<QFutureWatcher<ManifestCheck>> finishing;
 };
 
 #endif // VERIFICATIONPASS_H

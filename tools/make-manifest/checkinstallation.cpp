@@ -33,12 +33,10 @@ ExitCode CheckInstallation(const QString &manifestPath, const QString &folder)
         return BadInput;
     }
 
+    ManifestWalk walk = WalkManifest(manifest, QString(), QStringList(), folder);
     HashControl control;
-    const ManifestCheck check = RunShowingProgress<ManifestCheck>(
-        [&manifest, &folder, &control] {
-            return CheckManifest(manifest, QString(), QStringList(), folder, &control);
-        },
-        control);
+    const QVector<FileDigest> digests = WaitShowingProgress(Md5OfFiles(walk.hashedPaths, &control), control);
+    const ManifestCheck check = FinishCheck(std::move(walk), digests, false);
 
     for (const DownloadItem &item : check.downloads) {
         const QString path = item.folder + item.fileName;

@@ -4,11 +4,9 @@
 #include "documents/installation/filehash.h"
 
 #include <QEventLoop>
+#include <QFuture>
 #include <QFutureWatcher>
 #include <QTimer>
-#include <QtConcurrent>
-
-#include <functional>
 
 // Shows how far a hashing pass has come on standard error: a bar redrawn in place when standard
 // error is a terminal, nothing otherwise, so that logs and pipes stay clean.
@@ -27,10 +25,10 @@ private:
     const bool bTerminal;
 };
 
-// Runs work on the thread pool and returns its result; meanwhile the calling thread redraws the
-// progress of control.
+// Waits for the work of the thread pool that future stands for and returns its result; meanwhile
+// the calling thread redraws the progress of control.
 template <typename T>
-T RunShowingProgress(std::function<T()> work, const HashControl &control)
+T WaitShowingProgress(const QFuture<T> &future, const HashControl &control)
 {
     ProgressBar bar(control);
     QEventLoop loop;
@@ -39,7 +37,7 @@ T RunShowingProgress(std::function<T()> work, const HashControl &control)
     redraw.start(100);
     QFutureWatcher<T> watcher;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run(std::move(work)));
+    watcher.setFuture(future);
     loop.exec();
     return watcher.result();
 }

@@ -96,8 +96,7 @@ ExitCode WriteManifestOf(const QString &folder, const QString &outputPath)
         return BadInput;
 
     HashControl control;
-    const QVector<FileDigest> digests = RunShowingProgress<QVector<FileDigest>>(
-        [&absolutePaths, &control] { return Md5OfFiles(absolutePaths, &control); }, control);
+    const QVector<FileDigest> digests = WaitShowingProgress(Md5OfFiles(absolutePaths, &control), control);
     bool bGood = true;
     for (int i = 0; i < files.size(); ++i) {
         if (digests.at(i).problem) {
