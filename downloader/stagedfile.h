@@ -50,7 +50,6 @@ public:
     void Keep() { bKept = true; }
 
     qint64 size() const { return bytesWritten; }
-    QString fileName() const { return target; }
     // The lower-case hexadecimal MD5 digest of everything written: computed as it is written, so
     // that a committed file need not be read again to be known.
     QString md5();
