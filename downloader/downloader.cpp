@@ -74,19 +74,24 @@ void Downloader::Connect()
 void Downloader::Reconnect()
 {
     qDebug() << "Downloader::Reconnect";
+    // A line that has brought nothing for the stall interval is replaced whole, with every request
+    // on it; one stalled transfer among others that bring data only loses its own reply.
+    const bool bLineQuiet = serverActivity.QuietFor() >= settings.stallInterval;
     QList<Transfer *> stalled;
+    bool bAnswerStalled = false;
     for (Transfer *transfer : qAsConst(transfers)) {
-        if (transfer->IsStalled())
+        if (transfer->IsStalled() || (bLineQuiet && transfer->IsRequested())) {
             stalled.append(transfer);
+            bAnswerStalled = bAnswerStalled || transfer->IsAnswered();
+        }
     }
-    // A connection that carries nothing at all is replaced whole; one stalled transfer among others
-    // only loses its own reply.
-    if (stalled.size() == transfers.size())
+    if (bLineQuiet)
         ReplaceAccessManager();
     for (Transfer *transfer : qAsConst(stalled)) {
         // A server or a proxy that drops requests sent before the answers to earlier ones leaves
-        // them waiting like this.
-        if (transfers.size() > 1)
+        // them waiting while the others are answered. An answer that stalled as well tells of a
+        // line that stopped, which waiting requests share.
+        if (!bAnswerStalled && transfer->IsPassedOver())
             StopPipelining(transfer->path());
         // A server that does not speak HTTP/2 may answer its preface with nothing at all.
         if (bHttp2 && !transfer->IsAnswered())
@@ -137,7 +142,7 @@ void Downloader::DownloadFile(QString dir, QString file)
         dir, file,
         ExpectationOf(listed == expectedFiles.constEnd() ? nullptr : &*listed,
                       settings.documentBytes),
-        settings, claim.slot, this);
+        settings, claim.slot, &serverActivity, this);
     connect(transfer, &Transfer::RequestWanted, this, [this, transfer] { SendRequest(transfer); });
     connect(transfer, &Transfer::PartWritten, this, &Downloader::FilePart);
     connect(transfer, &Transfer::ErrorOccurred, this, &Downloader::FileError);
@@ -257,17 +262,13 @@ void Downloader::TransferFinished(Transfer *transfer, const TransferOutcome &out
         qCWarning(lcRun).noquote() << *outcome.problem;
     if (outcome.bPipelined)
         StopPipelining(transfer->path());
-    switch (outcome.kind) {
-    case TransferOutcome::Kind::PasswordRequired:
+    if (outcome.kind == TransferOutcome::Kind::PasswordRequired)
         return;
-    case TransferOutcome::Kind::Committed:
-        if (outcome.stamp)
-            emit FileCommitted(transfer->path(), *outcome.stamp, outcome.md5);
-        break;
-    case TransferOutcome::Kind::Refused:
-    case TransferOutcome::Kind::Failed:
-        break;
-    }
+    // The file's last bytes are reported before it is announced, after which the run moves on.
+    if (const qint64 unreported = transfer->TakeUnreportedBytes())
+        emit BytesDownloaded(static_cast<int>(qMin<qint64>(unreported, INT_MAX)), currentSpeed);
+    if (outcome.kind == TransferOutcome::Kind::Committed && outcome.stamp)
+        emit FileCommitted(transfer->path(), *outcome.stamp, outcome.md5);
     emit FileDownloaded(transfer->file());
 }
 

@@ -3,6 +3,7 @@
 
 #include "documents/installation/downloaditem.h"
 #include "documents/installation/filestamp.h"
+#include "downloader/serveractivity.h"
 #include "downloader/stagingslots.h"
 #include "updaterconfig.h"
 
@@ -105,6 +106,7 @@ private:
     bool bHttp2;
     std::unique_ptr<QNetworkAccessManager> accessManager;
     QList<Transfer *> transfers;                 // children, in the order they started
+    ServerActivity serverActivity;               // shared by the transfers
     StagingSlots stagingSlots;
     QHash<QString, DownloadItem> expectedFiles;  // by local path
     float currentSpeed = 0.0f;                   // KiB per second

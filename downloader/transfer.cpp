@@ -57,13 +57,15 @@ TransferExpectation ExpectationOf(const DownloadItem *listed, qint64 documentByt
 }
 
 Transfer::Transfer(const QString &dir, const QString &file, const TransferExpectation &expected,
-                   const UpdaterConfig::RunSettings &settings, int slot, QObject *parent)
+                   const UpdaterConfig::RunSettings &settings, int slot, ServerActivity *server,
+                   QObject *parent)
     : QObject(parent)
     , folder(dir)
     , name(file)
     , expected(expected)
     , settings(settings)
     , stagingSlot(slot)
+    , server(server)
 {
     staged.emplace(path(), slot, settings.partBytes);
     stallTimer.setSingleShot(true);
@@ -104,7 +106,7 @@ void Transfer::RereadEnded()
         staged->Restart();
     }
     // What an earlier start staged has arrived as far as this run is concerned.
-    unreportedBytes += staged->size();
+    arrivedBytes = staged->size();
     emit RequestWanted();
 }
 
@@ -130,6 +132,7 @@ void Transfer::Attach(QNetworkReply *reply)
 {
     currentReply = reply;
     attempt.visited = {reply->url()};
+    connect(reply, &QNetworkReply::metaDataChanged, this, &Transfer::AnswerBegan);
     connect(reply, &QNetworkReply::readyRead, this, &Transfer::ReadPart);
     connect(reply, &QNetworkReply::errorOccurred, this, &Transfer::NoteError);
     connect(reply, &QNetworkReply::redirected, this, &Transfer::NoteRedirect);
@@ -142,7 +145,14 @@ void Transfer::Attach(QNetworkReply *reply)
 void Transfer::ReadPart()
 {
     sinceData.start();
+    server->Note();
     TakeFromReply(false);
+}
+
+void Transfer::AnswerBegan()
+{
+    sinceData.start();
+    server->Note();
 }
 
 void Transfer::NoteError(QNetworkReply::NetworkError code)
@@ -167,6 +177,7 @@ void Transfer::NoteRedirect(const QUrl &target)
 
 void Transfer::EndAttempt()
 {
+    server->Note();
     if (bAwaitingPassword) {
         Finish({TransferOutcome::Kind::PasswordRequired, std::nullopt, std::nullopt, QString(),
                 false});
@@ -197,8 +208,10 @@ void Transfer::EndAttempt()
 void Transfer::StallWatchFired()
 {
     // Data that came meanwhile moved the watch on. Restarting the timer at every piece that arrives
-    // instead took a fifth more of the updater's CPU time over a slow link (bench/link/run).
-    const qint64 quiet = sinceData.elapsed();
+    // instead took a fifth more of the updater's CPU time over a slow link (bench/link/run). A
+    // request that waits for its answer is quiet only while the whole line is.
+    const qint64 quiet =
+        IsAnswered() ? sinceData.elapsed() : qMin(sinceData.elapsed(), server->QuietFor());
     if (quiet < settings.stallInterval) {
         stallTimer.start(int(settings.stallInterval - quiet));
         return;
@@ -208,10 +221,11 @@ void Transfer::StallWatchFired()
 
 void Transfer::SlowWindowEnded()
 {
-    // A trickle would keep the transfer alive for hours: it counts as a stall.
+    // A trickle would keep the transfer alive for hours: it counts as a stall. Waiting for the
+    // answer is not trickling.
     const qint64 arrived =
         staged->size() + attempt.discardedBytes + currentReply->bytesAvailable();
-    if (arrived - attempt.slowWindowStart < settings.slowWindowBytes) {
+    if (IsAnswered() && arrived - attempt.slowWindowStart < settings.slowWindowBytes) {
         ReportStall();
         return;
     }
@@ -264,6 +278,20 @@ std::optional<ResumeRecord> Transfer::Abandon()
 bool Transfer::IsAnswered() const
 {
     return currentReply && AnswerOf(*currentReply) != Answer::None;
+}
+
+bool Transfer::IsPassedOver() const
+{
+    return currentReply && !IsAnswered() && server->QuietFor() < sinceData.elapsed();
+}
+
+qint64 Transfer::TakeUnreportedBytes()
+{
+    if (staged && currentReply && attempt.answer == Answer::File)
+        arrivedBytes = qMax(arrivedBytes, staged->size() + currentReply->bytesAvailable());
+    const qint64 unreported = arrivedBytes - reportedBytes;
+    reportedBytes = arrivedBytes;
+    return unreported;
 }
 
 bool Transfer::TakeFirstChallenge()
@@ -346,7 +374,7 @@ std::optional<TransferOutcome> Transfer::TakeBody()
             return Failure(QStringLiteral("Cannot write %1 for %2: %3")
                                .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem));
         }
-        unreportedBytes += data.size();
+        arrivedBytes = qMax(arrivedBytes, staged->size());
         uncountedBytes += data.size();
         emit PartWritten();
         if (expected.limit >= 0 && staged->size() > expected.limit) {

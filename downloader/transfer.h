@@ -5,6 +5,7 @@
 #include "documents/installation/filestamp.h"
 #include "downloader/networkerrors.h"
 #include "downloader/resumerecord.h"
+#include "downloader/serveractivity.h"
 #include "downloader/stagedfile.h"
 #include "updaterconfig.h"
 
@@ -67,14 +68,16 @@ struct TransferOutcome
 //
 // Its Downloader makes the requests that it asks for (RequestWanted), answers its stalls
 // (Stalled) and reports its network errors to the window; the transfer reports its end once
-// (Finished).
+// (Finished). What the server sends to any transfer is noted in the server's activity, which the
+// Downloader shares among them: a request that waits its turn is not stalled while the line is busy.
 class Transfer : public QObject
 {
     Q_OBJECT
 
 public:
     Transfer(const QString &dir, const QString &file, const TransferExpectation &expected,
-             const UpdaterConfig::RunSettings &settings, int slot, QObject *parent);
+             const UpdaterConfig::RunSettings &settings, int slot, ServerActivity *server,
+             QObject *parent);
     ~Transfer() override;
 
     QString file() const { return name; }
@@ -99,18 +102,23 @@ public:
 
     // The current attempt has brought nothing for the stall interval, or only a trickle.
     bool IsStalled() const { return attempt.bStalled; }
+    // A request is out and waits for its answer.
+    bool IsRequested() const { return currentReply && !bAwaitingPassword; }
     // The server has answered the current attempt with a status.
     bool IsAnswered() const;
+    // The current attempt has no answer though the server has sent others something since it was
+    // asked: a server or a proxy that drops requests in a row leaves them like this.
+    bool IsPassedOver() const;
     bool IsAwaitingPassword() const { return bAwaitingPassword; }
     // Whether reply is the current attempt's: one that the transfer let go of is not.
     bool Owns(const QNetworkReply *reply) const { return reply && currentReply == reply; }
     // Whether this is the first demand for the password in this attempt: it is presented then, and
     // a second demand means that it was wrong.
     [[nodiscard]] bool TakeFirstChallenge();
-    // The bytes staged since the last call, for the byte reports. What a transfer staged after its
-    // last report is never reported: a report that came after the run had moved on would overwrite
-    // what it shows.
-    qint64 TakeUnreportedBytes() { return std::exchange(unreportedBytes, 0); }
+    // The bytes of the file that arrived since the last call, for the byte reports: those staged and
+    // those that wait in the reply for a part's worth. A part of the file that arrives again (after
+    // the server ignored a range) is not counted again, so what a file reports adds up to its size.
+    qint64 TakeUnreportedBytes();
     // The bytes staged since the last call, for the speed.
     qint64 TakeUncountedBytes() { return std::exchange(uncountedBytes, 0); }
 
@@ -138,6 +146,7 @@ private:
 
     // The reply's events.
     void ReadPart();
+    void AnswerBegan();
     void NoteError(QNetworkReply::NetworkError code);
     void NoteRedirect(const QUrl &target);
     void EndAttempt();
@@ -174,18 +183,20 @@ private:
     const TransferExpectation expected;
     const UpdaterConfig::RunSettings settings;
     const int stagingSlot;
+    ServerActivity *const server;
     std::optional<StagedFile> staged;  // until the transfer lets go of it
     QFutureWatcher<std::optional<QString>> rereading;
     QPointer<QNetworkReply> currentReply;
     Attempt attempt;
     QTimer stallTimer;            // fires once stallInterval may have passed since sinceData started
-    QElapsedTimer sinceData;      // since the last piece of data arrived
+    QElapsedTimer sinceData;      // since the request, or the last piece of its answer
     QTimer slowTimer;
     QByteArray validator;         // the server's ETag, else its Last-Modified, of the first answer
     bool bRangesRefused = false;  // the server answered a range wrongly: ask for whole files only
     bool bRecordWritten = false;
     bool bAwaitingPassword = false;
-    qint64 unreportedBytes = 0;
+    qint64 arrivedBytes = 0;      // the most bytes of the file that have arrived at once
+    qint64 reportedBytes = 0;
     qint64 uncountedBytes = 0;
     qint64 furthest = 0;          // the most bytes staged at the end of an attempt
     int attemptsWithoutProgress = 0;

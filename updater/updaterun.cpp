@@ -148,6 +148,8 @@ void UpdateRun::FileArrived(const DownloadItem &item, const std::optional<Commit
     emit LogLine(path, false);
     if (commit && commit->path == path)
         verificationPass.RecordCommitted(path, commit->stamp, commit->md5);
+    // Small files arrive faster than the reports: the count follows each one.
+    ShowProgress();
     if (!downloadQueue.isEmpty()) {
         DownloadQueuedFiles();
     } else if (inFlight.isEmpty()) {
@@ -242,12 +244,19 @@ void UpdateRun::FileCommitted(QString path, FileStamp stamp, QString md5)
 
 void UpdateRun::BytesDownloaded(int deltaBytes, float downloadSpeed)
 {
-    if (deltaBytes == 0)
+    // The documents' bytes are not among those that the files to fetch add up to.
+    if (deltaBytes == 0 || inFlight.isEmpty())
         return;
     downloadedBytes += deltaBytes;
+    lastSpeed = downloadSpeed;
     emit ProgressValue(ProgressBarValue(downloadedBytes, progressDivisor));
-    emit UserMessage(ProgressText(downloadQueue.size() + qMax(1, inFlight.size()),
-                                  bytesToDownload - downloadedBytes, downloadSpeed));
+    ShowProgress();
+}
+
+void UpdateRun::ShowProgress()
+{
+    emit UserMessage(ProgressText(downloadQueue.size() + inFlight.size(),
+                                  bytesToDownload - downloadedBytes, lastSpeed));
 }
 
 void UpdateRun::PasswordRequired()

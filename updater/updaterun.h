@@ -110,6 +110,8 @@ private:
     void RequestDocument(const QString &document, Step step);
     // Logs what the pass skipped or could not read; false if the run cannot go on.
     bool ReportCheck(const ManifestCheck &check);
+    // The files still to fetch, the bytes left and the speed.
+    void ShowProgress();
     void ShowFullBar();
 
     const UpdaterConfig::RunSettings settings;
@@ -126,6 +128,7 @@ private:
     QList<DownloadItem> downloadQueue;
     qint64 downloadedBytes = 0;
     qint64 bytesToDownload = 0;
+    float lastSpeed = 0.0f;  // KiB per second, as the Downloader last reported it
     // Byte counts are divided by this before they reach the progress bar, whose range is an int.
     qint64 progressDivisor = 1;
     // Download passes since the run began (at start, or after a password): a file whose download
