@@ -53,6 +53,7 @@ private slots:
     void newRequestAbandonsTheRunningOne();
     void severalTransfersRunAtOnce_data();
     void severalTransfersRunAtOnce();
+    void requestWaitingItsTurnIsNoStall();
     void stoppingMidTransferLeavesNothing();
 
 private:
@@ -696,6 +697,28 @@ void tst_Downloader::severalTransfersRunAtOnce()
     present.sort();
     QCOMPARE(TestSupport::filesBelow("."), present);
     QCOMPARE(TestSupport::readFile("Other.bin"), Pattern(5000));
+}
+
+void tst_Downloader::requestWaitingItsTurnIsNoStall()
+{
+    // Each slow file holds a connection for 400 ms, twice the stall interval: the last request
+    // waits for one of them.
+    UpdaterConfig::RunSettings settings;
+    settings.transfers = 8;
+    settings.stallInterval = 200;
+    auto runner = startedRunner(settings);
+    TestSupport::MessageRecorder recorder;
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+    for (int i = 0; i < settings.transfers; ++i) {
+        const QString name = QStringLiteral("Slow%1.bin").arg(i);
+        serve(name, Pattern(160 * 1024));
+        server->setFault(name, Fault::Slow);
+        emit runner->DownloadFile("", name);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), settings.transfers, 15000);
+
+    QCOMPARE(recorder.texts().filter("Downloader::Reconnect"), QStringList());
+    QCOMPARE(TestSupport::readFile("Slow7.bin"), Pattern(160 * 1024));
 }
 
 void tst_Downloader::stoppingMidTransferLeavesNothing()
