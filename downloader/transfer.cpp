@@ -38,6 +38,13 @@ TransferOutcome Failure(const std::optional<QString> &problem)
     return {TransferOutcome::Kind::Failed, problem, std::nullopt, QString(), false};
 }
 
+// The most bytes that the encoding of a file of limit bytes takes: deflate adds a few bytes per
+// block of incompressible data, and the headers a few more.
+qint64 EncodedLimit(qint64 limit)
+{
+    return limit + limit / 64 + 64 * 1024;
+}
+
 } // namespace
 
 TransferExpectation ExpectationOf(const DownloadItem *listed, qint64 documentBytes)
@@ -198,6 +205,11 @@ void Transfer::EndAttempt()
         return;
     }
     if (attempt.answer == Answer::File && error == QNetworkReply::NoError) {
+        if (attempt.decoder && !attempt.decoder->IsComplete()) {
+            Finish(Refusal(QStringLiteral("Refused %1: its encoded body ends before its stream")
+                               .arg(path())));
+            return;
+        }
         Commit();
         return;
     }
@@ -287,7 +299,7 @@ bool Transfer::IsPassedOver() const
 
 qint64 Transfer::TakeUnreportedBytes()
 {
-    if (staged && currentReply && attempt.answer == Answer::File)
+    if (staged && currentReply && attempt.answer == Answer::File && !attempt.decoder)
         arrivedBytes = qMax(arrivedBytes, staged->size() + currentReply->bytesAvailable());
     const qint64 unreported = arrivedBytes - reportedBytes;
     reportedBytes = arrivedBytes;
@@ -307,7 +319,8 @@ bool Transfer::TakeFromReply(bool bWhole)
     // step of the digest: the reply gathers them up to a part first.
     const qint64 available = currentReply->bytesAvailable();
     const bool bWithinLimit = expected.limit < 0 || staged->size() + available <= expected.limit;
-    if (!bWhole && attempt.answer == Answer::File && bWithinLimit && available < settings.partBytes)
+    if (!bWhole && attempt.answer == Answer::File && !attempt.decoder && bWithinLimit
+        && available < settings.partBytes)
         return true;
     if (const std::optional<TransferOutcome> end = TakeBody()) {
         Finish(*end);
@@ -321,7 +334,27 @@ bool Transfer::CheckAnswer()
     attempt.bAnswerChecked = true;
     attempt.answer = AnswerOf(*currentReply);
     const int status = currentReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (attempt.answer == Answer::File) {
+        BodyDecoder::Choice encoding =
+            BodyDecoder::ForEncoding(currentReply->rawHeader("Content-Encoding"));
+        if (encoding.problem) {
+            Finish(Failure(QStringLiteral("Cannot read %1: %2").arg(path(), *encoding.problem)));
+            return false;
+        }
+        attempt.decoder = std::move(encoding.decoder);
+    }
     qint64 bodyStart = 0;
+    // The range of an encoded body counts encoded bytes, which cannot follow decoded ones.
+    if (attempt.requestedFrom > 0 && status == 206 && attempt.decoder) {
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("%1: the server answered the range from byte %2 encoded; fetching "
+                              "it whole")
+                   .arg(path())
+                   .arg(attempt.requestedFrom);
+        bRangesRefused = true;
+        RequestAgain();
+        return false;
+    }
     if (attempt.requestedFrom > 0 && status == 206) {
         const qint64 start = RangeStart(currentReply->rawHeader("Content-Range"));
         if (start != attempt.requestedFrom) {
@@ -351,8 +384,9 @@ bool Transfer::CheckAnswer()
     bool bAnnounced = false;
     const qint64 announced =
         currentReply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&bAnnounced);
-    // Whatever would pass the bound is refused before a byte of it is written.
-    if (attempt.answer == Answer::File && bAnnounced && expected.limit >= 0
+    // Whatever would pass the bound is refused before a byte of it is written. An encoded body's
+    // length is not the file's.
+    if (attempt.answer == Answer::File && !attempt.decoder && bAnnounced && expected.limit >= 0
         && bodyStart + announced > expected.limit) {
         Finish(Refusal(QStringLiteral("Refused %1: the server announced %2 bytes, more than the "
                                       "%3 it may bring")
@@ -369,22 +403,8 @@ std::optional<TransferOutcome> Transfer::TakeBody()
     const QByteArray data = currentReply->readAll();
     if (data.isEmpty())
         return std::nullopt;
-    if (attempt.answer == Answer::File) {
-        if (const std::optional<QString> problem = staged->WriteProblem(data)) {
-            return Failure(QStringLiteral("Cannot write %1 for %2: %3")
-                               .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem));
-        }
-        arrivedBytes = qMax(arrivedBytes, staged->size());
-        uncountedBytes += data.size();
-        emit PartWritten();
-        if (expected.limit >= 0 && staged->size() > expected.limit) {
-            return Refusal(QStringLiteral("Refused %1: the server sent more than the %2 bytes it "
-                                          "may bring")
-                               .arg(path())
-                               .arg(expected.limit));
-        }
-        return std::nullopt;
-    }
+    if (attempt.answer == Answer::File)
+        return attempt.decoder ? Decode(data) : Stage(data);
     // An error page is never kept, and never read without end either.
     attempt.discardedBytes += data.size();
     const qint64 bound = expected.limit >= 0 ? qMin(expected.limit, settings.documentBytes)
@@ -393,6 +413,49 @@ std::optional<TransferOutcome> Transfer::TakeBody()
         return Refusal(QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
                            .arg(path())
                            .arg(bound));
+    return std::nullopt;
+}
+
+std::optional<TransferOutcome> Transfer::Decode(const QByteArray &encoded)
+{
+    attempt.encodedBytes += encoded.size();
+    if (expected.limit >= 0 && attempt.encodedBytes > EncodedLimit(expected.limit)) {
+        return Refusal(QStringLiteral("Refused %1: the server sent more than %2 encoded bytes for "
+                                      "the %3 it may bring")
+                           .arg(path())
+                           .arg(EncodedLimit(expected.limit))
+                           .arg(expected.limit));
+    }
+    attempt.decoder->Feed(encoded);
+    for (;;) {
+        QByteArray piece;
+        if (const std::optional<QString> problem =
+                attempt.decoder->DecodeProblem(&piece, settings.readBufferBytes)) {
+            return Refusal(QStringLiteral("Refused %1: its encoded body does not decode: %2")
+                               .arg(path(), *problem));
+        }
+        if (piece.isEmpty())
+            return std::nullopt;
+        if (std::optional<TransferOutcome> end = Stage(piece))
+            return end;
+    }
+}
+
+std::optional<TransferOutcome> Transfer::Stage(const QByteArray &data)
+{
+    if (const std::optional<QString> problem = staged->WriteProblem(data)) {
+        return Failure(QStringLiteral("Cannot write %1 for %2: %3")
+                           .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem));
+    }
+    arrivedBytes = qMax(arrivedBytes, staged->size());
+    uncountedBytes += data.size();
+    emit PartWritten();
+    if (expected.limit >= 0 && staged->size() > expected.limit) {
+        return Refusal(QStringLiteral("Refused %1: the server sent more than the %2 bytes it may "
+                                      "bring")
+                           .arg(path())
+                           .arg(expected.limit));
+    }
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 
 #include "documents/installation/downloaditem.h"
 #include "documents/installation/filestamp.h"
+#include "downloader/bodydecoder.h"
 #include "downloader/networkerrors.h"
 #include "downloader/resumerecord.h"
 #include "downloader/serveractivity.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -136,6 +138,8 @@ private:
         qint64 requestedFrom = 0;     // the first byte asked for
         bool bAnswerChecked = false;  // the status and headers were looked at
         Answer answer = Answer::None;
+        std::unique_ptr<BodyDecoder> decoder;  // for a file that the server sent encoded
+        qint64 encodedBytes = 0;
         qint64 discardedBytes = 0;    // of an error page
         qint64 slowWindowStart = 0;   // bytes arrived when the current slow window began
         bool bStalled = false;
@@ -162,8 +166,11 @@ private:
     // Looks at the status and headers of the attempt's answer, once, before its body; false as
     // above.
     bool CheckAnswer();
-    // Stages what the reply holds, or counts it as an error page; the end that it makes, if any.
+    // Stages what the reply holds, decoded where it is encoded, or counts it as an error page; the
+    // end that it makes, if any.
     [[nodiscard]] std::optional<TransferOutcome> TakeBody();
+    [[nodiscard]] std::optional<TransferOutcome> Decode(const QByteArray &encoded);
+    [[nodiscard]] std::optional<TransferOutcome> Stage(const QByteArray &data);
     // Why a complete answer must not be put in place: its size or digest is not the expected one.
     [[nodiscard]] std::optional<QString> ContentProblem();
     void Commit();

@@ -395,6 +395,20 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
     QTest::newRow("a server that never answers") << Fault::Silent << -1 << "document" << true
                                                  << gaveUp << false;
     QTest::newRow("a trickle") << Fault::Trickle << -1 << "100000 right" << true << gaveUp << false;
+    QTest::newRow("gzip-encoded") << Fault::Gzip << -1 << "100000 right" << true << QStringList()
+                                  << true;
+    QTest::newRow("gzip-encoded document") << Fault::Gzip << -1 << "document" << false
+                                           << QStringList() << true;
+    QTest::newRow("gzip bomb")
+        << Fault::GzipBomb << -1 << "100000 right" << true
+        << QStringList{"Refused App/Game.pak: the server sent more than the 100000 bytes it may "
+                       "bring"}
+        << false;
+    QTest::newRow("an encoding not asked for")
+        << Fault::Brotli << -1 << "100000 right" << true
+        << QStringList{"Cannot read App/Game.pak: it came in an encoding that the updater cannot "
+                       "read: br"}
+        << false;
 }
 
 void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
@@ -706,6 +720,7 @@ void tst_Downloader::requestWaitingItsTurnIsNoStall()
     UpdaterConfig::RunSettings settings;
     settings.transfers = 8;
     settings.stallInterval = 200;
+    settings.bPipelining = false;
     auto runner = startedRunner(settings);
     TestSupport::MessageRecorder recorder;
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);

@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <zlib.h>
+
 #include <memory>
 #include <optional>
 
@@ -29,6 +31,21 @@ QByteArray Page(const QByteArray &status, const QList<QByteArray> &extra = {})
 {
     const QByteArray body = "<html><body>" + status + "</body></html>";
     return Head(status, body.size(), extra) + body;
+}
+
+QByteArray Gzip(const QByteArray &data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    QByteArray encoded(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(encoded.data());
+    stream.avail_out = uInt(encoded.size());
+    deflate(&stream, Z_FINISH);
+    encoded.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return encoded;
 }
 
 } // namespace
@@ -206,6 +223,12 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
                        + QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size());
         body = body.mid(int(start));
     }
+    if (fault == Fault::Gzip || fault == Fault::GzipBomb) {
+        body = Gzip(fault == Fault::Gzip ? body : QByteArray(body.size() * 100, '\0'));
+        headers << "Content-Encoding: gzip";
+    }
+    if (fault == Fault::Brotli)
+        headers << "Content-Encoding: br";
     const QByteArray head = Head(status, body.size(), headers);
 
     if (fault == Fault::CutShort) {

@@ -35,6 +35,9 @@ public:
         Endless,      // no Content-Length, and the file over and over until the client leaves
         Trickle,      // the headers, then one byte every 10 ms
         Silent,       // the request is read and never answered
+        Gzip,         // the file gzip-encoded, whatever the request asked for
+        GzipBomb,     // a hundred times the file's size of zeros, gzip-encoded
+        Brotli,       // the file, said to be in an encoding that the client did not ask for
     };
     Q_ENUM(Fault)
 
