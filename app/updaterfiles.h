@@ -13,6 +13,9 @@ inline const QString configFolder = QStringLiteral("Config");
 inline const QString lock = QStringLiteral("Config/UU_Lock.setting");
 inline const QString accepted = QStringLiteral("Config/UU_Accepted.setting");
 inline const QString installed = QStringLiteral("Config/UU_Installed.setting");
+// A run has verified the installation whole here: it may be launched when a later run cannot use
+// what the server says.
+inline const QString completed = QStringLiteral("Config/UU_Completed.setting");
 
 } // namespace MarkerFiles
 

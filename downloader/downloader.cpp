@@ -11,6 +11,7 @@
 #include <QAuthenticator>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -108,6 +109,8 @@ void Downloader::Login(QString pwd)
         Abandon(transfers.last());
     // The old manager may have cached the previous credentials and would present them first.
     ReplaceAccessManager();
+    // Only notes that arrive anew count: a copy from before must not stand in for a failed answer.
+    QFile::remove(DocumentFiles::releaseNotes);
     if (!speedTimer->isActive()) {
         // A password request stopped the speed computation; start it afresh.
         speedBytes = 0;

@@ -38,6 +38,10 @@ TransferOutcome Failure(const std::optional<QString> &problem)
     return {TransferOutcome::Kind::Failed, problem, std::nullopt, QString(), false};
 }
 
+// What an error page may always bring: a server's page for a missing file or a demand for the
+// password is larger than many a small file.
+constexpr qint64 errorPageBytes = 64 * 1024;
+
 // The most bytes that the encoding of a file of limit bytes takes: deflate adds a few bytes per
 // block of incompressible data, and the headers a few more.
 qint64 EncodedLimit(qint64 limit)
@@ -405,10 +409,12 @@ std::optional<TransferOutcome> Transfer::TakeBody()
         return std::nullopt;
     if (attempt.answer == Answer::File)
         return attempt.decoder ? Decode(data) : Stage(data);
-    // An error page is never kept, and never read without end either.
+    // An error page is never kept, and never read without end either; but the page of a demand for
+    // the password must end on its own, however small the file, for the player to be asked.
     attempt.discardedBytes += data.size();
-    const qint64 bound = expected.limit >= 0 ? qMin(expected.limit, settings.documentBytes)
-                                             : settings.documentBytes;
+    const qint64 bound = expected.limit < 0
+                             ? settings.documentBytes
+                             : qMin(qMax(expected.limit, errorPageBytes), settings.documentBytes);
     if (attempt.discardedBytes > bound)
         return Refusal(QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
                            .arg(path())

@@ -8,6 +8,7 @@
 #include "app/markerfile.h"
 #include "app/updaterfiles.h"
 #include "documents/release/installedrelease.h"
+#include "documents/release/releasenotes.h"
 #include "tools/publishing/signingkeys.h"
 #include "updater/programstarter.h"
 #include "updaterconfig.h"
@@ -37,6 +38,7 @@ private slots:
     void corruptedFileIsFetchedAgain();
     void updateInProgressReachesReadyWithoutDownloads();
     void passwordIsAskedUntilTheServerTakesIt();
+    void passwordRefusedAfterTheNotesKeepsThePreviousOnes();
     void fileThatNeverArrivesEndsTheRun();
     void fileNamedLikeTheNotesThatNeverMatchesEndsTheRun();
     void failedDocumentEndsTheRun_data();
@@ -94,20 +96,24 @@ void tst_UpdateRun::failedDocumentEndsTheRun_data()
     QTest::addColumn<QString>("document");
     QTest::addColumn<QString>("failure"); // "down", a fault of the server, or "content"
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("installedBefore");
+    // "", "installer" (the marker of an older updater's run) or "run" (one of a release without
+    // an installer)
+    QTest::addColumn<QString>("before");
 
     const QString notes = "ReleaseNotes.xml";
     const QString manifest = "GameManifest.xml";
-    QTest::newRow("server down") << notes << "down" << QByteArray() << false;
-    QTest::newRow("server down, installed") << notes << "down" << QByteArray() << true;
-    QTest::newRow("notes 404") << notes << "404" << QByteArray() << false;
-    QTest::newRow("notes not XML") << notes << "content" << QByteArray("<R><Notes>") << false;
-    QTest::newRow("manifest 500") << manifest << "500" << QByteArray() << true;
-    QTest::newRow("manifest cut short") << manifest << "cut short" << QByteArray() << false;
+    QTest::newRow("server down") << notes << "down" << QByteArray() << "";
+    QTest::newRow("server down, installed") << notes << "down" << QByteArray() << "installer";
+    QTest::newRow("server down after a run without installer") << notes << "down" << QByteArray()
+                                                               << "run";
+    QTest::newRow("notes 404") << notes << "404" << QByteArray() << "";
+    QTest::newRow("notes not XML") << notes << "content" << QByteArray("<R><Notes>") << "";
+    QTest::newRow("manifest 500") << manifest << "500" << QByteArray() << "installer";
+    QTest::newRow("manifest cut short") << manifest << "cut short" << QByteArray() << "";
     QTest::newRow("a server that never answers, installed") << notes << "silent" << QByteArray()
-                                                           << true;
+                                                           << "installer";
     QTest::newRow("manifest lists nothing")
-        << manifest << "content" << QByteArray("<html><p>Sign in first</p></html>") << false;
+        << manifest << "content" << QByteArray("<html><p>Sign in first</p></html>") << "";
 }
 
 void tst_UpdateRun::failedDocumentEndsTheRun()
@@ -115,13 +121,19 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
     QFETCH(QString, document);
     QFETCH(QString, failure);
     QFETCH(QByteArray, content);
-    QFETCH(bool, installedBefore);
+    QFETCH(QString, before);
     const QMap<QString, TestHttpServer::Fault> faults{{"404", TestHttpServer::Fault::NotFound},
                                                      {"500", TestHttpServer::Fault::ServerError},
                                                      {"cut short", TestHttpServer::Fault::CutShort},
                                                      {"silent", TestHttpServer::Fault::Silent}};
+    if (before == "run") {
+        release.files.remove(Programs::prerequisitesInstaller);
+        startRun();
+        QVERIFY(harness->waitForEnd());
+        harness.reset();
+    }
     QVERIFY(release.publish(serverFolder->path()));
-    if (installedBefore)
+    if (before == "installer")
         SetMarkerFile("Config/UU_Installed.setting", true);
     if (failure == "content")
         QVERIFY(TestSupport::writeFile(serverFolder->filePath(document), content));
@@ -136,10 +148,10 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
     QCOMPARE(harness->waitForEnd(), false);
     QCOMPARE(harness->status(), QStringLiteral("更新失败"));
     QCOMPARE(recorder.texts().filter("Cannot use " + document).size(), 1);
-    QCOMPARE(harness->bLaunchAllowed, installedBefore);
-    QCOMPARE(QFile::exists("Config/UU_Installed.setting"), installedBefore);
+    QCOMPARE(harness->bLaunchAllowed, !before.isEmpty());
+    QCOMPARE(QFile::exists("Config/UU_Installed.setting"), before == "installer");
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
-        QVERIFY(!QFile::exists(file.key()));
+        QCOMPARE(QFile::exists(file.key()), before == "run");
     QVERIFY(!QFile::exists(TestRelease::installerTrace));
 }
 
@@ -436,6 +448,20 @@ void tst_UpdateRun::passwordIsAskedUntilTheServerTakesIt()
     // The first try carries no password; each later one is sent bare, challenged, and sent again
     // with the password once: no try loops on a password that the server refuses.
     QCOMPARE(requestsFor("ReleaseNotes.xml"), 1 + 2 + 2);
+}
+
+void tst_UpdateRun::passwordRefusedAfterTheNotesKeepsThePreviousOnes()
+{
+    const QByteArray installedNotes = "<ReleaseNotes><Version>1.0</Version></ReleaseNotes>";
+    QVERIFY(TestSupport::writeFile("ReleaseNotes.xml", installedNotes));
+    server->requireBasicAuth("Readme.txt", UpdaterConfig::authUser, "secret");
+    startRun();
+    QTRY_COMPARE(harness->prompts, 1);
+
+    // The player leaves at the prompt: the next start still knows the installed version.
+    harness.reset();
+    RotateReleaseNotes();
+    QCOMPARE(TestSupport::readFile("ReleaseNotes.old"), installedNotes);
 }
 
 void tst_UpdateRun::fileThatNeverArrivesEndsTheRun()

@@ -175,6 +175,7 @@ void UpdateRun::FinishRun()
         }
     }
     if (!notes.bUpdateInProgress) {
+        SetMarkerFile(MarkerFiles::completed, true);
         // Nothing more is fetched: what an earlier start staged and this one did not need is of no
         // use.
         emit ExpectFiles({});
@@ -214,13 +215,15 @@ void UpdateRun::GiveUp()
 }
 
 // Ends a run that cannot trust what the server said: nothing is fetched or installed. An
-// installation that a run has completed before can still be launched as it is.
+// installation that a run has completed before can still be launched as it is; one that an older
+// updater completed has only the installer's marker to show for it.
 void UpdateRun::FailOnDocument(const QString &document, const QString &reason)
 {
     awaitedDocument.clear();
     qCWarning(lcRun).noquote() << QStringLiteral("Cannot use %1: %2").arg(document, reason);
     emit UserMessage(QStringLiteral("更新失败"));
-    emit LaunchAllowed(QFile::exists(MarkerFiles::installed));
+    emit LaunchAllowed(QFile::exists(MarkerFiles::completed)
+                       || QFile::exists(MarkerFiles::installed));
 }
 
 // What the Downloader reports. An answer is to what was asked for, found by its bare name: a
@@ -262,11 +265,11 @@ void UpdateRun::ShowProgress()
 void UpdateRun::PasswordRequired()
 {
     // Login answers the password with a request for the notes: the run starts over, with download
-    // passes of its own, and only notes that arrive anew count.
+    // passes of its own. The player may give none and leave.
     AwaitNotes();
     downloadPasses = 0;
     inFlight.clear();
-    QFile::remove(DocumentFiles::releaseNotes);
+    RestorePreviousReleaseNotes();
     emit PasswordWanted();
 }
 

@@ -53,3 +53,9 @@ void RotateReleaseNotes()
     QFile::remove(DocumentFiles::releaseNotes);
     QFile::remove(DocumentFiles::manifest);
 }
+
+void RestorePreviousReleaseNotes()
+{
+    QFile::remove(DocumentFiles::releaseNotes);
+    QFile::copy(DocumentFiles::previousReleaseNotes, DocumentFiles::releaseNotes);
+}

@@ -28,5 +28,8 @@ ReleaseNotes ParseReleaseNotes(const QDomNode &node, bool bOldNotes);
 // with the new ones (or there is none), and the manifest is fetched anew. Failures are silent: a
 // file that stays only misses its comparison.
 void RotateReleaseNotes();
+// A run that stops before it has installed the new notes puts the previous ones back where the next
+// start's rotation takes them from, so that they still name the installed version then.
+void RestorePreviousReleaseNotes();
 
 #endif // RELEASENOTES_H
