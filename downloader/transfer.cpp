@@ -38,6 +38,10 @@ TransferOutcome Failure(const std::optional<QString> &problem)
     return {TransferOutcome::Kind::Failed, problem, std::nullopt, QString(), false};
 }
 
+// A file smaller than this is not resumed at the next start: it arrives again in about the time that
+// its record takes to write safely, and thousands of small files would each pay for one.
+constexpr qint64 smallestResumedBytes = 256 * 1024;
+
 // What an error page may always bring: a server's page for a missing file or a demand for the
 // password is larger than many a small file.
 constexpr qint64 errorPageBytes = 64 * 1024;
@@ -559,8 +563,9 @@ void Transfer::TakeValidator()
 
 void Transfer::WriteRecord()
 {
-    // Only a file of the manifest, whose digest tells whether what it resumes is whole, lives on.
-    if (expected.md5.isEmpty())
+    // Only a file of the manifest, whose digest tells whether what it resumes is whole, lives on;
+    // a small one is fetched again whole.
+    if (expected.md5.isEmpty() || (expected.size >= 0 && expected.size < smallestResumedBytes))
         return;
     const QString recordPath = ConfigFiles::ResumeRecordPath(stagingSlot);
     if (const std::optional<QString> problem = Record().SaveProblem(recordPath)) {
