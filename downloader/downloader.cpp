@@ -44,8 +44,8 @@ Downloader::~Downloader()
     // application's folders, and what it staged only where the next start can resume it.
     while (!transfers.isEmpty())
         Abandon(transfers.last());
-    if (accessManager)
-        accessManager->disconnect(this);
+    for (const std::unique_ptr<QNetworkAccessManager> &manager : accessManagers)
+        manager->disconnect(this);
 }
 
 void Downloader::Connect()
@@ -87,7 +87,7 @@ void Downloader::Reconnect()
         }
     }
     if (bLineQuiet)
-        ReplaceAccessManager();
+        ReplaceAccessManagers();
     for (Transfer *transfer : qAsConst(stalled)) {
         // A server or a proxy that drops requests sent before the answers to earlier ones leaves
         // them waiting while the others are answered. An answer that stalled as well tells of a
@@ -107,8 +107,8 @@ void Downloader::Login(QString pwd)
     loginPassword = pwd;
     while (!transfers.isEmpty())
         Abandon(transfers.last());
-    // The old manager may have cached the previous credentials and would present them first.
-    ReplaceAccessManager();
+    // The old managers may have cached the previous credentials and would present them first.
+    ReplaceAccessManagers();
     // Only notes that arrive anew count: a copy from before must not stand in for a failed answer.
     QFile::remove(DocumentFiles::releaseNotes);
     if (!speedTimer->isActive()) {
@@ -250,7 +250,9 @@ void Downloader::SendRequest(Transfer *transfer)
     request.setMaximumRedirectsAllowed(settings.maximumRedirects);
     transfer->PrepareRequest(&request);
 
-    QNetworkReply *reply = accessManager->get(request);
+    // Each staging slot keeps to one manager, so that the transfers spread over their connections.
+    QNetworkAccessManager &manager = *accessManagers.at(transfer->slot() % accessManagers.size());
+    QNetworkReply *reply = manager.get(request);
     reply->setReadBufferSize(settings.readBufferBytes);
     transfer->Attach(reply);
 }
@@ -304,16 +306,20 @@ void Downloader::StopHttp2(const QString &path)
         << QStringLiteral("Falling back to HTTP/1.1: the server does not answer %1 in HTTP/2").arg(path);
 }
 
-void Downloader::ReplaceAccessManager()
+void Downloader::ReplaceAccessManagers()
 {
-    if (accessManager) {
-        accessManager->disconnect(this);
-        accessManager.release()->deleteLater();
+    for (std::unique_ptr<QNetworkAccessManager> &manager : accessManagers) {
+        manager->disconnect(this);
+        manager.release()->deleteLater();
     }
-    accessManager = std::make_unique<QNetworkAccessManager>();
-    connect(accessManager.get(), &QNetworkAccessManager::finished, this, &Downloader::FileFinished);
-    connect(accessManager.get(), &QNetworkAccessManager::authenticationRequired,
-            this, &Downloader::AnswerChallenge);
+    accessManagers.clear();
+    for (int pool = 0; pool < qMax(1, settings.connectionPools); ++pool) {
+        auto manager = std::make_unique<QNetworkAccessManager>();
+        connect(manager.get(), &QNetworkAccessManager::finished, this, &Downloader::FileFinished);
+        connect(manager.get(), &QNetworkAccessManager::authenticationRequired,
+                this, &Downloader::AnswerChallenge);
+        accessManagers.push_back(std::move(manager));
+    }
 }
 
 void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator)

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <vector>
 
 class QAuthenticator;
 class QNetworkAccessManager;
@@ -96,7 +97,7 @@ private:
     // Turn a faster mode off for the rest of the run once a server or a proxy mishandles it.
     void StopPipelining(const QString &path);
     void StopHttp2(const QString &path);
-    void ReplaceAccessManager();
+    void ReplaceAccessManagers();
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
 
     const UpdaterConfig::RunSettings settings;
@@ -104,7 +105,8 @@ private:
     QString loginPassword;
     bool bPipelining;
     bool bHttp2;
-    std::unique_ptr<QNetworkAccessManager> accessManager;
+    // Each with connections of its own to the server.
+    std::vector<std::unique_ptr<QNetworkAccessManager>> accessManagers;
     QList<Transfer *> transfers;                 // children, in the order they started
     ServerActivity serverActivity;               // shared by the transfers
     StagingSlots stagingSlots;
