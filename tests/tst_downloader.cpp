@@ -397,6 +397,8 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
     QTest::newRow("a trickle") << Fault::Trickle << -1 << "100000 right" << true << gaveUp << false;
     QTest::newRow("gzip-encoded") << Fault::Gzip << -1 << "100000 right" << true << QStringList()
                                   << true;
+    QTest::newRow("deflate-encoded") << Fault::Deflate << -1 << "100000 right" << true
+                                     << QStringList() << true;
     QTest::newRow("gzip-encoded document") << Fault::Gzip << -1 << "document" << false
                                            << QStringList() << true;
     QTest::newRow("gzip bomb")

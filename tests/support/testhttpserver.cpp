@@ -227,6 +227,10 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
         body = Gzip(fault == Fault::Gzip ? body : QByteArray(body.size() * 100, '\0'));
         headers << "Content-Encoding: gzip";
     }
+    if (fault == Fault::Deflate) {
+        body = qCompress(body).mid(4); // without Qt's length in front, a zlib stream
+        headers << "Content-Encoding: deflate";
+    }
     if (fault == Fault::Brotli)
         headers << "Content-Encoding: br";
     const QByteArray head = Head(status, body.size(), headers);

@@ -37,6 +37,7 @@ public:
         Silent,       // the request is read and never answered
         Gzip,         // the file gzip-encoded, whatever the request asked for
         GzipBomb,     // a hundred times the file's size of zeros, gzip-encoded
+        Deflate,      // the file deflate-encoded, in a zlib stream
         Brotli,       // the file, said to be in an encoding that the client did not ask for
     };
     Q_ENUM(Fault)
