@@ -95,7 +95,8 @@ install_done() {
 
 # time_fresh_install FILES: runs the updater in an empty folder until the pass after its last
 # download, which knows all FILES of the manifest, then stops it with SIGTERM. Sets install_ms, from
-# the start to that pass's line in the log, and install_cpu, the run's user and system seconds.
+# the start to that pass's line in the log, install_cpu, the run's user and system seconds, and
+# install_pipelining, whether the run kept requests in a row on its connections.
 time_fresh_install() {
     local files=$1 folder=$work/install started_ms
     rm -rf "$folder"
@@ -112,5 +113,10 @@ time_fresh_install() {
     updater_pid="" timer_pid=""
     install_ms=$(($(last_pass_ms "$folder/Config/updater.log" "$files") - started_ms))
     install_cpu=$(tail -n 1 "$work/cpu" | awk '{ printf "%.2f", $1 + $2 }')
+    # A slow line must not be taken for a server that mishandles pipelining.
+    install_pipelining="pipelining kept"
+    if grep -q "Requests no longer share a connection" "$folder/Config/updater.log"; then
+        install_pipelining="pipelining turned off"
+    fi
     rm -rf "$folder"
 }
