@@ -28,8 +28,8 @@ struct TransferOutcome;
 // through queued signals only. Each file in flight is a Transfer, which fetches it into the tree
 // below the current directory and puts it in place only when it is what the manifest says; the
 // Downloader keeps what they share: the queue of transfers, the connection to the server (its access
-// manager, and whether requests may share connections before their answers or go over HTTP/2), the
-// password, and the byte and speed reports.
+// managers, when it last sent anything, and whether requests may share connections before their
+// answers or go over HTTP/2), the password, and the byte and speed reports.
 class Downloader : public QObject
 {
     Q_OBJECT
