@@ -440,7 +440,7 @@ std::optional<TransferOutcome> Transfer::Decode(const QByteArray &encoded)
     for (;;) {
         QByteArray piece;
         if (const std::optional<QString> problem =
-                attempt.decoder->DecodeProblem(&piece, settings.readBufferBytes)) {
+                attempt.decoder->DecodeProblem(&piece, int(settings.readBufferBytes))) {
             return Refusal(QStringLiteral("Refused %1: its encoded body does not decode: %2")
                                .arg(path(), *problem));
         }

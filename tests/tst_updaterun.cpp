@@ -526,8 +526,8 @@ void tst_UpdateRun::progressIsShownWhileFilesArrive()
     }, 30000), qPrintable(harness->status()));
     QVERIFY(harness->waitForEnd());
     // Every byte of the files is counted, and the count of the last one too.
-    const int passes = harness->statuses.indexOf("检查本地文件", harness->statuses.indexOf("下载中..."));
-    QVERIFY(harness->statuses.at(passes - 1).startsWith("剩余0个文件 (0 KB) "));
+    const int recheck = harness->statuses.indexOf("检查本地文件", harness->statuses.indexOf("下载中..."));
+    QVERIFY(harness->statuses.at(recheck - 1).startsWith("剩余0个文件 (0 KB) "));
 
     // One at a time, the files are asked for in the order the manifest lists them.
     if (transfers == 1) {
