@@ -1,4 +1,5 @@
 #include "documents/installation/filehash.h"
+#include "documents/patch/contentchunks.h"
 #include "support/testsupport.h"
 
 #include <QElapsedTimer>
@@ -23,6 +24,8 @@ private slots:
     void md5OfFilesKeepsIndexOrder();
     void cancelledPassEndsPromptly();
     void cancelledControlHashesNothing();
+    void blocksSurviveAnEdit_data();
+    void blocksSurviveAnEdit();
 
 private:
     QTemporaryDir dir;
@@ -157,4 +160,52 @@ void tst_FileHash::cancelledControlHashesNothing()
 }
 
 QTEST_GUILESS_MAIN(tst_FileHash)
+void tst_FileHash::blocksSurviveAnEdit_data()
+{
+    QTest::addColumn<int>("at");
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<QByteArray>("inserted");
+    QTest::newRow("a byte inserted") << 3000000 << 0 << QByteArray("x");
+    QTest::newRow("100 KB inserted") << 3000000 << 0 << QByteArray(100000, 'x');
+    QTest::newRow("100 KB deleted") << 3000000 << 100000 << QByteArray();
+    QTest::newRow("overwritten") << 3000000 << 5000 << QByteArray(5000, 'x');
+    QTest::newRow("at the start") << 0 << 0 << QByteArray("x");
+}
+
+void tst_FileHash::blocksSurviveAnEdit()
+{
+    QFETCH(int, at);
+    QFETCH(int, removed);
+    QFETCH(QByteArray, inserted);
+    QByteArray old(6000000, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(old.data()), old.size() / 4);
+    QByteArray edited = old;
+    edited.replace(at, removed, inserted);
+    using ContentChunks::Chunk;
+    using ContentChunks::Chunker;
+    // The old file comes in odd slices, which must not change where it is cut.
+    Chunker before(Chunker::BlockDigests | Chunker::PieceDigests);
+    for (int offset = 0; offset < old.size(); offset += 77777)
+        before.Add(old.constData() + offset, qMin(77777, old.size() - offset));
+    before.Finish();
+    Chunker after(Chunker::BlockDigests | Chunker::PieceDigests);
+    after.Add(edited.constData(), edited.size());
+    after.Finish();
+
+    // Only the chunks around the edit are new: a block or two, the pieces that it touches.
+    const auto newBytes = [](const std::vector<Chunk> &was, const std::vector<Chunk> &is) {
+        qint64 bytes = 0;
+        for (const Chunk &chunk : is) {
+            if (std::none_of(was.cbegin(), was.cend(),
+                             [&chunk](const Chunk &old) { return old.digest == chunk.digest; }))
+                bytes += chunk.length;
+        }
+        return bytes;
+    };
+    QVERIFY(newBytes(before.Blocks(), after.Blocks()) <= 2 * ContentChunks::blockMaximum);
+    QVERIFY(newBytes(before.Pieces(), after.Pieces())
+            <= inserted.size() + 2 * ContentChunks::pieceMaximum);
+    QCOMPARE(after.Blocks().back().offset + after.Blocks().back().length, qint64(edited.size()));
+}
+
 #include "tst_filehash.moc"

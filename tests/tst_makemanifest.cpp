@@ -186,7 +186,15 @@ void tst_MakeManifest::roundTrip()
     for (const auto &file : files)
         QVERIFY(writeFile(copy + QLatin1Char('/') + file.first, file.second));
     const QString manifest = work.filePath(QStringLiteral("GameManifest.xml"));
-    QCOMPARE(run({QStringLiteral("-o"), manifest, copy}).exitCode, 0);
+    const QStringList publish{QStringLiteral("-o"), manifest, QStringLiteral("--blocks-from"),
+                              QStringLiteral("200K"), copy};
+    QCOMPARE(run(publish).exitCode, 0);
+    // Only b.pak is large enough for a block list, which is served but never listed.
+    const QString blocks = QStringLiteral("BlockLists/%1.blocks").arg(md5Hex(QByteArray(300000, 'b')));
+    QCOMPARE(TestSupport::readFile(manifest).count("BlockList="), 1);
+    QVERIFY(TestSupport::readFile(manifest).contains("BlockList=\"" + blocks.toUtf8() + '"'));
+    QCOMPARE(run(publish).exitCode, 0);
+    QVERIFY(QFile::exists(copy + QLatin1Char('/') + blocks));
 
     QVERIFY(walk(manifest, copy).isEmpty());
     const Run unchanged = run({QStringLiteral("--check"), manifest, copy});
@@ -246,6 +254,9 @@ void tst_MakeManifest::badInput_data()
     QTest::newRow("manifest that leaves the installation")
         << QStringList{QStringLiteral("--check"), hostile, installation} << QStringLiteral("../x");
     QTest::newRow("no folder") << QStringList() << QStringLiteral("FOLDER");
+    QTest::newRow("a size that is none")
+        << QStringList{QStringLiteral("--blocks-from"), QStringLiteral("4X"), installation}
+        << QStringLiteral("--blocks-from");
     QTest::newRow("two folders") << QStringList{installation, installation} << QStringLiteral("FOLDER");
     QTest::newRow("output with check")
         << QStringList{QStringLiteral("-o"), broken, QStringLiteral("--check"), hostile, installation}

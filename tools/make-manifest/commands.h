@@ -20,8 +20,12 @@ enum ExitCode {
 };
 
 // Writes a GameManifest.xml for every file below folder to outputPath, or to standard output if it
-// is empty.
-ExitCode WriteManifestOf(const QString &folder, const QString &outputPath);
+// is empty, and the block list of every file of blocksFrom bytes or more (none if it is negative)
+// below folder.
+ExitCode WriteManifestOf(const QString &folder, const QString &outputPath, qint64 blocksFrom);
+
+// The files from which on make-manifest writes block lists unless told otherwise.
+constexpr qint64 defaultBlocksFrom = 4 * 1024 * 1024;
 
 // Lists on standard output every file of the manifest that is missing or differs below folder.
 ExitCode CheckInstallation(const QString &manifestPath, const QString &folder);

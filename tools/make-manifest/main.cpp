@@ -2,6 +2,27 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <optional>
+
+namespace {
+
+// A size as --blocks-from takes it: bytes, or K, M or G of them; -1 for "off".
+std::optional<qint64> ParseBlocksFrom(const QString &text)
+{
+    if (text == QLatin1String("off"))
+        return -1;
+    static const QRegularExpression size(QStringLiteral("^(\\d{1,12})([KMG]?)$"));
+    const QRegularExpressionMatch match = size.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int shift = QStringLiteral(" KMG").indexOf(match.captured(2).isEmpty() ? QStringLiteral(" ")
+                                                                                   : match.captured(2));
+    return match.captured(1).toLongLong() << (10 * shift);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -13,13 +34,18 @@ int main(int argc, char **argv)
         "Writes the GameManifest.xml of a release, checks an installation against one, and signs\n"
         "the release's documents.\n"
         "\n"
-        "make-manifest [-o FILE] FOLDER\n"
+        "make-manifest [-o FILE] [--blocks-from SIZE] FOLDER\n"
         "  Lists every file below FOLDER with its name, size and MD5 digest in a tree of\n"
         "  FolderProperties whose outer folder is \".\", files before subfolders, each in name\n"
         "  order. The manifest goes to standard output, or to FILE (which is then left out).\n"
         "  ReleaseNotes.xml, GameManifest.xml and their .sig files at the top of FOLDER are left\n"
         "  out too, in any case: the updater fetches them as documents before it reads the\n"
         "  manifest. Files of these names deeper in the tree are listed.\n"
+        "  Every file of SIZE or more (4M unless given; a number of bytes, with K, M or G for\n"
+        "  binary multiples, or \"off\" for none) also gets a block list, which an updater uses\n"
+        "  to fetch only what changed in it: FOLDER/BlockLists/<its MD5>.blocks, named in the\n"
+        "  manifest with the SHA-256 digest of its head. Serve the folder as it is. Lists that\n"
+        "  no file has any more are removed; the folder BlockLists at the top is never listed.\n"
         "\n"
         "make-manifest --check MANIFEST FOLDER\n"
         "  Checks the files below FOLDER as the updater does and prints one line for each file\n"
@@ -71,6 +97,9 @@ int main(int argc, char **argv)
     const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")},
                                           QStringLiteral("Write the manifest to FILE."),
                                           QStringLiteral("FILE"));
+    const QCommandLineOption blocksFromOption(QStringLiteral("blocks-from"),
+                                              QStringLiteral("Block lists for files of SIZE or more."),
+                                              QStringLiteral("SIZE"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("Check FOLDER against MANIFEST."),
                                          QStringLiteral("MANIFEST"));
@@ -92,6 +121,7 @@ int main(int argc, char **argv)
     const QList<QCommandLineOption> commandOptions = {checkOption, keygenOption, signOption,
                                                       verifyOption};
     parser.addOption(outputOption);
+    parser.addOption(blocksFromOption);
     parser.addOptions(commandOptions);
     parser.addOptions({releaseOption, expiresOption});
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
@@ -119,9 +149,14 @@ int main(int argc, char **argv)
         ReportError(commands.join(QStringLiteral(" and ")) + QStringLiteral(" do not go together"));
         return BadInput;
     }
-    if (!commands.isEmpty() && parser.isSet(outputOption)) {
-        ReportError(QStringLiteral("-o does not go with ") + commands.first());
-        return BadInput;
+    for (const QCommandLineOption &option : {outputOption, blocksFromOption}) {
+        if (!commands.isEmpty() && parser.isSet(option)) {
+            ReportError(QStringLiteral("%1 does not go with %2")
+                            .arg(option.names().size() > 1 ? QStringLiteral("-o")
+                                                           : QStringLiteral("--blocks-from"),
+                                 commands.first()));
+            return BadInput;
+        }
     }
 
     for (const QCommandLineOption &option : {releaseOption, expiresOption}) {
@@ -164,5 +199,15 @@ int main(int argc, char **argv)
     }
     if (parser.isSet(checkOption))
         return CheckInstallation(parser.value(checkOption), arguments.first());
-    return WriteManifestOf(arguments.first(), parser.value(outputOption));
+    qint64 blocksFrom = defaultBlocksFrom;
+    if (parser.isSet(blocksFromOption)) {
+        const std::optional<qint64> size = ParseBlocksFrom(parser.value(blocksFromOption));
+        if (!size) {
+            ReportError(QStringLiteral("--blocks-from takes a size such as 4M, or off: \"%1\"")
+                            .arg(parser.value(blocksFromOption)));
+            return BadInput;
+        }
+        blocksFrom = *size;
+    }
+    return WriteManifestOf(arguments.first(), parser.value(outputOption), blocksFrom);
 }

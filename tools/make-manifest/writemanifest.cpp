@@ -4,6 +4,8 @@
 #include "app/updaterfiles.h"
 #include "documents/installation/filehash.h"
 #include "documents/installation/manifestpath.h"
+#include "documents/patch/blocklist.h"
+#include "tools/publishing/blocklistwriter.h"
 #include "tools/publishing/manifestwriter.h"
 
 #include <QDir>
@@ -11,8 +13,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
+#include <QtConcurrent>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -26,6 +31,58 @@ bool isReleaseDocument(const QString &path)
                                           DocumentFiles::releaseNotesSignature,
                                           DocumentFiles::manifest, DocumentFiles::manifestSignature};
     return documents.contains(path, Qt::CaseInsensitive);
+}
+
+// The block lists that this tool writes beside the installation are served, not installed.
+bool isBlockList(const QString &path)
+{
+    return path.startsWith(BlockListFormat::folder + QLatin1Char('/'), Qt::CaseInsensitive);
+}
+
+// Writes the block list of every file of blocksFrom bytes or more, on every core, and names it in
+// files; then removes the lists of earlier releases that no file has any more. False after
+// reporting a file that could not be read or a list that could not be written.
+bool writeBlockLists(const QString &folder, qint64 blocksFrom, QList<ManifestFile> &files,
+                     const QStringList &absolutePaths)
+{
+    QVector<int> large;
+    HashControl control;
+    for (int i = 0; i < files.size(); ++i) {
+        if (blocksFrom >= 0 && files.at(i).size >= blocksFrom) {
+            large.append(i);
+            control.bytesToHash += files.at(i).size;
+        }
+    }
+    QSet<QString> written;
+    bool bGood = true;
+    if (!large.isEmpty()) {
+        // Qt 5's mapped() takes the result's type from a std::function, not from a lambda.
+        const std::function<BlockListResult(int)> write = [&](int i) {
+            return WriteBlockList(absolutePaths.at(i), files.at(i).md5, folder, &control);
+        };
+        const QFuture<BlockListResult> lists = QtConcurrent::mapped(large, write);
+        WaitShowingProgress(lists, control);
+        for (int n = 0; n < large.size(); ++n) {
+            const BlockListResult result = lists.resultAt(n);
+            if (result.problem) {
+                ReportError(*result.problem);
+                bGood = false;
+                continue;
+            }
+            ManifestFile &file = files[large.at(n)];
+            file.blockList = result.list.path;
+            file.blockListHead = result.list.headBytes;
+            file.blockListSha256 = result.list.headSha256;
+            written.insert(result.list.path);
+        }
+    }
+    const QDir listFolder(folder + QLatin1Char('/') + BlockListFormat::folder);
+    const QStringList existing = listFolder.entryList({QStringLiteral("*.blocks")}, QDir::Files);
+    for (const QString &name : existing) {
+        if (!written.contains(BlockListFormat::folder + QLatin1Char('/') + name))
+            QFile::remove(listFolder.filePath(name));
+    }
+    return bGood;
 }
 
 // Every file below folder, except the manifest being written and the documents at the top; false
@@ -52,7 +109,7 @@ bool listFiles(const QString &folder, const QString &outputPath, QList<ManifestF
         if (info.absoluteFilePath() == output)
             continue;
         const QString path = root.relativeFilePath(info.absoluteFilePath());
-        if (isReleaseDocument(path))
+        if (isReleaseDocument(path) || isBlockList(path))
             continue;
         if (!IsSafeManifestPath(path)) {
             ReportError(info.filePath() + QStringLiteral(": name the updater would refuse"));
@@ -84,7 +141,7 @@ bool writeOut(const QString &outputPath, const QByteArray &document)
 
 } // namespace
 
-ExitCode WriteManifestOf(const QString &folder, const QString &outputPath)
+ExitCode WriteManifestOf(const QString &folder, const QString &outputPath, qint64 blocksFrom)
 {
     if (!QFileInfo(folder).isDir()) {
         ReportError(folder + QStringLiteral(": no such folder"));
@@ -105,7 +162,7 @@ ExitCode WriteManifestOf(const QString &folder, const QString &outputPath)
         }
         files[i].md5 = digests.at(i).md5;
     }
-    if (!bGood)
+    if (!bGood || !writeBlockLists(folder, blocksFrom, files, absolutePaths))
         return BadInput;
     return writeOut(outputPath, WriteManifest(files)) ? Success : BadInput;
 }

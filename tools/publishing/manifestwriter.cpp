@@ -62,6 +62,13 @@ QByteArray WriteManifest(QList<ManifestFile> files)
         writer.writeAttribute(QStringLiteral("FileName"), entry.first.last());
         writer.writeAttribute(QStringLiteral("Size"), QString::number(entry.second.size));
         writer.writeAttribute(QStringLiteral("md5"), entry.second.md5);
+        // Older updaters read none of these, and fetch the file whole.
+        if (!entry.second.blockList.isEmpty()) {
+            writer.writeAttribute(QStringLiteral("BlockList"), entry.second.blockList);
+            writer.writeAttribute(QStringLiteral("BlockListHead"),
+                                  QString::number(entry.second.blockListHead));
+            writer.writeAttribute(QStringLiteral("BlockListSha256"), entry.second.blockListSha256);
+        }
     }
     writer.writeEndDocument();
     return document;

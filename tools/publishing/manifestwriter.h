@@ -12,6 +12,10 @@ struct ManifestFile
     QString path;
     qint64 size = 0;
     QString md5;
+    // Its block list, for a large file (tools/publishing/blocklistwriter.h): empty for none.
+    QString blockList;
+    qint64 blockListHead = 0;
+    QString blockListSha256;
 };
 
 // A GameManifest.xml for the files: a FolderProperties tree whose outer folder is ".", each folder
