@@ -31,6 +31,9 @@ inline const QString verifiedDigests = QStringLiteral("Config/VerifiedDigests.re
 // The highest release that a completed run accepted: the floor of a keyed updater.
 inline const QString installedRelease = QStringLiteral("Config/InstalledRelease.record");
 
+// The blocks of the large files that the updater put in place, by their digests.
+inline const QString knownBlocksFolder = QStringLiteral("Config/Blocks");
+
 // The staging file of a transfer: Config/Download.part for the first slot, Config/Download-1.part
 // for the next, and so on, one for each transfer that may run at once.
 inline QString StagingPath(int slot)

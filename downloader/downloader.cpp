@@ -4,16 +4,23 @@
 #include "app/updaterfiles.h"
 #include "documents/release/releasenotes.h"
 #include "downloader/downloadpath.h"
+#include "documents/installation/manifestpath.h"
+#include "documents/patch/blocklist.h"
+#include "documents/patch/knownblocks.h"
 #include "downloader/networkerrors.h"
+#include "downloader/patch.h"
 #include "downloader/transfer.h"
 #include "downloader/transferspeed.h"
 
 #include <QAuthenticator>
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -42,8 +49,7 @@ Downloader::~Downloader()
 {
     // Runs on the worker thread as it ends: a transfer cut short here leaves nothing in the
     // application's folders, and what it staged only where the next start can resume it.
-    while (!transfers.isEmpty())
-        Abandon(transfers.last());
+    AbandonAll();
     for (const std::unique_ptr<QNetworkAccessManager> &manager : accessManagers)
         manager->disconnect(this);
 }
@@ -105,8 +111,7 @@ void Downloader::Login(QString pwd)
 {
     qDebug() << "Downloader::Login";
     loginPassword = pwd;
-    while (!transfers.isEmpty())
-        Abandon(transfers.last());
+    AbandonAll();
     // The old managers may have cached the previous credentials and would present them first.
     ReplaceAccessManagers();
     // Only notes that arrive anew count: a copy from before must not stand in for a failed answer.
@@ -129,8 +134,16 @@ void Downloader::DownloadFile(QString dir, QString file)
                                    [&path](const Transfer *running) { return running->path() == path; });
     if (same != transfers.cend())
         Abandon(*same);
-    if (transfers.size() >= settings.transfers)
-        Abandon(transfers.first());
+    const auto samePatch = std::find_if(patches.cbegin(), patches.cend(),
+                                        [&path](const Patch *running) { return running->path() == path; });
+    if (samePatch != patches.cend())
+        Abandon(*samePatch);
+    if (transfers.size() + patches.size() >= settings.transfers) {
+        if (!transfers.isEmpty())
+            Abandon(transfers.first());
+        else
+            Abandon(patches.first());
+    }
 
     if (!IsSafeDownloadPath(dir, file)) {
         qCWarning(lcRun) << "Refused to download to an unsafe path:" << path;
@@ -141,11 +154,13 @@ void Downloader::DownloadFile(QString dir, QString file)
         QDir().mkpath(dir);
     const auto listed = expectedFiles.constFind(path);
     const StagingSlots::Claim claim = stagingSlots.ClaimFor(path);
-    auto *transfer = new Transfer(
-        dir, file,
-        ExpectationOf(listed == expectedFiles.constEnd() ? nullptr : &*listed,
-                      settings.documentBytes),
-        settings, claim.slot, &serverActivity, this);
+    const TransferExpectation expected = ExpectationOf(
+        listed == expectedFiles.constEnd() ? nullptr : &*listed, settings.documentBytes);
+    if (listed != expectedFiles.constEnd() && IsPatchable(*listed, expected)) {
+        StartPatch(*listed, expected, claim);
+        return;
+    }
+    auto *transfer = new Transfer(dir, file, expected, settings, claim.slot, &serverActivity, this);
     connect(transfer, &Transfer::RequestWanted, this, [this, transfer] { SendRequest(transfer); });
     connect(transfer, &Transfer::PartWritten, this, &Downloader::FilePart);
     connect(transfer, &Transfer::ErrorOccurred, this, &Downloader::FileError);
@@ -161,6 +176,8 @@ void Downloader::FilePart()
     // Each transfer says so of every part it writes, so only the one that wrote has bytes to count.
     for (Transfer *transfer : qAsConst(transfers))
         speedBytes += transfer->TakeUncountedBytes();
+    for (Patch *patch : qAsConst(patches))
+        speedBytes += patch->TakeUncountedBytes();
 }
 
 void Downloader::FileError(QNetworkReply::NetworkError code)
@@ -178,6 +195,11 @@ void Downloader::FileError(QNetworkReply::NetworkError code)
     for (Transfer *transfer : running) {
         if (!transfer->IsAwaitingPassword())
             Abandon(transfer);
+    }
+    const QList<Patch *> patching = patches;
+    for (Patch *patch : patching) {
+        if (!patch->IsAwaitingPassword())
+            Abandon(patch);
     }
     speedTimer->stop();
 }
@@ -203,6 +225,8 @@ void Downloader::UpdateDownloadInfo()
     qint64 unreported = 0;
     for (Transfer *transfer : qAsConst(transfers))
         unreported += transfer->TakeUnreportedBytes();
+    for (Patch *patch : qAsConst(patches))
+        unreported += patch->TakeUnreportedBytes();
     // A single report stays within int even if the timer was held up for long.
     emit BytesDownloaded(static_cast<int>(qMin<qint64>(unreported, INT_MAX)), currentSpeed);
     infoTimer->start(settings.infoInterval);
@@ -230,13 +254,81 @@ void Downloader::ExpectFiles(QList<DownloadItem> files)
     });
 }
 
-void Downloader::SendRequest(Transfer *transfer)
+bool Downloader::HasBlockList(const DownloadItem &item) const
+{
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    return !item.blockList.isEmpty() && IsSafeManifestPath(item.blockList)
+           && sha256.match(item.blockListSha256).hasMatch()
+           && item.blockListHead > BlockListFormat::headerBytes
+           && item.blockListHead <= settings.documentBytes;
+}
+
+bool Downloader::IsPatchable(const DownloadItem &item, const TransferExpectation &expected) const
+{
+    const QString path = item.folder + item.fileName;
+    const QFileInfo oldCopy(path);
+    return HasBlockList(item) && !wholeFiles.contains(path) && !expected.md5.isEmpty()
+           && expected.size > 0 && oldCopy.isFile() && oldCopy.size() > 0;
+}
+
+void Downloader::FetchKnownBlocks(const DownloadItem &item)
+{
+    KnownBlocks::Forget(item.localMd5);
+    if (!HasBlockList(item))
+        return;
+    QNetworkRequest request = RequestFor(item.blockList, this);
+    request.setRawHeader("Range", "bytes=0-" + QByteArray::number(item.blockListHead - 1));
+    QNetworkReply *reply = Get(request, 0);
+    // Nothing waits for it: a server that ignores the range, or does not answer, costs no more than
+    // the head, or the stall interval.
+    reply->setReadBufferSize(item.blockListHead + 1);
+    QTimer::singleShot(settings.stallInterval, reply, &QNetworkReply::abort);
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, head = item.blockListHead] {
+        if (reply->bytesAvailable() > head)
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [reply, item] {
+        reply->deleteLater();
+        const QByteArray head = reply->read(item.blockListHead + 1);
+        const bool bRange = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 206;
+        if (reply->error() == QNetworkReply::NoError && bRange && head.size() == item.blockListHead
+            && QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex()
+                   == item.blockListSha256.toLatin1())
+            KnownBlocks::Remember(item.md5, head);
+    });
+}
+
+void Downloader::StartPatch(const DownloadItem &item, const TransferExpectation &expected,
+                            const StagingSlots::Claim &claim)
+{
+    const int slot = claim.slot;
+    auto *patch = new Patch(
+        item, expected, settings, slot, &serverActivity,
+        [this, slot](QObject *origin, const QString &releasePath, const ByteRange &range) {
+            QNetworkRequest request = RequestFor(releasePath, origin);
+            request.setRawHeader("Range", "bytes=" + QByteArray::number(range.start) + '-'
+                                              + QByteArray::number(range.end - 1));
+            return Get(request, slot);
+        },
+        this);
+    connect(patch, &Patch::PartWritten, this, &Downloader::FilePart);
+    connect(patch, &Patch::ErrorOccurred, this, &Downloader::FileError);
+    connect(patch, &Patch::Stalled, this, &Downloader::Reconnect);
+    connect(patch, &Patch::FetchEstimated, this,
+            [this, patch](qint64 bytes) { emit FetchEstimated(patch->path(), bytes); });
+    connect(patch, &Patch::Finished, this,
+            [this, patch](const TransferOutcome &outcome) { PatchFinished(patch, outcome); });
+    patches.append(patch);
+    patch->Start(claim.leftover);
+}
+
+QNetworkRequest Downloader::RequestFor(const QString &releasePath, QObject *origin) const
 {
     QUrl url = serverUrl;
-    url.setPath(serverReleasePath + transfer->path(), QUrl::DecodedMode);
+    url.setPath(serverReleasePath + releasePath, QUrl::DecodedMode);
     QNetworkRequest request(url);
-    // The replies of the access manager name their transfer.
-    request.setOriginatingObject(transfer);
+    // The replies of the access manager name their transfer or patch.
+    request.setOriginatingObject(origin);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, bPipelining);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bHttp2);
     request.setAttribute(QNetworkRequest::Http2DirectAttribute, bHttp2);
@@ -248,13 +340,23 @@ void Downloader::SendRequest(Transfer *transfer)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(settings.maximumRedirects);
-    transfer->PrepareRequest(&request);
+    return request;
+}
 
+QNetworkReply *Downloader::Get(const QNetworkRequest &request, int slot)
+{
     // Each staging slot keeps to one manager, so that the transfers spread over their connections.
-    QNetworkAccessManager &manager = *accessManagers.at(transfer->slot() % accessManagers.size());
+    QNetworkAccessManager &manager = *accessManagers.at(std::size_t(slot) % accessManagers.size());
     QNetworkReply *reply = manager.get(request);
     reply->setReadBufferSize(settings.readBufferBytes);
-    transfer->Attach(reply);
+    return reply;
+}
+
+void Downloader::SendRequest(Transfer *transfer)
+{
+    QNetworkRequest request = RequestFor(transfer->path(), transfer);
+    transfer->PrepareRequest(&request);
+    transfer->Attach(Get(request, transfer->slot()));
 }
 
 void Downloader::TransferFinished(Transfer *transfer, const TransferOutcome &outcome)
@@ -263,18 +365,45 @@ void Downloader::TransferFinished(Transfer *transfer, const TransferOutcome &out
     transfers.removeOne(transfer);
     stagingSlots.Release(transfer->slot());
     transfer->deleteLater();
-    if (outcome.problem)
-        qCWarning(lcRun).noquote() << *outcome.problem;
     if (outcome.bPipelined)
         StopPipelining(transfer->path());
+    if (outcome.kind == TransferOutcome::Kind::Committed && expectedFiles.contains(transfer->path()))
+        FetchKnownBlocks(expectedFiles.value(transfer->path()));
+    Announce(transfer->path(), transfer->file(), transfer->TakeUnreportedBytes(), outcome);
+}
+
+void Downloader::PatchFinished(Patch *patch, const TransferOutcome &outcome)
+{
+    patches.removeOne(patch);
+    stagingSlots.Release(patch->slot());
+    patch->deleteLater();
+    const qint64 unreported = patch->TakeUnreportedBytes();
+    if (outcome.kind != TransferOutcome::Kind::FetchWhole) {
+        Announce(patch->path(), patch->file(), unreported, outcome);
+        return;
+    }
+    qCWarning(lcRun).noquote() << *outcome.problem;
+    if (unreported)
+        emit BytesDownloaded(static_cast<int>(qMin<qint64>(unreported, INT_MAX)), currentSpeed);
+    // The whole file is counted again, besides what the patch fetched.
+    emit FetchEstimated(patch->path(), patch->FetchedBytes() + expectedFiles.value(patch->path()).size);
+    wholeFiles.insert(patch->path());
+    DownloadFile(patch->folder(), patch->file());
+}
+
+void Downloader::Announce(const QString &path, const QString &file, qint64 unreported,
+                          const TransferOutcome &outcome)
+{
+    if (outcome.problem)
+        qCWarning(lcRun).noquote() << *outcome.problem;
     if (outcome.kind == TransferOutcome::Kind::PasswordRequired)
         return;
     // The file's last bytes are reported before it is announced, after which the run moves on.
-    if (const qint64 unreported = transfer->TakeUnreportedBytes())
+    if (unreported)
         emit BytesDownloaded(static_cast<int>(qMin<qint64>(unreported, INT_MAX)), currentSpeed);
     if (outcome.kind == TransferOutcome::Kind::Committed && outcome.stamp)
-        emit FileCommitted(transfer->path(), *outcome.stamp, outcome.md5);
-    emit FileDownloaded(transfer->file());
+        emit FileCommitted(path, *outcome.stamp, outcome.md5);
+    emit FileDownloaded(file);
 }
 
 void Downloader::Abandon(Transfer *transfer)
@@ -283,6 +412,22 @@ void Downloader::Abandon(Transfer *transfer)
     transfers.removeOne(transfer);
     stagingSlots.Release(transfer->slot(), kept);
     transfer->deleteLater();
+}
+
+void Downloader::Abandon(Patch *patch)
+{
+    const std::optional<ResumeRecord> kept = patch->Abandon();
+    patches.removeOne(patch);
+    stagingSlots.Release(patch->slot(), kept);
+    patch->deleteLater();
+}
+
+void Downloader::AbandonAll()
+{
+    while (!transfers.isEmpty())
+        Abandon(transfers.last());
+    while (!patches.isEmpty())
+        Abandon(patches.last());
 }
 
 void Downloader::StopPipelining(const QString &path)
@@ -327,10 +472,13 @@ void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authentic
     // Leaving the authenticator empty ends the reply with AuthenticationRequiredError, so the user is
     // asked again. A host that a redirect leads to is not the update server and never sees the
     // password, and one that asks twice in one attempt has refused it.
-    auto *transfer = qobject_cast<Transfer *>(reply->request().originatingObject());
+    QObject *origin = reply->request().originatingObject();
     const QUrl url = reply->url();
-    if (!transfer || loginPassword.isEmpty() || url.host() != serverUrl.host()
-        || url.port(80) != serverUrl.port(80) || !transfer->TakeFirstChallenge())
+    if (loginPassword.isEmpty() || url.host() != serverUrl.host() || url.port(80) != serverUrl.port(80))
+        return;
+    auto *transfer = qobject_cast<Transfer *>(origin);
+    auto *patch = qobject_cast<Patch *>(origin);
+    if (!(transfer ? transfer->TakeFirstChallenge() : patch && patch->TakeFirstChallenge(reply)))
         return;
     authenticator->setUser(QString::fromUtf8(UpdaterConfig::authUser));
     authenticator->setPassword(loginPassword);

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
@@ -20,8 +21,11 @@
 
 class QAuthenticator;
 class QNetworkAccessManager;
+class Patch;
+class QNetworkRequest;
 class QTimer;
 class Transfer;
+struct TransferExpectation;
 struct TransferOutcome;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
@@ -50,6 +54,8 @@ signals:
     // A download is in place at path (relative to the current directory), with this stamp and the
     // digest of what was written. Comes before its FileDownloaded.
     void FileCommitted(QString path, FileStamp stamp, QString md5);
+    // A file at path is patched from its old copy: it now costs this many bytes in place of its size.
+    void FetchEstimated(QString path, qint64 bytes);
 
 // The slots interleave public and private sections so that the meta-object keeps their order.
 public slots:
@@ -90,10 +96,29 @@ public slots:
     void ExpectFiles(QList<DownloadItem> files);
 
 private:
+    // Whether the file listed as item, which differs, is patched from its old copy rather than
+    // fetched whole: it has a block list, and an old copy.
+    bool IsPatchable(const DownloadItem &item, const TransferExpectation &expected) const;
+    void StartPatch(const DownloadItem &item, const TransferExpectation &expected,
+                    const StagingSlots::Claim &claim);
+    // Whether the manifest names a block list for item that may be asked for.
+    bool HasBlockList(const DownloadItem &item) const;
+    // Fetches the head of the block list of a file that was fetched whole, so that its next patch
+    // knows its blocks without reading it through: the head is a small fraction of the file.
+    void FetchKnownBlocks(const DownloadItem &item);
+    QNetworkRequest RequestFor(const QString &releasePath, QObject *origin) const;
+    QNetworkReply *Get(const QNetworkRequest &request, int slot);
     void SendRequest(Transfer *transfer);
     void TransferFinished(Transfer *transfer, const TransferOutcome &outcome);
-    // Drops a transfer without announcing it; what it staged is kept where it can be resumed.
+    void PatchFinished(Patch *patch, const TransferOutcome &outcome);
+    // Reports the last bytes of a file, then announces it.
+    void Announce(const QString &path, const QString &file, qint64 unreported,
+                  const TransferOutcome &outcome);
+    // Drops a transfer or a patch without announcing it; what it staged is kept where it can be
+    // resumed.
     void Abandon(Transfer *transfer);
+    void Abandon(Patch *patch);
+    void AbandonAll();
     // Turn a faster mode off for the rest of the run once a server or a proxy mishandles it.
     void StopPipelining(const QString &path);
     void StopHttp2(const QString &path);
@@ -108,6 +133,8 @@ private:
     // Each with connections of its own to the server.
     std::vector<std::unique_ptr<QNetworkAccessManager>> accessManagers;
     QList<Transfer *> transfers;                 // children, in the order they started
+    QList<Patch *> patches;                      // children, in the order they started
+    QSet<QString> wholeFiles;                    // paths that could not be patched in this run
     ServerActivity serverActivity;               // shared by the transfers
     StagingSlots stagingSlots;
     QHash<QString, DownloadItem> expectedFiles;  // by local path

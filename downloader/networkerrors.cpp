@@ -1,5 +1,7 @@
 #include "networkerrors.h"
 
+#include <QRegularExpression>
+
 QString NetworkErrorMessage(QNetworkReply::NetworkError code)
 {
     const int value = static_cast<int>(code);
@@ -32,6 +34,14 @@ Answer AnswerOf(const QNetworkReply &reply)
     if (!status.isValid())
         return Answer::None;
     return status.toInt() >= 200 && status.toInt() < 300 ? Answer::File : Answer::Other;
+}
+
+qint64 RangeStartOf(const QNetworkReply &reply)
+{
+    static const QRegularExpression range(QStringLiteral("^bytes (\\d+)-\\d+/(?:\\d+|\\*)$"));
+    const QRegularExpressionMatch match =
+        range.match(QString::fromLatin1(reply.rawHeader("Content-Range").trimmed()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 bool IsTransportError(QNetworkReply::NetworkError error)

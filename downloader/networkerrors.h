@@ -17,6 +17,9 @@ enum class Answer {
 };
 Answer AnswerOf(const QNetworkReply &reply);
 
+// The first byte of a 206 answer's Content-Range ("bytes 500-999/1000"), or -1 if it gives none.
+qint64 RangeStartOf(const QNetworkReply &reply);
+
 // The connection failed, rather than the server refusing: what came of the file is worth keeping.
 bool IsTransportError(QNetworkReply::NetworkError error);
 

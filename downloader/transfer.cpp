@@ -5,19 +5,10 @@
 
 #include <QFile>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 
 #include <algorithm>
 
 namespace {
-
-// The first byte of a 206 answer's Content-Range ("bytes 500-999/1000"), or -1 if it gives none.
-qint64 RangeStart(const QByteArray &contentRange)
-{
-    static const QRegularExpression range(QStringLiteral("^bytes (\\d+)-\\d+/(?:\\d+|\\*)$"));
-    const QRegularExpressionMatch match = range.match(QString::fromLatin1(contentRange.trimmed()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
 
 bool IsDigest(const QString &md5)
 {
@@ -364,7 +355,7 @@ bool Transfer::CheckAnswer()
         return false;
     }
     if (attempt.requestedFrom > 0 && status == 206) {
-        const qint64 start = RangeStart(currentReply->rawHeader("Content-Range"));
+        const qint64 start = RangeStartOf(*currentReply);
         if (start != attempt.requestedFrom) {
             qCWarning(lcRun).noquote()
                 << QStringLiteral("%1: the server answered the range from byte %2 with %3; "

@@ -49,6 +49,7 @@ struct TransferOutcome
         Refused,           // what arrived was not what was expected
         Failed,            // the file did not arrive
         PasswordRequired,  // the server wants a password first
+        FetchWhole,        // a patch cannot be made: the file is to be fetched whole
     };
 
     Kind kind = Kind::Failed;

@@ -1,3 +1,4 @@
+#include "documents/patch/blocklist.h"
 #include "downloader/downloader.h"
 #include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
@@ -41,6 +42,8 @@ private slots:
     void unreachableServerIsReported();
     void onlyWhatIsExpectedReplacesTheFile_data();
     void onlyWhatIsExpectedReplacesTheFile();
+    void largeFileIsPatched_data();
+    void largeFileIsPatched();
     void stalledTransferIsRequestedAgain();
     void passwordDemandStopsTheTransfer();
     void loginPresentsThePassword();
@@ -480,6 +483,105 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
         if (!request.header("Range").isEmpty())
             QCOMPARE(request.header("If-Range"), '"' + TestSupport::md5Hex(Pattern(100000)).toLatin1() + '"');
     }
+}
+
+void tst_Downloader::largeFileIsPatched_data()
+{
+    QTest::addColumn<QString>("listServed");   // "right", "missing" or "damaged"
+    QTest::addColumn<Fault>("fileFault");      // on the first request of the file
+    QTest::addColumn<bool>("bRangesIgnored");  // for every path
+    QTest::addColumn<bool>("bCutOff");         // the updater ends mid-patch and starts again
+    QTest::addColumn<QString>("logged");       // the start of a line that the log holds
+
+    const QString patched = QStringLiteral("Patched App/Big.pak: reused ");
+    QTest::newRow("patched") << "right" << Fault::None << false << false << patched;
+    QTest::newRow("a block arrives wrong")
+        << "right" << Fault::Garbled << false << false
+        << "App/Big.pak: the block at byte 0 arrived wrong; fetching it again";
+    QTest::newRow("cut off, resumed at the next start")
+        << "right" << Fault::Stall << false << true << "Resuming App/Big.pak from byte ";
+    QTest::newRow("ranges ignored")
+        << "right" << Fault::None << true << false
+        << "Fetching App/Big.pak whole: the server answered a range of BlockLists/";
+    QTest::newRow("no block list") << "missing" << Fault::None << false << false
+                                   << "Fetching App/Big.pak whole: the server answered BlockLists/";
+    QTest::newRow("damaged block list")
+        << "damaged" << Fault::None << false << false
+        << "Fetching App/Big.pak whole: its block list BlockLists/big.blocks is damaged";
+}
+
+void tst_Downloader::largeFileIsPatched()
+{
+    QFETCH(QString, listServed);
+    QFETCH(Fault, fileFault);
+    QFETCH(bool, bRangesIgnored);
+    QFETCH(bool, bCutOff);
+    QFETCH(QString, logged);
+    // The new release inserts, overwrites and deletes a little of an 8 MB file, and at its start
+    // unless a patch is to stage its first blocks before it is cut off.
+    QRandomGenerator random(7);
+    QByteArray old(8000000, Qt::Uninitialized);
+    random.fillRange(reinterpret_cast<quint32 *>(old.data()), old.size() / 4);
+    QByteArray content = old;
+    content.insert(2000000, QByteArray(3000, 'i')).replace(4000000, 2000, QByteArray(2000, 'o'));
+    content.remove(6000000, 1500);
+    if (!bCutOff)
+        content.prepend("new start");
+    const QString path = QStringLiteral("App/Big.pak");
+    serve(path, content);
+    QVERIFY(TestSupport::writeFile(path, old));
+    ContentChunks::Chunker chunker(ContentChunks::Chunker::BlockDigests
+                                   | ContentChunks::Chunker::PieceDigests);
+    chunker.Add(content.constData(), content.size());
+    chunker.Finish();
+    const QByteArray list = BlockListFormat::Write(content.size(), chunker.Blocks(), chunker.Pieces());
+    const int headBytes = int(BlockListFormat::headerBytes
+                              + BlockListFormat::blockEntryBytes * chunker.Blocks().size());
+    if (listServed != "missing")
+        serve("BlockLists/big.blocks", listServed == "right" ? list : list.left(headBytes - 1) + "x");
+    server->setFault(path, fileFault, bCutOff ? -1 : 1);
+    for (const QString &served : {path, QStringLiteral("BlockLists/big.blocks")}) {
+        if (bRangesIgnored)
+            server->setRanges(served, TestHttpServer::Ranges::Ignored);
+    }
+    DownloadItem item{"App/", "Big.pak", content.size(), true, TestSupport::md5Hex(content)};
+    item.blockList = QStringLiteral("BlockLists/big.blocks");
+    item.blockListHead = headBytes;
+    item.blockListSha256 = QCryptographicHash::hash(list.left(headBytes), QCryptographicHash::Sha256).toHex();
+    UpdaterConfig::RunSettings settings;
+    settings.stallInterval = 300;
+    TestSupport::MessageRecorder recorder;
+    if (bCutOff) {
+        auto cut = startedRunner(settings);
+        emit cut->ExpectFiles({item});
+        emit cut->DownloadFile("App/", "Big.pak");
+        QTRY_VERIFY(QFileInfo("Config/Download.part").size() > 0);
+        cut.reset();
+        server->setFault(path, Fault::None);
+    }
+
+    auto runner = startedRunner(settings);
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+    emit runner->ExpectFiles({item});
+    emit runner->DownloadFile("App/", "Big.pak");
+    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), 1, 15000);
+
+    QVERIFY(TestSupport::readFile(path) == content);
+    const QStringList lines = recorder.texts();
+    QVERIFY2(std::any_of(lines.cbegin(), lines.cend(),
+                         [&logged](const QString &line) { return line.startsWith(logged); }),
+             qPrintable(lines.join('\n')));
+    // A patch asks for parts of the file only, far less than all of it.
+    const bool bPatched = listServed == "right" && !bRangesIgnored;
+    qint64 asked = 0;
+    for (const TestHttpServer::Request &request : server->requests()) {
+        if (request.target != "/qor_app/App/Big.pak")
+            continue;
+        const QList<QByteArray> range = request.header("Range").mid(6).split('-');
+        QCOMPARE(range.size() == 2 && !range.at(1).isEmpty(), bPatched);
+        asked += bPatched ? range.at(1).toLongLong() + 1 - range.at(0).toLongLong() : content.size();
+    }
+    QVERIFY2(bPatched ? asked < content.size() / 4 : asked >= content.size(), qPrintable(QString::number(asked)));
 }
 
 void tst_Downloader::stalledTransferIsRequestedAgain()

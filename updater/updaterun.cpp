@@ -31,6 +31,7 @@ void UpdateRun::ConnectTo(Downloader *downloader)
     connect(this, &UpdateRun::RequestFile, downloader, &Downloader::DownloadFile);
     connect(this, &UpdateRun::ExpectFiles, downloader, &Downloader::ExpectFiles);
     connect(downloader, &Downloader::FileCommitted, this, &UpdateRun::FileCommitted);
+    connect(downloader, &Downloader::FetchEstimated, this, &UpdateRun::FetchEstimated);
     connect(downloader, &Downloader::FileDownloaded, this, &UpdateRun::FileDownloaded);
     connect(downloader, &Downloader::BytesDownloaded, this, &UpdateRun::BytesDownloaded);
     connect(downloader, &Downloader::PasswordRequired, this, &UpdateRun::PasswordRequired);
@@ -243,6 +244,20 @@ void UpdateRun::FileDownloaded(QString downloadedFile)
 void UpdateRun::FileCommitted(QString path, FileStamp stamp, QString md5)
 {
     lastCommit = Commit{path, stamp, md5};
+}
+
+void UpdateRun::FetchEstimated(QString path, qint64 bytes)
+{
+    const auto item = inFlight.find(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    if (item == inFlight.end() || item->folder + item->fileName != path)
+        return;
+    // The bar and the counts show what is fetched, not what is made from the old copy.
+    bytesToDownload += bytes - item->size;
+    item->size = bytes;
+    progressDivisor = ProgressBarDivisor(bytesToDownload);
+    emit ProgressRange(0, ProgressBarValue(bytesToDownload, progressDivisor));
+    emit ProgressValue(ProgressBarValue(downloadedBytes, progressDivisor));
+    ShowProgress();
 }
 
 void UpdateRun::BytesDownloaded(int deltaBytes, float downloadSpeed)

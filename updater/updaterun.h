@@ -63,6 +63,8 @@ public slots:
     // What the Downloader reports.
     void FileDownloaded(QString downloadedFile);
     void FileCommitted(QString path, FileStamp stamp, QString md5);
+    // A file in flight is patched: it costs bytes in place of its size.
+    void FetchEstimated(QString path, qint64 bytes);
     void BytesDownloaded(int deltaBytes, float downloadSpeed);
     // The server wants a password: the run starts over with the notes once the player gives it.
     void PasswordRequired();

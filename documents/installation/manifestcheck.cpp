@@ -58,6 +58,10 @@ void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFil
                                  .toLongLong(&file.item.bSizeListed, 10);
             // Tools differ in the case of their hexadecimal digits; the digest is the same.
             file.item.md5 = element.attribute(QStringLiteral("md5")).toLower();
+            file.item.blockList = element.attribute(QStringLiteral("BlockList"));
+            file.item.blockListHead =
+                element.attribute(QStringLiteral("BlockListHead")).toLongLong();
+            file.item.blockListSha256 = element.attribute(QStringLiteral("BlockListSha256")).toLower();
             files.append(file);
         }
     }
@@ -107,6 +111,7 @@ ManifestWalk WalkManifest(const QDomNode &node, const QString &folder,
             walk.hashedPaths.append(path);
         } else {
             file.bQueue = recorded != file.item.md5;
+            file.item.localMd5 = recorded;
             check.verified.insert(file.relativePath(), *file.stamp, recorded);
             ++check.filesFromRecord;
         }
@@ -126,6 +131,7 @@ ManifestCheck FinishCheck(ManifestWalk walk, const QVector<FileDigest> &digests,
     check.filesHashed = walk.hashedPaths.size();
     for (const ListedFile &file : qAsConst(walk.files)) {
         bool bQueue = file.bQueue;
+        DownloadItem item = file.item;
         if (file.hashed >= 0) {
             const FileDigest &digest = digests.at(file.hashed);
             if (digest.problem) {
@@ -133,6 +139,7 @@ ManifestCheck FinishCheck(ManifestWalk walk, const QVector<FileDigest> &digests,
                 bQueue = true;
             } else {
                 bQueue = digest.md5 != file.item.md5;
+                item.localMd5 = digest.md5;
                 if (file.stamp) {
                     check.verified.insert(file.relativePath(), *file.stamp, digest.md5);
                     check.bVerifiedDiffers = true;
@@ -140,7 +147,7 @@ ManifestCheck FinishCheck(ManifestWalk walk, const QVector<FileDigest> &digests,
             }
         }
         if (bQueue) {
-            check.downloads.append(file.item);
+            check.downloads.append(item);
             check.bytesToDownload += file.item.size;
         }
     }

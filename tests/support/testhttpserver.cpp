@@ -215,14 +215,20 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
     const QByteArray range = request.header("Range");
     const QByteArray ifRange = request.header("If-Range");
     const Ranges ranges = rangeAnswers.value(path, Ranges::Honoured);
-    if (range.startsWith("bytes=") && range.endsWith('-') && ranges != Ranges::Ignored
+    const QList<QByteArray> bounds = range.mid(6).split('-');
+    if (range.startsWith("bytes=") && bounds.size() == 2 && ranges != Ranges::Ignored
         && (ifRange.isEmpty() || ifRange == etag)) {
-        const qint64 start = ranges == Ranges::WrongStart ? 0 : range.mid(6).chopped(1).toLongLong();
+        const qint64 start = ranges == Ranges::WrongStart ? 0 : bounds.at(0).toLongLong();
+        const qint64 last = bounds.at(1).isEmpty() || ranges == Ranges::WrongStart
+                                ? body.size() - 1
+                                : qMin<qint64>(bounds.at(1).toLongLong(), body.size() - 1);
         status = "206 Partial Content";
         headers << "Content-Range: bytes " + QByteArray::number(start) + '-'
-                       + QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size());
-        body = body.mid(int(start));
+                       + QByteArray::number(last) + '/' + QByteArray::number(body.size());
+        body = body.mid(int(start), int(last + 1 - start));
     }
+    if (fault == Fault::Garbled && !body.isEmpty())
+        body[0] = char(body.at(0) ^ 0x5a);
     if (fault == Fault::Gzip || fault == Fault::GzipBomb) {
         body = Gzip(fault == Fault::Gzip ? body : QByteArray(body.size() * 100, '\0'));
         headers << "Content-Encoding: gzip";

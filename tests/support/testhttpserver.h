@@ -39,12 +39,14 @@ public:
         GzipBomb,     // a hundred times the file's size of zeros, gzip-encoded
         Deflate,      // the file deflate-encoded, in a zlib stream
         Brotli,       // the file, said to be in an encoding that the client did not ask for
+        Garbled,      // the file, or the range of it asked for, with its first byte changed
     };
     Q_ENUM(Fault)
 
-    // How the server answers "Range: bytes=N-" (with an If-Range that is the file's ETag, or none).
+    // How the server answers "Range: bytes=N-" or "bytes=N-M" (with an If-Range that is the file's
+    // ETag, or none).
     enum class Ranges {
-        Honoured,    // 206 with the rest of the file from byte N
+        Honoured,    // 206 with the rest of the file from byte N, or up to byte M
         Ignored,     // 200 with the whole file
         WrongStart,  // 206 with the whole file, said to start at byte 0
     };
