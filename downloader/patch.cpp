@@ -12,6 +12,7 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <limits>
 
 using ContentChunks::Chunk;
 
@@ -31,7 +32,9 @@ constexpr qint64 pieceEntryRequestBytes = 1024 * 1024;
 // so much that the pieces would hardly be found.
 constexpr qint64 piecesScannedBytes = 256 * 1024 * 1024;
 // Bytes written before the writer lets the worker thread's other events run.
-constexpr qint64 writtenAtOnce = 32 * 1024 * 1024;
+constexpr qint64 writtenAtOnce = 8 * 1024 * 1024;
+// The slices in which the old copy's blocks are copied.
+constexpr qint64 copyBytes = 256 * 1024;
 // What an error page may bring before the patch gives up on it.
 constexpr qint64 errorPageBytes = 64 * 1024;
 
@@ -90,7 +93,9 @@ Patch::~Patch()
 
 void Patch::Start(const std::optional<ResumeRecord> &leftover)
 {
-    staged.emplace(path(), stagingSlot, settings.partBytes);
+    // Digested as it is written, on the writer's thread: the old copy's blocks are written from one
+    // buffer that stays in the cache, which handing each slice to another core would not leave so.
+    staged.emplace(path(), stagingSlot, std::numeric_limits<qint64>::max());
     if (leftover && !staged->ReopenProblem()) {
         bRecordWritten = true;
         rereading.setFuture(staged->Rereading());
@@ -108,6 +113,8 @@ void Patch::Start(const std::optional<ResumeRecord> &leftover)
         oldBlocks = std::move(*known);
         bOldBlocksKnown = bOldBlocksRecalled = true;
     } else {
+        qCInfo(lcRun).noquote()
+            << QStringLiteral("Reading the old copy of %1 for the blocks that it holds").arg(path());
         blockScan.setFuture(QtConcurrent::run([this, localPath = path()] {
             return ScanBlocksProblem(localPath, &scanControl, &oldBlocks);
         }));
@@ -192,8 +199,6 @@ void Patch::ReadReply(Request *request)
     fetchedBytes += data.size();
     unreportedBytes += data.size();
     uncountedBytes += data.size();
-    if (request->kind == Request::Kind::Data)
-        fetchedFileBytes += data.size();
     emit PartWritten();
     if (request->kind == Request::Kind::Data)
         Advance();
@@ -521,33 +526,29 @@ void Patch::Advance()
     if (!staged || !oldCopy.isOpen())
         return;
     qint64 written = 0;
-    while (nextBlock < int(list->blocks.size())) {
+    while (nextBlock < int(list->blocks.size()) && written < writtenAtOnce) {
         const Chunk &block = list->blocks.at(std::size_t(nextBlock));
-        QByteArray bytes;
-        if (!MakeBlock(nextBlock, &bytes))
-            break;
-        const bool bOwn = match.localOffsets.at(std::size_t(nextBlock)) >= 0;
-        // The old copy's own blocks were digested as they were found; the whole file's digest
-        // vouches for them once more before it is put in place.
-        if (!bOwn && ContentChunks::DigestOf(bytes.constData(), bytes.size()) != block.digest) {
-            BlockArrivedWrong(nextBlock);
-            return;
-        }
         // What an earlier start staged of this block is kept.
-        const qint64 staged_ = staged->size() - block.offset;
-        if (const std::optional<QString> problem = staged->WriteProblem(bytes.mid(int(staged_)))) {
-            Finish({TransferOutcome::Kind::Failed,
-                    QStringLiteral("Cannot write %1 for %2: %3")
-                        .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem),
-                    std::nullopt, QString(), false});
-            return;
-        }
-        if (!bRecordWritten) {
-            const ResumeRecord record{path(), expected.size, expected.md5, QByteArray()};
-            bRecordWritten = !record.SaveProblem(ConfigFiles::ResumeRecordPath(stagingSlot));
+        const qint64 from = staged->size() - block.offset;
+        const qint64 own = match.localOffsets.at(std::size_t(nextBlock));
+        if (own >= 0) {
+            // The old copy's own blocks were digested as they were found; the whole file's digest
+            // vouches for them once more before it is put in place.
+            if (!CopyOld(own + from, block.length - from))
+                return;
+        } else {
+            QByteArray bytes;
+            if (!MakeBlock(nextBlock, &bytes))
+                break;
+            if (ContentChunks::DigestOf(bytes.constData(), bytes.size()) != block.digest) {
+                BlockArrivedWrong(nextBlock);
+                return;
+            }
+            if (!Write(bytes.mid(int(from))))
+                return;
         }
         ++nextBlock;
-        written += bytes.size();
+        written += block.length - from;
         const qint64 writtenUpTo = staged->size();
         for (auto request = requests.begin(); request != requests.end();) {
             if ((*request)->kind == Request::Kind::Data && !(*request)->reply
@@ -556,34 +557,56 @@ void Patch::Advance()
             else
                 ++request;
         }
-        if (written >= writtenAtOnce) {
-            // Let the other transfers' events in; the rest follows at once.
-            if (!bAdvanceQueued) {
-                bAdvanceQueued = true;
-                QTimer::singleShot(0, this, [this] {
-                    bAdvanceQueued = false;
-                    Advance();
-                });
-            }
-            break;
-        }
+    }
+    if (nextBlock < int(list->blocks.size()) && written >= writtenAtOnce && !bAdvanceQueued) {
+        // Let the other transfers' events in; the rest follows at once.
+        bAdvanceQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            bAdvanceQueued = false;
+            Advance();
+        });
     }
     RequestData();
     if (nextBlock == int(list->blocks.size()))
         Complete();
 }
 
+bool Patch::CopyOld(qint64 offset, qint64 length)
+{
+    // A slice at a time through one buffer, which stays in the processor's cache while it is read,
+    // written and digested.
+    copyBuffer.resize(int(qMin(length, copyBytes)));
+    for (qint64 done = 0; done < length;) {
+        const qint64 slice = qMin<qint64>(copyBuffer.size(), length - done);
+        copyBuffer.resize(int(slice));
+        if (!ReadOld(offset + done, slice, copyBuffer.data()) || !Write(copyBuffer))
+            return false;
+        done += slice;
+    }
+    reusedBytes += length;
+    return true;
+}
+
+bool Patch::Write(const QByteArray &bytes)
+{
+    if (const std::optional<QString> problem = staged->WriteProblem(bytes)) {
+        Finish({TransferOutcome::Kind::Failed,
+                QStringLiteral("Cannot write %1 for %2: %3")
+                    .arg(ConfigFiles::StagingPath(stagingSlot), path(), *problem),
+                std::nullopt, QString(), false});
+        return false;
+    }
+    if (!bRecordWritten) {
+        const ResumeRecord record{path(), expected.size, expected.md5, QByteArray()};
+        bRecordWritten = !record.SaveProblem(ConfigFiles::ResumeRecordPath(stagingSlot));
+    }
+    return true;
+}
+
 bool Patch::MakeBlock(int index, QByteArray *bytes)
 {
     const Chunk &block = list->blocks.at(std::size_t(index));
-    const qint64 own = match.localOffsets.at(std::size_t(index));
     bytes->resize(int(block.length));
-    if (own >= 0) {
-        if (!ReadOld(own, block.length, bytes->data()))
-            return false;
-        reusedBytes += block.length;
-        return true;
-    }
     // Its pieces are not known yet.
     if (!bPiecesPlanned)
         return false;

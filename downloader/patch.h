@@ -38,7 +38,7 @@
 //
 // Whatever keeps a patch from being made (no block list that holds, a server that ignores ranges, a
 // file that changed too much to be worth it) ends it with FetchWhole: its Downloader then fetches the
-// file whole, as it would without a list. A block that arrives wrong is fetched whole once more, and
+// file whole, as it would without a list. A block that arrives wrong is fetched again whole, and
 // stalled or cut requests are asked again for their rest, under the attempt limits of any transfer.
 class Patch : public QObject
 {
@@ -124,9 +124,12 @@ private:
     void EstimateFetch();
     // Writes the blocks that can be made, in order; then commits the file once all are.
     void Advance();
-    // The bytes of block index, made from the old copy and what was fetched; false while some of
-    // them have not arrived.
+    // The bytes of a block that the old copy lacks, made from its pieces there and what was
+    // fetched; false while some of them have not arrived.
     bool MakeBlock(int index, QByteArray *bytes);
+    // Write to the staging file; false once the patch has ended for it.
+    bool CopyOld(qint64 offset, qint64 length);
+    bool Write(const QByteArray &bytes);
     [[nodiscard]] bool ReadOld(qint64 offset, qint64 length, char *into);
     // The bytes from offset on, where a request of the file has brought length of them: one of the
     // planned ranges, or with wholeBlock, that block's own request.
@@ -171,9 +174,9 @@ private:
 
     int nextBlock = 0;
     bool bAdvanceQueued = false;
+    QByteArray copyBuffer;
     qint64 reusedBytes = 0;
     qint64 fetchedBytes = 0;
-    qint64 fetchedFileBytes = 0;  // of the file itself, in data requests
     int requestsSent = 0;
     qint64 unreportedBytes = 0;
     qint64 uncountedBytes = 0;
