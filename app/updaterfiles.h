@@ -42,6 +42,16 @@ inline QString StagingPath(int slot)
                      : QStringLiteral("Config/Download-%1.part").arg(slot);
 }
 
+// A large file that a download replaced, kept under a second name until the record of digests is
+// written (ReplacedCopyPath(0) for the first slot, and so on): freeing gigabytes costs the system
+// a moment that the download need not wait for.
+inline QString ReplacedCopyPath(int slot)
+{
+    return slot == 0 ? QStringLiteral("Config/Replaced.old")
+                     : QStringLiteral("Config/Replaced-%1.old").arg(slot);
+}
+inline const QString replacedCopies = QStringLiteral("Replaced*.old");
+
 // The record beside a staging file that says what it holds: Config/Download.resume, ...
 inline QString ResumeRecordPath(int slot)
 {

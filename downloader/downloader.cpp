@@ -9,6 +9,7 @@
 #include "documents/patch/knownblocks.h"
 #include "downloader/networkerrors.h"
 #include "downloader/patch.h"
+#include "downloader/stagedfile.h"
 #include "downloader/transfer.h"
 #include "downloader/transferspeed.h"
 
@@ -58,6 +59,7 @@ void Downloader::Connect()
 {
     qDebug() << "Downloader::Connect";
     stagingSlots.FindLeftovers();
+    StagedFile::RemoveReplacedCopies();
     RotateReleaseNotes();
     currentSpeed = 0.0f;
 
@@ -241,6 +243,8 @@ void Downloader::UpdateSpeedInfo()
 
 void Downloader::ExpectFiles(QList<DownloadItem> files)
 {
+    // A pass has written the record of digests since the files that it found were replaced.
+    StagedFile::RemoveReplacedCopies();
     expectedFiles.clear();
     for (const DownloadItem &item : qAsConst(files))
         expectedFiles.insert(item.folder + item.fileName, item);
@@ -378,6 +382,10 @@ void Downloader::PatchFinished(Patch *patch, const TransferOutcome &outcome)
     stagingSlots.Release(patch->slot());
     patch->deleteLater();
     const qint64 unreported = patch->TakeUnreportedBytes();
+    // A server that sent the same block wrong again and again may be given the chance to send the
+    // file whole at the next pass.
+    if (outcome.kind == TransferOutcome::Kind::Refused)
+        wholeFiles.insert(patch->path());
     if (outcome.kind != TransferOutcome::Kind::FetchWhole) {
         Announce(patch->path(), patch->file(), unreported, outcome);
         return;

@@ -30,11 +30,21 @@ std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString
     return qt_error_string(static_cast<int>(error));
 }
 
+bool LinkAside(const QString &target, const QString &aside)
+{
+    const QString nativeTarget = QDir::toNativeSeparators(target);
+    const QString nativeAside = QDir::toNativeSeparators(aside);
+    return CreateHardLinkW(reinterpret_cast<const wchar_t *>(nativeAside.utf16()),
+                           reinterpret_cast<const wchar_t *>(nativeTarget.utf16()), nullptr);
+}
+
 #else
 #include <QFile>
 
 #include <cerrno>
 #include <cstdio>
+
+#include <unistd.h>
 
 std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString &target)
 {
@@ -44,6 +54,11 @@ std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString
     if (std::rename(sourcePath.constData(), targetPath.constData()) == 0)
         return std::nullopt;
     return qt_error_string(errno);
+}
+
+bool LinkAside(const QString &target, const QString &aside)
+{
+    return link(QFile::encodeName(target).constData(), QFile::encodeName(aside).constData()) == 0;
 }
 
 #endif

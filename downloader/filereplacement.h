@@ -11,4 +11,8 @@
 [[nodiscard]] std::optional<QString> MoveIntoPlaceProblem(const QString &source,
                                                           const QString &target);
 
+// Gives target a second name, aside, so that replacing target later does not free its data on the
+// spot; false where the system cannot (another volume, a file system without hard links).
+[[nodiscard]] bool LinkAside(const QString &target, const QString &aside);
+
 #endif // FILEREPLACEMENT_H

@@ -7,8 +7,16 @@
 #include <QFileInfo>
 #include <QtConcurrent>
 
+namespace {
+
+// A replaced file this large is freed later (RemoveReplacedCopies); a smaller one at once.
+constexpr qint64 replacedCopyBytes = 64 * 1024 * 1024;
+
+} // namespace
+
 StagedFile::StagedFile(const QString &target, int slot, qint64 handOverBytes)
     : target(target)
+    , slot(slot)
     , staging(ConfigFiles::StagingPath(slot))
     , handOverBytes(handOverBytes)
 {
@@ -109,7 +117,21 @@ std::optional<QString> StagedFile::CommitProblem()
                                               ? previous.permissions() & ~userFlags
                                               : QFileDevice::ReadGroup | QFileDevice::ReadOther;
     staging.setPermissions(kept | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // Where the system cannot keep the previous copy aside, the move frees it.
+    if (previous.size() >= replacedCopyBytes) {
+        QFile::remove(ConfigFiles::ReplacedCopyPath(slot));
+        if (!LinkAside(target, ConfigFiles::ReplacedCopyPath(slot)))
+            QFile::remove(ConfigFiles::ReplacedCopyPath(slot));
+    }
     return MoveIntoPlaceProblem(staging.fileName(), target);
+}
+
+void StagedFile::RemoveReplacedCopies()
+{
+    QDir config(MarkerFiles::configFolder);
+    const QStringList copies = config.entryList({ConfigFiles::replacedCopies}, QDir::Files);
+    for (const QString &copy : copies)
+        config.remove(copy);
 }
 
 QString StagedFile::md5()

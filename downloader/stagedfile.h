@@ -48,6 +48,9 @@ public:
     [[nodiscard]] std::optional<QString> CommitProblem();
     // Leaves the staging file as it is when this object goes.
     void Keep() { bKept = true; }
+    // Frees the large files that commits replaced (ConfigFiles::ReplacedCopyPath): once the record
+    // of digests is written, which would otherwise wait for the system to free them.
+    static void RemoveReplacedCopies();
 
     qint64 size() const { return bytesWritten; }
     // The lower-case hexadecimal MD5 digest of everything written: computed as it is written, so
@@ -58,6 +61,7 @@ private:
     void StopDigesting();
 
     QString target;
+    const int slot;
     QFile staging;
     const qint64 handOverBytes;
     QCryptographicHash hash{QCryptographicHash::Md5};
