@@ -21,7 +21,7 @@
 // window, with the same spread) ends a piece where its top bits are zero. A block ends after a piece
 // whose hash has more top bits zero; so blocks are runs of whole pieces, and a block cut on its own
 // gives the same pieces. Pieces are small (about 5 KiB), so that an edit costs little more than
-// itself; blocks are large (about 320 KiB), so that the list that a player fetches whole stays short.
+// itself; blocks are large (about 360 KiB), so that the list that a player fetches whole stays short.
 // Minimum and maximum sizes bound both.
 namespace ContentChunks {
 
