@@ -2,11 +2,11 @@
 
 #include "app/runlog.h"
 #include "app/updaterfiles.h"
-#include "documents/release/releasenotes.h"
-#include "downloader/downloadpath.h"
 #include "documents/installation/manifestpath.h"
 #include "documents/patch/blocklist.h"
 #include "documents/patch/knownblocks.h"
+#include "documents/release/releasenotes.h"
+#include "downloader/downloadpath.h"
 #include "downloader/networkerrors.h"
 #include "downloader/patch.h"
 #include "downloader/stagedfile.h"

@@ -30,8 +30,9 @@ struct TransferOutcome;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
 // through queued signals only. Each file in flight is a Transfer, which fetches it into the tree
-// below the current directory and puts it in place only when it is what the manifest says; the
-// Downloader keeps what they share: the queue of transfers, the connection to the server (its access
+// below the current directory and puts it in place only when it is what the manifest says, or a
+// Patch, which makes a large file that has a block list from its old copy and the pieces that it
+// lacks, and hands it to a Transfer when it cannot; the Downloader keeps what they share: the queue of transfers, the connection to the server (its access
 // managers, when it last sent anything, and whether requests may share connections before their
 // answers or go over HTTP/2), the password, and the byte and speed reports.
 class Downloader : public QObject
