@@ -26,6 +26,9 @@ constexpr qint64 bufferedBytes = 32 * 1024 * 1024;
 // between them, which cost less than the headers of a request of their own.
 constexpr qint64 rangeBytes = 4 * 1024 * 1024;
 constexpr qint64 rangeGapBytes = 512;
+// Where the pieces to fetch lie scattered, gaps are fetched with them, wider and wider, until this
+// many requests do: each costs a share of a round trip.
+constexpr std::size_t mostRanges = 512;
 // Piece entries fetched with one request.
 constexpr qint64 pieceEntryRequestBytes = 1024 * 1024;
 // The old copy's edited places are cut into pieces only up to this much: beyond it the file changed
@@ -488,8 +491,11 @@ void Patch::PlanPieces()
                 fetched.push_back(piece);
         }
     }
+    std::vector<ByteRange> ranges = MergedRanges(fetched, rangeGapBytes, rangeBytes);
+    for (qint64 gap = rangeGapBytes * 4; ranges.size() > mostRanges && gap <= rangeBytes; gap *= 4)
+        ranges = MergedRanges(fetched, gap, rangeBytes);
     qint64 dataBytes = 0;
-    for (const ByteRange &range : MergedRanges(fetched, rangeGapBytes, rangeBytes)) {
+    for (const ByteRange &range : ranges) {
         rangesToRequest.push_back(range);
         dataBytes += range.size();
     }
