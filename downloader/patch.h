@@ -29,12 +29,13 @@
 #include <vector>
 
 // One large file that the player has an older copy of, made new from that copy and the blocks that
-// it lacks. Its block list's head comes first while the old copy is cut into blocks on the thread
-// pool; the blocks that the old copy lacks are then cut into pieces, on both sides, and only the
-// pieces that it lacks are fetched, neighbours merged into one range request each, several at once.
-// The new file is written in order into a staging file, every block that is not the old copy's own
-// checked against its digest as it is made, and put in place only with the size and MD5 digest that
-// the manifest lists, like any download.
+// it lacks. Its block list's head comes first, while the old copy's blocks are recalled (where the
+// updater put that copy in place) or cut on the thread pool; the blocks that the old copy lacks are
+// then cut into pieces, on both sides, and only the pieces that it lacks are fetched, neighbours
+// merged into one range request each, several at once. The new file is written in order into a
+// staging file, every block that is not the old copy's own checked against its digest as it is
+// made, and put in place only with the size and MD5 digest that the manifest lists, like any
+// download.
 //
 // Whatever keeps a patch from being made (no block list that holds, a server that ignores ranges, a
 // file that changed too much to be worth it) ends it with FetchWhole: its Downloader then fetches the
