@@ -38,12 +38,17 @@ bool LinkAside(const QString &target, const QString &aside)
                            reinterpret_cast<const wchar_t *>(nativeTarget.utf16()), nullptr);
 }
 
+void StartWriteback(QFile *, qint64, qint64)
+{
+}
+
 #else
 #include <QFile>
 
 #include <cerrno>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString &target)
@@ -59,6 +64,11 @@ std::optional<QString> MoveIntoPlaceProblem(const QString &source, const QString
 bool LinkAside(const QString &target, const QString &aside)
 {
     return link(QFile::encodeName(target).constData(), QFile::encodeName(aside).constData()) == 0;
+}
+
+void StartWriteback(QFile *file, qint64 offset, qint64 length)
+{
+    sync_file_range(file->handle(), offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
 #endif

@@ -15,4 +15,12 @@
 // spot; false where the system cannot (another volume, a file system without hard links).
 [[nodiscard]] bool LinkAside(const QString &target, const QString &aside);
 
+class QFile;
+
+// Asks the system to start writing length bytes of the open file from offset to disk, without
+// waiting for them: a large file then need not be written all at once when it is put in place (a
+// rename over a file writes out the new one first on Linux's ext4). Nothing where the system has
+// no such call.
+void StartWriteback(QFile *file, qint64 offset, qint64 length);
+
 #endif // FILEREPLACEMENT_H

@@ -11,6 +11,7 @@ namespace {
 
 // A replaced file this large is freed later (RemoveReplacedCopies); a smaller one at once.
 constexpr qint64 replacedCopyBytes = 64 * 1024 * 1024;
+constexpr qint64 writebackBytes = 8 * 1024 * 1024;
 
 } // namespace
 
@@ -51,7 +52,7 @@ std::optional<QString> StagedFile::ReopenProblem()
         staging.close();
         return problem;
     }
-    bytesWritten = staging.size();
+    bytesWritten = writtenBack = staging.size();
     // A digest cannot be stored, so what was staged is read again; on another core, since it may
     // be gigabytes.
     rereading = QtConcurrent::run([this, path = staging.fileName(), staged = bytesWritten] {
@@ -77,6 +78,11 @@ std::optional<QString> StagedFile::WriteProblem(const QByteArray &data)
         return failure;
     }
     bytesWritten += written;
+    // A large file goes to disk as it is written, rather than all at once when it is put in place.
+    if (bytesWritten - writtenBack >= writebackBytes) {
+        StartWriteback(&staging, writtenBack, bytesWritten - writtenBack);
+        writtenBack = bytesWritten;
+    }
     // A large part is digested on another core while the next one arrives (parts one at a time, in
     // order): inline, the digest would halve the speed of a fast connection.
     rereading.waitForFinished();
@@ -93,6 +99,7 @@ void StagedFile::Restart()
     StopDigesting();
     hash.reset();
     bytesWritten = 0;
+    writtenBack = 0;
     failure.reset();
     if (!staging.resize(0) || !staging.seek(0))
         failure = staging.errorString();

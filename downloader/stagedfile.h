@@ -69,6 +69,7 @@ private:
     QFuture<std::optional<QString>> rereading;
     HashControl rereadControl;
     qint64 bytesWritten = 0;
+    qint64 writtenBack = 0;  // the bytes up to which the system has been asked to write to disk
     std::optional<QString> failure;  // of a write or a restart: the file is not what was written
     bool bKept = false;
 };
