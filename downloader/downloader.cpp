@@ -136,8 +136,9 @@ void Downloader::DownloadFile(QString dir, QString file)
                                    [&path](const Transfer *running) { return running->path() == path; });
     if (same != transfers.cend())
         Abandon(*same);
-    const auto samePatch = std::find_if(patches.cbegin(), patches.cend(),
-                                        [&path](const Patch *running) { return running->path() == path; });
+    const auto samePatch =
+        std::find_if(patches.cbegin(), patches.cend(),
+                     [&path](const Patch *running) { return running->path() == path; });
     if (samePatch != patches.cend())
         Abandon(*samePatch);
     if (transfers.size() + patches.size() >= settings.transfers) {
@@ -294,7 +295,8 @@ void Downloader::FetchKnownBlocks(const DownloadItem &item)
     connect(reply, &QNetworkReply::finished, this, [reply, item] {
         reply->deleteLater();
         const QByteArray head = reply->read(item.blockListHead + 1);
-        const bool bRange = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 206;
+        const bool bRange =
+            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 206;
         if (reply->error() == QNetworkReply::NoError && bRange && head.size() == item.blockListHead
             && QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex()
                    == item.blockListSha256.toLatin1())
@@ -371,7 +373,8 @@ void Downloader::TransferFinished(Transfer *transfer, const TransferOutcome &out
     transfer->deleteLater();
     if (outcome.bPipelined)
         StopPipelining(transfer->path());
-    if (outcome.kind == TransferOutcome::Kind::Committed && expectedFiles.contains(transfer->path()))
+    if (outcome.kind == TransferOutcome::Kind::Committed
+        && expectedFiles.contains(transfer->path()))
         FetchKnownBlocks(expectedFiles.value(transfer->path()));
     Announce(transfer->path(), transfer->file(), transfer->TakeUnreportedBytes(), outcome);
 }
@@ -394,7 +397,8 @@ void Downloader::PatchFinished(Patch *patch, const TransferOutcome &outcome)
     if (unreported)
         emit BytesDownloaded(static_cast<int>(qMin<qint64>(unreported, INT_MAX)), currentSpeed);
     // The whole file is counted again, besides what the patch fetched.
-    emit FetchEstimated(patch->path(), patch->FetchedBytes() + expectedFiles.value(patch->path()).size);
+    emit FetchEstimated(patch->path(),
+                        patch->FetchedBytes() + expectedFiles.value(patch->path()).size);
     wholeFiles.insert(patch->path());
     DownloadFile(patch->folder(), patch->file());
 }
@@ -482,7 +486,8 @@ void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authentic
     // password, and one that asks twice in one attempt has refused it.
     QObject *origin = reply->request().originatingObject();
     const QUrl url = reply->url();
-    if (loginPassword.isEmpty() || url.host() != serverUrl.host() || url.port(80) != serverUrl.port(80))
+    if (loginPassword.isEmpty() || url.host() != serverUrl.host()
+        || url.port(80) != serverUrl.port(80))
         return;
     auto *transfer = qobject_cast<Transfer *>(origin);
     auto *patch = qobject_cast<Patch *>(origin);
