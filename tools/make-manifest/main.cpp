@@ -13,7 +13,7 @@ std::optional<qint64> ParseBlocksFrom(const QString &text)
 {
     if (text == QLatin1String("off"))
         return -1;
-    static const QRegularExpression size(QStringLiteral("^(\\d{1,12})([KMG]?)$"));
+    static const QRegularExpression size(QStringLiteral("^(\\d{1,9})([KMG]?)$"));
     const QRegularExpressionMatch match = size.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -45,7 +45,8 @@ int main(int argc, char **argv)
         "  binary multiples, or \"off\" for none) also gets a block list, which an updater uses\n"
         "  to fetch only what changed in it: FOLDER/BlockLists/<its MD5>.blocks, named in the\n"
         "  manifest with the SHA-256 digest of its head. Serve the folder as it is. Lists that\n"
-        "  no file has any more are removed; the folder BlockLists at the top is never listed.\n"
+        "  no file has any more are removed. The folder BlockLists at the top holds block lists\n"
+        "  only: it is never listed, and any other file in it is bad input.\n"
         "\n"
         "make-manifest --check MANIFEST FOLDER\n"
         "  Checks the files below FOLDER as the updater does and prints one line for each file\n"

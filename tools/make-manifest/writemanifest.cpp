@@ -48,7 +48,7 @@ bool writeBlockLists(const QString &folder, qint64 blocksFrom, QList<ManifestFil
     QVector<int> large;
     HashControl control;
     for (int i = 0; i < files.size(); ++i) {
-        if (blocksFrom >= 0 && files.at(i).size >= blocksFrom) {
+        if (blocksFrom >= 0 && files.at(i).size >= blocksFrom && files.at(i).size > 0) {
             large.append(i);
             control.bytesToHash += files.at(i).size;
         }
@@ -109,8 +109,17 @@ bool listFiles(const QString &folder, const QString &outputPath, QList<ManifestF
         if (info.absoluteFilePath() == output)
             continue;
         const QString path = root.relativeFilePath(info.absoluteFilePath());
-        if (isReleaseDocument(path) || isBlockList(path))
+        if (isReleaseDocument(path))
             continue;
+        if (isBlockList(path)) {
+            // A file of the game there would never reach the players.
+            if (!path.endsWith(QLatin1String(".blocks"))) {
+                ReportError(info.filePath() + QStringLiteral(": the folder ") + BlockListFormat::folder
+                            + QStringLiteral(" at the top holds block lists only"));
+                bGood = false;
+            }
+            continue;
+        }
         if (!IsSafeManifestPath(path)) {
             ReportError(info.filePath() + QStringLiteral(": name the updater would refuse"));
             bGood = false;
