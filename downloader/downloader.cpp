@@ -294,10 +294,11 @@ void Downloader::FetchKnownBlocks(const DownloadItem &item)
     });
     connect(reply, &QNetworkReply::finished, this, [reply, item] {
         reply->deleteLater();
+        if (reply->error() != QNetworkReply::NoError
+            || reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 206)
+            return;
         const QByteArray head = reply->read(item.blockListHead + 1);
-        const bool bRange =
-            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 206;
-        if (reply->error() == QNetworkReply::NoError && bRange && head.size() == item.blockListHead
+        if (head.size() == item.blockListHead
             && QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex()
                    == item.blockListSha256.toLatin1())
             KnownBlocks::Remember(item.md5, head);
