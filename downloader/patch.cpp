@@ -309,13 +309,18 @@ void Patch::RetryRequest(Request *request)
                 std::nullopt, QString(), false});
         return;
     }
+    DropReply(request);
+    Send(request);
+}
+
+void Patch::DropReply(Request *request)
+{
     if (QNetworkReply *reply = request->reply.data()) {
         request->reply = nullptr;
         reply->disconnect(this);
         reply->abort();
         reply->deleteLater();
     }
-    Send(request);
 }
 
 void Patch::WatchStalls()
@@ -349,11 +354,7 @@ void Patch::WatchStalls()
 
 void Patch::RemoveRequest(Request *request)
 {
-    if (QNetworkReply *reply = request->reply.data()) {
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
+    DropReply(request);
     requests.erase(std::find_if(requests.begin(), requests.end(),
                                 [request](const std::unique_ptr<Request> &held) {
                                     return held.get() == request;
@@ -752,13 +753,8 @@ void Patch::Release(bool bKeep)
     blockScan.disconnect(this);
     pieceScan.disconnect(this);
     rereading.disconnect(this);
-    for (const std::unique_ptr<Request> &request : requests) {
-        if (QNetworkReply *reply = request->reply.data()) {
-            reply->disconnect(this);
-            reply->abort();
-            reply->deleteLater();
-        }
-    }
+    for (const std::unique_ptr<Request> &request : requests)
+        DropReply(request.get());
     requests.clear();
     oldCopy.close();
     if (bKeep)

@@ -114,6 +114,8 @@ private:
     // Why the answer cannot be taken as the range asked for; a reason to fetch the file whole.
     [[nodiscard]] std::optional<QString> AnswerProblem(Request *request);
     void RetryRequest(Request *request);
+    // Lets go of the request's reply, if it has one, which says nothing more.
+    void DropReply(Request *request);
     void WatchStalls();
     void RemoveRequest(Request *request);
 

@@ -14,8 +14,10 @@ namespace {
 // Large reads keep a disk busy; the slice stays small next to the memory of a game machine.
 constexpr qint64 sliceBytes = 4 * 1024 * 1024;
 
-std::optional<QString> ScanProblem(QFile *file, qint64 from, qint64 length,
-                                   ContentChunks::Chunker *chunker, HashControl *control)
+} // namespace
+
+std::optional<QString> ChunkFileProblem(QFile *file, qint64 from, qint64 length,
+                                        ContentChunks::Chunker *chunker, HashControl *control)
 {
     if (!file->seek(from))
         return file->errorString();
@@ -34,8 +36,6 @@ std::optional<QString> ScanProblem(QFile *file, qint64 from, qint64 length,
     chunker->Finish();
     return std::nullopt;
 }
-
-} // namespace
 
 std::optional<QString> ScanBlocksProblem(const QString &path, HashControl *control,
                                          std::vector<Chunk> *blocks)
@@ -99,7 +99,7 @@ std::optional<QString> ScanPiecesProblem(const QString &path, const std::vector<
         // A block starts its pieces afresh, so each one is cut on its own as the publisher cut it.
         ContentChunks::Chunker chunker(ContentChunks::Chunker::PieceDigests, region.offset);
         if (std::optional<QString> problem =
-                ScanProblem(&file, region.offset, region.length, &chunker, control))
+                ChunkFileProblem(&file, region.offset, region.length, &chunker, control))
             return problem;
         pieces->insert(pieces->end(), chunker.Pieces().cbegin(), chunker.Pieces().cend());
     }

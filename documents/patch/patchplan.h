@@ -14,6 +14,14 @@
 // What a player's old copy of a file holds of its new version, and what must be fetched: the plain
 // rules of a patch, apart from the network.
 
+class QFile;
+
+// Feeds length bytes of the open file from offset to chunker in large slices and finishes it; why it
+// could not, if it could not, or control was cancelled.
+[[nodiscard]] std::optional<QString> ChunkFileProblem(QFile *file, qint64 from, qint64 length,
+                                                      ContentChunks::Chunker *chunker,
+                                                      HashControl *control);
+
 // Cuts the file at path into blocks with their digests (or, with bPieces, the given regions of it
 // into pieces), reading it once in large slices; why it could not, if it could not, or control was
 // cancelled.

@@ -2,17 +2,12 @@
 
 #include "documents/patch/blocklist.h"
 #include "documents/patch/contentchunks.h"
+#include "documents/patch/patchplan.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-
-namespace {
-
-constexpr qint64 sliceBytes = 4 * 1024 * 1024;
-
-} // namespace
 
 BlockListResult WriteBlockList(const QString &filePath, const QString &md5,
                                const QString &releaseFolder, HashControl *control)
@@ -25,20 +20,10 @@ BlockListResult WriteBlockList(const QString &filePath, const QString &md5,
     }
     ContentChunks::Chunker chunker(ContentChunks::Chunker::BlockDigests
                                    | ContentChunks::Chunker::PieceDigests);
-    QByteArray slice(int(sliceBytes), Qt::Uninitialized);
-    for (;;) {
-        const qint64 read = file.read(slice.data(), slice.size());
-        if (read < 0) {
-            result.problem = QStringLiteral("%1: cannot read file").arg(filePath);
-            return result;
-        }
-        if (read == 0)
-            break;
-        chunker.Add(slice.constData(), read);
-        if (control)
-            control->bytesHashed += read;
+    if (ChunkFileProblem(&file, 0, file.size(), &chunker, control)) {
+        result.problem = QStringLiteral("%1: cannot read file").arg(filePath);
+        return result;
     }
-    chunker.Finish();
 
     const QByteArray list = BlockListFormat::Write(file.size(), chunker.Blocks(), chunker.Pieces());
     result.list.path = BlockListFormat::folder + QLatin1Char('/') + md5 + QStringLiteral(".blocks");
