@@ -36,7 +36,8 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     TerminationSignals terminationSignals;
-    auto updater = std::make_unique<Updater>(nullptr, ProgramSettings());
+    auto updater = std::make_unique<Updater>(ProgramServer(), nullptr, UpdaterConfig::publicKey,
+                                             ProgramSettings());
     updater->show();
     const int exitCode = application.exec();
 

@@ -1,5 +1,10 @@
 #include "programsettings.h"
 
+UpdateServer ProgramServer()
+{
+    return UpdateServer::Compiled();
+}
+
 UpdaterConfig::RunSettings ProgramSettings()
 {
     return UpdaterConfig::RunSettings();

@@ -1,11 +1,13 @@
 #ifndef PROGRAMSETTINGS_H
 #define PROGRAMSETTINGS_H
 
+#include "downloader/updateserver.h"
 #include "updaterconfig.h"
 
-// The timings, limits and protocols that the program runs with: those compiled into this build. Each
-// program that links the entry defines it once (the end-to-end test builds a variant that speaks
-// HTTP/2 to its nginx).
+// The server that the program talks to, and the timings, limits and protocols that it runs with:
+// those compiled into this build. Each program that links the entry defines them once (the end-to-end
+// test builds variants that speak HTTP/2 to its nginx, and HTTPS with a CA of its own).
+UpdateServer ProgramServer();
 UpdaterConfig::RunSettings ProgramSettings();
 
 #endif // PROGRAMSETTINGS_H

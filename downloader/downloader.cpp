@@ -26,18 +26,9 @@
 
 #include <algorithm>
 
-QUrl Downloader::DefaultServerUrl()
-{
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QString::fromUtf8(UpdaterConfig::serverHost), QUrl::DecodedMode);
-    url.setPort(UpdaterConfig::serverPort);
-    return url;
-}
-
-Downloader::Downloader(const QUrl &server, const UpdaterConfig::RunSettings &settings)
+Downloader::Downloader(const UpdateServer &server, const UpdaterConfig::RunSettings &settings)
     : settings(settings)
-    , serverUrl(server)
+    , server(server)
     , bPipelining(settings.bPipelining)
     , bHttp2(settings.bHttp2)
 {
@@ -61,6 +52,7 @@ void Downloader::Connect()
     stagingSlots.FindLeftovers();
     StagedFile::RemoveReplacedCopies();
     RotateReleaseNotes();
+    tlsConfiguration = server.TlsConfiguration();
     currentSpeed = 0.0f;
 
     speedTimer = new QTimer(this);
@@ -209,6 +201,12 @@ void Downloader::FileError(QNetworkReply::NetworkError code)
 
 void Downloader::FileFinished(QNetworkReply *mreply)
 {
+    if (!bNegotiationLogged) {
+        const QString negotiation = NegotiationLine(*mreply);
+        bNegotiationLogged = !negotiation.isEmpty();
+        if (bNegotiationLogged)
+            qCInfo(lcRun).noquote() << negotiation;
+    }
     // The manager reports a reply before the transfer that asked for it hears of its end. One that
     // its transfer let go of has nothing more to say.
     const auto *transfer = qobject_cast<Transfer *>(mreply->request().originatingObject());
@@ -331,19 +329,23 @@ void Downloader::StartPatch(const DownloadItem &item, const TransferExpectation 
 
 QNetworkRequest Downloader::RequestFor(const QString &releasePath, QObject *origin) const
 {
-    QUrl url = serverUrl;
+    QUrl url = server.url;
     url.setPath(serverReleasePath + releasePath, QUrl::DecodedMode);
     QNetworkRequest request(url);
     // The replies of the access manager name their transfer or patch.
     request.setOriginatingObject(origin);
+    request.setSslConfiguration(tlsConfiguration);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, bPipelining);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bHttp2);
-    request.setAttribute(QNetworkRequest::Http2DirectAttribute, bHttp2);
+    // Over TLS, HTTP/2 is offered in the handshake and taken where the server accepts it; in clear
+    // text only a server known to speak it is spoken to in it.
+    const bool bTls = url.scheme() == QLatin1String("https");
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bTls || bHttp2);
+    request.setAttribute(QNetworkRequest::Http2DirectAttribute, !bTls && bHttp2);
     // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit
     // and digested are the bytes that arrive.
     request.setRawHeader("Accept-Encoding", "identity");
     // A server may send its players to a mirror; what arrives from there is judged by its size and
-    // digest like anything else.
+    // digest like anything else. None may lead from HTTPS to plain HTTP.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(settings.maximumRedirects);
@@ -476,6 +478,8 @@ void Downloader::ReplaceAccessManagers()
         connect(manager.get(), &QNetworkAccessManager::finished, this, &Downloader::FileFinished);
         connect(manager.get(), &QNetworkAccessManager::authenticationRequired,
                 this, &Downloader::AnswerChallenge);
+        connect(manager.get(), &QNetworkAccessManager::sslErrors,
+                this, &Downloader::RefuseCertificate);
         accessManagers.push_back(std::move(manager));
     }
 }
@@ -484,16 +488,30 @@ void Downloader::AnswerChallenge(QNetworkReply *reply, QAuthenticator *authentic
 {
     // Leaving the authenticator empty ends the reply with AuthenticationRequiredError, so the user is
     // asked again. A host that a redirect leads to is not the update server and never sees the
-    // password, and one that asks twice in one attempt has refused it.
+    // password, nor does the update server over plain HTTP when it is reached over HTTPS; one that
+    // asks twice in one attempt has refused it.
     QObject *origin = reply->request().originatingObject();
-    const QUrl url = reply->url();
-    if (loginPassword.isEmpty() || url.host() != serverUrl.host()
-        || url.port(80) != serverUrl.port(80))
+    if (loginPassword.isEmpty() || !server.Serves(reply->url()))
         return;
     auto *transfer = qobject_cast<Transfer *>(origin);
     auto *patch = qobject_cast<Patch *>(origin);
     if (!(transfer ? transfer->TakeFirstChallenge() : patch && patch->TakeFirstChallenge(reply)))
         return;
+    // An HTTP/2 connection shares one authenticator among its requests, and Qt takes one that was
+    // sent before the credentials and challenged after them for a refusal of credentials that do
+    // not change: setting them anew has them presented again.
+    authenticator->setUser(QString());
     authenticator->setUser(QString::fromUtf8(UpdaterConfig::authUser));
     authenticator->setPassword(loginPassword);
+}
+
+void Downloader::RefuseCertificate(QNetworkReply *reply, const QList<QSslError> &errors)
+{
+    // Not ignoring the errors ends the handshake: nothing is sent to a server that is not who it
+    // claims to be, and the reply fails as if the server were down.
+    const QString refusal = CertificateRefusal(reply->url(), errors);
+    if (refusals.contains(refusal))
+        return;
+    refusals.insert(refusal);
+    emit NetworkError(refusal, true);
 }

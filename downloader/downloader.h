@@ -5,14 +5,17 @@
 #include "documents/installation/filestamp.h"
 #include "downloader/serveractivity.h"
 #include "downloader/stagingslots.h"
+#include "downloader/updateserver.h"
 #include "updaterconfig.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QNetworkReply>
 #include <QObject>
+#include <QSet>
+#include <QSslConfiguration>
+#include <QSslError>
 #include <QString>
 #include <QUrl>
 
@@ -40,10 +43,7 @@ class Downloader : public QObject
     Q_OBJECT
 
 public:
-    // The server compiled into this build.
-    static QUrl DefaultServerUrl();
-
-    explicit Downloader(const QUrl &server = DefaultServerUrl(),
+    explicit Downloader(const UpdateServer &server = UpdateServer::Compiled(),
                         const UpdaterConfig::RunSettings &settings = UpdaterConfig::RunSettings());
     ~Downloader() override;
 
@@ -84,7 +84,7 @@ private slots:
     void FileError(QNetworkReply::NetworkError code);
     // The access manager has finished a reply: what it tells of the server and the proxies on the
     // way decides whether requests still share connections before their answers, and go over
-    // HTTP/2.
+    // HTTP/2. The first answer over HTTPS has the log say what the handshake agreed on.
     void FileFinished(QNetworkReply *mreply);
     void UpdateDownloadInfo();
     void UpdateSpeedInfo();
@@ -125,9 +125,13 @@ private:
     void StopHttp2(const QString &path);
     void ReplaceAccessManagers();
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
+    // A server's certificate did not verify: the reply ends unanswered, and the log says why, once
+    // for each reason.
+    void RefuseCertificate(QNetworkReply *reply, const QList<QSslError> &errors);
 
     const UpdaterConfig::RunSettings settings;
-    const QUrl serverUrl;
+    const UpdateServer server;
+    QSslConfiguration tlsConfiguration;          // every request's, made by Connect
     QString loginPassword;
     bool bPipelining;
     bool bHttp2;
@@ -136,6 +140,8 @@ private:
     QList<Transfer *> transfers;                 // children, in the order they started
     QList<Patch *> patches;                      // children, in the order they started
     QSet<QString> wholeFiles;                    // paths that could not be patched in this run
+    QSet<QString> refusals;                      // certificate refusals already logged
+    bool bNegotiationLogged = false;
     ServerActivity serverActivity;               // shared by the transfers
     StagingSlots stagingSlots;
     QHash<QString, DownloadItem> expectedFiles;  // by local path

@@ -4,8 +4,8 @@
 
 #include <QThread>
 
-DownloaderThread::DownloaderThread(const QUrl &server, const UpdaterConfig::RunSettings &settings,
-                                   QObject *parent)
+DownloaderThread::DownloaderThread(const UpdateServer &server,
+                                   const UpdaterConfig::RunSettings &settings, QObject *parent)
     : QObject(parent)
     , thread(std::make_unique<QThread>())
     , worker(new Downloader(server, settings))

@@ -1,10 +1,10 @@
 #ifndef DOWNLOADERTHREAD_H
 #define DOWNLOADERTHREAD_H
 
+#include "downloader/updateserver.h"
 #include "updaterconfig.h"
 
 #include <QObject>
-#include <QUrl>
 
 #include <memory>
 
@@ -20,7 +20,7 @@ class DownloaderThread : public QObject
     Q_OBJECT
 
 public:
-    DownloaderThread(const QUrl &server, const UpdaterConfig::RunSettings &settings,
+    DownloaderThread(const UpdateServer &server, const UpdaterConfig::RunSettings &settings,
                      QObject *parent = nullptr);
     ~DownloaderThread() override;
 

@@ -1,6 +1,9 @@
 #include "networkerrors.h"
 
 #include <QRegularExpression>
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QStringList>
 
 QString NetworkErrorMessage(QNetworkReply::NetworkError code)
 {
@@ -57,4 +60,34 @@ bool IsHttp2Refusal(const QNetworkReply &reply)
            && AnswerOf(reply) == Answer::None && IsTransportError(error)
            && error != QNetworkReply::ConnectionRefusedError
            && error != QNetworkReply::HostNotFoundError;
+}
+
+namespace {
+
+QString HostAndPort(const QUrl &url)
+{
+    return url.host() + QLatin1Char(':') + QString::number(url.port(443));
+}
+
+} // namespace
+
+QString CertificateRefusal(const QUrl &url, const QList<QSslError> &errors)
+{
+    QStringList reasons;
+    for (const QSslError &error : errors)
+        reasons << error.errorString();
+    reasons.removeDuplicates();
+    return QStringLiteral("Refused the certificate of %1: %2")
+        .arg(HostAndPort(url), reasons.join(QLatin1String("; ")));
+}
+
+QString NegotiationLine(const QNetworkReply &reply)
+{
+    if (reply.url().scheme() != QLatin1String("https") || AnswerOf(reply) == Answer::None)
+        return QString();
+    const QString protocol = reply.sslConfiguration().sessionCipher().protocolString();
+    const bool bHttp2 = reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    return QStringLiteral("Talking to %1 over %2 in %3")
+        .arg(HostAndPort(reply.url()), protocol.isEmpty() ? QStringLiteral("TLS") : protocol,
+             bHttp2 ? QStringLiteral("HTTP/2") : QStringLiteral("HTTP/1.1"));
 }

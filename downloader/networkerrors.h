@@ -1,7 +1,9 @@
 #ifndef NETWORKERRORS_H
 #define NETWORKERRORS_H
 
+#include <QList>
 #include <QNetworkReply>
+#include <QSslError>
 #include <QString>
 
 // The text that the user's log shows for a transfer error: a category and the code's number, or
@@ -26,5 +28,13 @@ bool IsTransportError(QNetworkReply::NetworkError error);
 // The server broke the connection before it answered a request sent in HTTP/2: it does not speak
 // HTTP/2 there. A refused connection or an unknown host says nothing of that.
 bool IsHttp2Refusal(const QNetworkReply &reply);
+
+// The line that says why a server's certificate was refused, naming each of Qt's TLS errors:
+// "Refused the certificate of localhost:443: The certificate has expired".
+QString CertificateRefusal(const QUrl &url, const QList<QSslError> &errors);
+
+// The line that says how a reply over HTTPS reached its server: "Talking to localhost:443 over
+// TLS 1.3 in HTTP/2". Empty for a reply that did not come over TLS, or brought no answer.
+QString NegotiationLine(const QNetworkReply &reply);
 
 #endif // NETWORKERRORS_H

@@ -39,13 +39,15 @@ private slots:
     void connectRotatesReleaseNotes();
     void requestPathIsEncoded_data();
     void requestPathIsEncoded();
-    void unreachableServerIsReported();
+    void unusableServerIsReported_data();
+    void unusableServerIsReported();
     void onlyWhatIsExpectedReplacesTheFile_data();
     void onlyWhatIsExpectedReplacesTheFile();
     void largeFileIsPatched_data();
     void largeFileIsPatched();
     void stalledTransferIsRequestedAgain();
     void passwordDemandStopsTheTransfer();
+    void loginPresentsThePassword_data();
     void loginPresentsThePassword();
     void wrongPasswordIsAskedAgain();
     void unsafePathWritesNothing_data();
@@ -94,6 +96,9 @@ void tst_Downloader::init()
     currentDir = std::make_unique<TestSupport::ScopedCurrentDir>(sandbox->filePath("work"));
     server = std::make_unique<TestHttpServer>(serverRoot->path());
     QVERIFY(server->isListening());
+    // Rows named "https..." talk to the server over TLS.
+    if (QByteArray(QTest::currentDataTag()).startsWith("https"))
+        server->useCertificate(QStringLiteral("localhost"));
     serve(notes, notesContent);
 }
 
@@ -113,7 +118,7 @@ void tst_Downloader::serve(const QString &path, const QByteArray &content)
 std::unique_ptr<DownloaderRunner> tst_Downloader::startedRunner(
     const UpdaterConfig::RunSettings &settings)
 {
-    auto runner = std::make_unique<DownloaderRunner>(server->url(), settings);
+    auto runner = std::make_unique<DownloaderRunner>(server->updateServer(), settings);
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
     [&] { QTRY_COMPARE(downloaded.count(), 1); }();
     return runner;
@@ -300,19 +305,46 @@ void tst_Downloader::requestPathIsEncoded()
     QCOMPARE(TestSupport::filesBelow("."), expected);
 }
 
-void tst_Downloader::unreachableServerIsReported()
+void tst_Downloader::unusableServerIsReported_data()
 {
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    QUrl url = server->url();
-    url.setPort(closed.serverPort());
-    closed.close();
+    QTest::addColumn<QString>("certificate"); // the server's; none for a closed port
+    QTest::addColumn<QString>("reason");      // why the certificate is refused
 
-    DownloaderRunner runner(url);
+    QTest::newRow("closed port") << QString() << QString();
+    QTest::newRow("https, certificate for another host")
+        << "other-host" << "The host name did not match any of the valid hosts for this certificate";
+    QTest::newRow("https, expired certificate") << "expired" << "The certificate has expired";
+    QTest::newRow("https, certificate from an unknown CA")
+        << "untrusted" << "The issuer certificate of a locally looked up certificate could not be "
+                          "found; No certificates could be verified";
+}
+
+void tst_Downloader::unusableServerIsReported()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QString, reason);
+    UpdateServer target = server->updateServer();
+    QTcpServer closed;
+    if (certificate.isEmpty()) {
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        target.url.setPort(closed.serverPort());
+        closed.close();
+    } else {
+        server->useCertificate(certificate);
+    }
+
+    DownloaderRunner runner(target);
     QSignalSpy downloaded(&runner, &DownloaderRunner::FileDownloaded);
     QTRY_COMPARE(downloaded.count(), 1);
-    QCOMPARE(runner.events(),
-             QStringList({"NetworkError 网络错误 (1) heavy", "FileDownloaded ReleaseNotes.xml"}));
+    const QStringList failed =
+        reason.isEmpty() ? QStringList{"NetworkError 网络错误 (1) heavy"}
+                         : QStringList{"NetworkError Refused the certificate of localhost:"
+                                           + QString::number(target.url.port()) + ": " + reason
+                                           + " heavy",
+                                       "NetworkError 服务器错误 (6) heavy"};
+    QCOMPARE(runner.events(), failed + QStringList{"FileDownloaded ReleaseNotes.xml"});
+    // A server that is not who it claims to be is never sent a request.
+    QCOMPARE(server->requests().size(), 0);
     QCOMPARE(TestSupport::filesBelow("."), QStringList());
 }
 
@@ -373,6 +405,9 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
         loop << hop.arg("qor_app/" + path);
     loop << "Gave up on App/Game.pak: its redirects go round in a loop, back to "
             "<url>/qor_app/App/Game.pak";
+    QTest::newRow("https, a redirect to plain HTTP")
+        << Fault::RedirectToHttp << -1 << "100000 right" << true
+        << QStringList{"NetworkError 服务器错误 (11) heavy"} << false;
     QTest::newRow("redirect loop") << Fault::RedirectLoop << -1 << "100000 right" << true << loop
                                    << false;
     QTest::newRow("a stall, then the rest") << Fault::Stall << 1 << "100000 right" << true
@@ -631,10 +666,18 @@ void tst_Downloader::passwordDemandStopsTheTransfer()
     QCOMPARE(TestSupport::filesBelow("."), QStringList{"Other.txt"});
 }
 
+void tst_Downloader::loginPresentsThePassword_data()
+{
+    QTest::addColumn<bool>("unused");
+    QTest::newRow("http") << true;
+    QTest::newRow("https") << true;
+}
+
 void tst_Downloader::loginPresentsThePassword()
 {
     server->requireBasicAuth(notes, UpdaterConfig::authUser, "secret");
-    DownloaderRunner runner(server->url());
+    TestSupport::MessageRecorder recorder;
+    DownloaderRunner runner(server->updateServer());
     QSignalSpy passwordRequired(&runner, &DownloaderRunner::PasswordRequired);
     QSignalSpy downloaded(&runner, &DownloaderRunner::FileDownloaded);
     QTRY_COMPARE(passwordRequired.count(), 1);
@@ -642,6 +685,10 @@ void tst_Downloader::loginPresentsThePassword()
     emit runner.Login("secret");
     QTRY_COMPARE(downloaded.count(), 1);
 
+    // Over TLS the log tells once what was negotiated with a server that has no HTTP/2.
+    const QString negotiated = QStringLiteral("Talking to localhost:%1 over TLSv1.3 in HTTP/1.1")
+                                   .arg(server->url().port());
+    QCOMPARE(recorder.texts().count(negotiated), server->url().scheme() == "https" ? 1 : 0);
     QCOMPARE(downloaded.first().first().toString(), notes);
     QCOMPARE(TestSupport::readFile(notes), notesContent);
     QCOMPARE(server->requests().last().header("Authorization"),

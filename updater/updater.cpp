@@ -13,11 +13,11 @@
 #include <QDebug>
 
 Updater::Updater(QWidget *parent, const UpdaterConfig::RunSettings &settings)
-    : Updater(Downloader::DefaultServerUrl(), parent, UpdaterConfig::publicKey, settings)
+    : Updater(UpdateServer::Compiled(), parent, UpdaterConfig::publicKey, settings)
 {
 }
 
-Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey,
+Updater::Updater(const UpdateServer &server, QWidget *parent, const QByteArray &publicKey,
                  const UpdaterConfig::RunSettings &settings)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::Updater>())
@@ -31,7 +31,7 @@ Updater::Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publi
     // The overlay picture lies above the notes and the About button; clicks go through it to them.
     ui->image_2->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    downloaderThread = new DownloaderThread(serverUrl, settings, this);
+    downloaderThread = new DownloaderThread(server, settings, this);
     Downloader *downloader = downloaderThread->downloader();
     aboutDialog = new About(this);
 

@@ -1,11 +1,11 @@
 #ifndef UPDATER_H
 #define UPDATER_H
 
+#include "downloader/updateserver.h"
 #include "updaterconfig.h"
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QUrl>
 
 #include <memory>
 
@@ -30,7 +30,7 @@ public:
     // Talks to another update server than the one compiled in (tests start their own), takes the
     // release documents' signatures by the key whose base64 is publicKey, or none if it is empty, and
     // waits and takes as settings say.
-    Updater(const QUrl &serverUrl, QWidget *parent, const QByteArray &publicKey = QByteArray(),
+    Updater(const UpdateServer &server, QWidget *parent, const QByteArray &publicKey = QByteArray(),
             const UpdaterConfig::RunSettings &settings = {});
     ~Updater() override;
 

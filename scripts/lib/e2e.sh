@@ -48,3 +48,35 @@ stop_updater() {
     fi
     updater_pid=""
 }
+
+# What the HTTPS cases share. The caller has nginx's access log in $access_log, a function
+# serve_https CERTIFICATE [OPTION...] that has nginx speak HTTPS with the tests' CERTIFICATE.pem, and
+# sets $install to the folder of each run.
+
+# expect_https_with_http2: the run in $install talked HTTP/2 over TLS 1.3, as its log says.
+expect_https_with_http2() {
+    [ -z "$(awk '$5 != "HTTP/2.0"' "$access_log")" ] \
+        || fail "requests went without HTTP/2: $(awk '$5 != "HTTP/2.0"' "$access_log" | head -n 3)"
+    grep -q "Talking to localhost:443 over TLSv1.3 in HTTP/2" "$install/Config/updater.log" \
+        || fail "no line says that TLS 1.3 and HTTP/2 were negotiated"
+}
+
+# expect_certificates_refused START: for a certificate of another host, an expired one and one from
+# an unknown CA, the updater that the function START starts in a fresh $install refuses the server:
+# its log names the TLS error, the run fails as against a server that is down, the server answers
+# no request and nothing is written below App/.
+expect_certificates_refused() {
+    local start=$1 certificate
+    for certificate in other-host expired untrusted; do
+        install=$scratch/install-https-$certificate
+        serve_https "$certificate" --http2
+        "$start"
+        wait_until 60 "the failed notes in $install/Config/updater.log" \
+            grep -q "Cannot use ReleaseNotes.xml" "$install/Config/updater.log"
+        grep -q "Refused the certificate of localhost:443: " "$install/Config/updater.log" \
+            || fail "no line of $install/Config/updater.log names the TLS error of $certificate.pem"
+        [ ! -s "$access_log" ] || fail "the server answered: $(head -n 3 "$access_log")"
+        [ ! -e "$install/App" ] || fail "files were written below App/"
+        stop_updater
+    done
+}

@@ -4,7 +4,7 @@
 #
 #   nginx_install
 #   nginx_start FOLDER ROOT [--port N] [--auth USER PASSWORD] [--limit-rate RATE] [--access-log]
-#               [--http2-port N] [--http2]
+#               [--http2-port N] [--http2] [--tls CERTIFICATE KEY]
 #   nginx_stop
 #
 # nginx_start serves the folder ROOT on 127.0.0.1 and, where the machine has it, on [::1]: on port N,
@@ -13,7 +13,8 @@
 # request to FOLDER/access.log: "STATUS USER URI BYTES PROTOCOL", where USER is "-" for a request
 # without one, BYTES counts the body sent and PROTOCOL is HTTP/1.1 or HTTP/2.0. --http2-port also
 # serves the same on 127.0.0.1:N in HTTP/2 over plain TCP, for clients that speak it from their first
-# byte ("prior knowledge"); --http2 makes port N itself speak it instead of HTTP/1.1.
+# byte ("prior knowledge"); --http2 makes port N itself speak it instead of HTTP/1.1. --tls makes port N
+# speak HTTPS with the certificate and key in those PEM files, offering HTTP/2 by ALPN with --http2.
 # It sets NGINX_PORT and NGINX_PID. Call it directly, not in a subshell, so that nginx_stop can
 # wait for it.
 
@@ -51,9 +52,14 @@ _nginx_write_config() {
     local user_line="" ipv6_line="" log_line="access_log off;" auth_lines="" rate_line="" http2_line=""
     # As root, nginx would hand its workers to www-data, which cannot read a scratch folder.
     [ "$(id -u)" -eq 0 ] && user_line="user root;"
-    local http2_flag=""
-    [ "$_nginx_http2" = yes ] && http2_flag=" http2"
-    grep -qs ' lo$' /proc/net/if_inet6 && ipv6_line="listen [::1]:$port$http2_flag;"
+    local listen_flags="" tls_lines=""
+    if [ -n "$_nginx_tls_certificate" ]; then
+        listen_flags=" ssl"
+        tls_lines="ssl_certificate $_nginx_tls_certificate; ssl_certificate_key $_nginx_tls_key;
+        ssl_protocols TLSv1.2 TLSv1.3;"
+    fi
+    [ "$_nginx_http2" = yes ] && listen_flags="$listen_flags http2"
+    grep -qs ' lo$' /proc/net/if_inet6 && ipv6_line="listen [::1]:$port$listen_flags;"
     [ "$_nginx_access_log" = yes ] && log_line="access_log $folder/access.log requests;"
     if [ -n "$_nginx_auth_user" ]; then
         auth_lines="auth_basic \"Updates\"; auth_basic_user_file $folder/htpasswd;"
@@ -81,10 +87,11 @@ http {
     uwsgi_temp_path $folder/tmp/uwsgi;
     scgi_temp_path $folder/tmp/scgi;
     server {
-        listen 127.0.0.1:$port$http2_flag;
+        listen 127.0.0.1:$port$listen_flags;
         $ipv6_line
         $http2_line
         root $root;
+        $tls_lines
         $rate_line
         $auth_lines
     }
@@ -121,6 +128,7 @@ nginx_start() {
     local ports=()
     mkdir -p "$folder/tmp"
     _nginx_auth_user="" _nginx_limit_rate="" _nginx_access_log=no _nginx_http2_port="" _nginx_http2=no
+    _nginx_tls_certificate="" _nginx_tls_key=""
     while [ $# -gt 0 ]; do
         case $1 in
             --port) ports=("$2"); shift 2 ;;
@@ -132,6 +140,7 @@ nginx_start() {
             --access-log) _nginx_access_log=yes; shift ;;
             --http2-port) _nginx_http2_port=$2; shift 2 ;;
             --http2) _nginx_http2=yes; shift ;;
+            --tls) _nginx_tls_certificate=$2 _nginx_tls_key=$3; shift 3 ;;
             *) echo "nginx_start: unknown option $1" >&2; return 2 ;;
         esac
     done

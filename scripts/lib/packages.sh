@@ -29,7 +29,8 @@ ensure_packages() {
 
 # What building and testing the updater needs.
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5network5 libqt5xml5
-                libqt5concurrent5 libqt5test5 libsodium-dev zlib1g-dev binutils-mingw-w64-x86-64)
+                libqt5concurrent5 libqt5test5 libsodium-dev zlib1g-dev binutils-mingw-w64-x86-64
+                openssl)
 
 # What the end-to-end test of the real executable needs besides nginx (scripts/lib/nginx.sh installs
 # that): a network namespace, a virtual display driven by xdotool, screenshots, and a Chinese font.

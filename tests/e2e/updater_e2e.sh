@@ -5,10 +5,12 @@
 # test runs in a network namespace of its own, where nginx can take that port without touching the
 # machine's, and Xvfb runs there too (X's abstract sockets belong to a network namespace).
 #
-#   updater_e2e.sh UPDATER MAKE_MANIFEST HOST PORT USER UPDATER_HTTP2
+#   updater_e2e.sh UPDATER MAKE_MANIFEST HOST PORT USER UPDATER_HTTP2 UPDATER_HTTPS CERTIFICATES
 #
 # UPDATER_HTTP2 is the same updater as a build with UPDATER_HTTP2 makes it: it speaks HTTP/2 from its
-# first byte, and falls back to HTTP/1.1 where the server does not.
+# first byte, and falls back to HTTP/1.1 where the server does not. UPDATER_HTTPS speaks HTTPS to
+# HOST:443 and trusts the CA of the tests' CERTIFICATES (scripts/lib/certificates.sh), whose server
+# certificates nginx presents.
 #
 # Exit code 77 (skipped): the updater is built for a server that is not on loopback, or no network
 # namespace can be made.
@@ -17,7 +19,7 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 source "$source_dir/scripts/lib/e2e.sh"
 
 if [ "${1:-}" != --in-namespace ]; then
-    [ $# -eq 6 ] || { echo "usage: $0 UPDATER MAKE_MANIFEST HOST PORT USER UPDATER_HTTP2" >&2; exit 2; }
+    [ $# -eq 8 ] || { echo "usage: $0 UPDATER MAKE_MANIFEST HOST PORT USER UPDATER_HTTP2 UPDATER_HTTPS CERTIFICATES" >&2; exit 2; }
     case $3 in
         localhost | 127.*) ;;
         *) echo "SKIP: this updater is built for $3, not for a loopback server"; exit 77 ;;
@@ -27,10 +29,11 @@ if [ "${1:-}" != --in-namespace ]; then
     done
     command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] \
         || { echo "nginx is missing: ./scripts/test installs it" >&2; exit 1; }
-    run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3:3}" "$(realpath "$6")"
+    run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "${@:3:3}" "$(realpath "$6")" \
+        "$(realpath "$7")" "$(realpath "$8")"
 fi
 shift
-updater=$1 make_manifest=$2 port=$4 user=$5 updater_http2=$6
+updater=$1 make_manifest=$2 port=$4 user=$5 updater_http2=$6 updater_https=$7 certificates=$8
 source "$source_dir/scripts/lib/nginx.sh"
 source "$source_dir/scripts/lib/release.sh"
 source "$source_dir/scripts/lib/window.sh"
@@ -51,6 +54,11 @@ serve() {
     nginx_stop
     rm -f "$access_log"
     nginx_start "$scratch/nginx" "$www" --port "$port" --access-log "$@"
+}
+
+# serve_https CERTIFICATE [OPTION...]: HTTPS on port 443 with the tests' CERTIFICATE.pem.
+serve_https() {
+    serve --port 443 --tls "$certificates/$1.pem" "$certificates/server.key" "${@:2}"
 }
 
 start_updater() {
@@ -222,23 +230,43 @@ launch_when_ready
 check_installation "$install" 1 1
 grep -q "Falling back to HTTP/1.1" "$install/Config/updater.log" || fail "no line says that HTTP/2 was dropped"
 
-echo "==> A server that asks for a password: a wrong one is asked again, the right one completes the run"
-password="open sesame"
-install=$scratch/install-password
-serve --auth "$user" "$password"
-start_updater "$install"
-prompt=$(window_wait Password 20) || fail "no Password dialog"
-xdotool type --delay 5 "wrong"
-xdotool key Return
-wait_until 20 "a new Password dialog after a wrong password" another_prompt
-xdotool type --delay 5 "$password"
-xdotool key Return
+echo "==> Over HTTPS with HTTP/2, a fresh installation is the same"
+install=$scratch/install-https
+start_https_updater() { start_updater "$install" "$updater_https"; }
+serve_https localhost --http2
+start_https_updater
 launch_when_ready
 check_installation "$install" 1 1
-[ "$(requests 401 | head -n 1)" = ReleaseNotes.xml ] || fail "the first request was not refused"
-[ -n "$(requests 401 "$user")" ] || fail "the wrong password was not sent as $user"
 expect_fetched "$(release_files)"
-[ -z "$(awk -v user="$user" '$1 == 200 && $2 != user' "$access_log")" ] \
-    || fail "files were served without the password"
+expect_https_with_http2
+
+echo "==> Certificates for another host, expired, or from an unknown CA are refused before any request"
+expect_certificates_refused start_https_updater
+
+password="open sesame"
+for scheme in http https; do
+    echo "==> A server that asks for a password over $scheme: a wrong one is asked again, the right one completes the run"
+    install=$scratch/install-password-$scheme
+    if [ "$scheme" = https ]; then
+        serve_https localhost --http2 --auth "$user" "$password"
+        start_https_updater
+    else
+        serve --auth "$user" "$password"
+        start_updater "$install"
+    fi
+    prompt=$(window_wait Password 20) || fail "no Password dialog"
+    xdotool type --delay 5 "wrong"
+    xdotool key Return
+    wait_until 20 "a new Password dialog after a wrong password" another_prompt
+    xdotool type --delay 5 "$password"
+    xdotool key Return
+    launch_when_ready
+    check_installation "$install" 1 1
+    [ "$(requests 401 | head -n 1)" = ReleaseNotes.xml ] || fail "the first request was not refused"
+    [ -n "$(requests 401 "$user")" ] || fail "the wrong password was not sent as $user"
+    expect_fetched "$(release_files)"
+    [ -z "$(awk -v user="$user" '$1 == 200 && $2 != user' "$access_log")" ] \
+        || fail "files were served without the password"
+done
 
 echo "==> All cases passed"

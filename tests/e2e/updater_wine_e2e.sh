@@ -5,10 +5,13 @@
 # pressed by xdotool. Then the same folder with a stale file that is read-only (it is replaced), and
 # with a stale file that another program holds open without delete sharing, as a running
 # application does (it keeps its content, the log says why, and the run ends as a failed update).
-# Like the Linux end-to-end test it runs in a network namespace of its own, where nginx takes the
-# port compiled into the updater.
+# Then HTTPS: UPDATER_HTTPS_EXE speaks it to HOST:443 and trusts the CA of the tests' CERTIFICATES
+# (scripts/lib/certificates.sh), whose server certificates nginx presents: a whole run over HTTP/2,
+# certificates that must be refused, and a password. Like the Linux end-to-end test it runs in a
+# network namespace of its own, where nginx takes the port compiled into the updater.
 #
-#   updater_wine_e2e.sh UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT
+#   updater_wine_e2e.sh UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT USER
+#                       UPDATER_HTTPS_EXE CERTIFICATES
 #
 # Exit code 77 (skipped): the updater is built for a server that is not on loopback, or no network
 # namespace can be made.
@@ -17,7 +20,7 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 source "$source_dir/scripts/lib/e2e.sh"
 
 if [ "${1:-}" != --in-namespace ]; then
-    [ $# -eq 6 ] || { echo "usage: $0 UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT" >&2; exit 2; }
+    [ $# -eq 9 ] || { echo "usage: $0 UPDATER_EXE MAKE_MANIFEST_EXE TRACE_PROGRAM_EXE HOLDFILE_EXE HOST PORT USER UPDATER_HTTPS_EXE CERTIFICATES" >&2; exit 2; }
     case $5 in
         localhost | 127.*) ;;
         *) echo "SKIP: this updater is built for $5, not for a loopback server"; exit 77 ;;
@@ -26,10 +29,11 @@ if [ "${1:-}" != --in-namespace ]; then
         command -v "$tool" >/dev/null || { echo "$tool is missing: ./scripts/test-windows installs it" >&2; exit 1; }
     done
     run_in_network_namespace "$(realpath "$1")" "$(realpath "$2")" "$(realpath "$3")" \
-        "$(realpath "$4")" "${@:5}"
+        "$(realpath "$4")" "${@:5:3}" "$(realpath "$8")" "$(realpath "$9")"
 fi
 shift
-updater=$1 make_manifest=$2 trace_program=$3 holdfile=$4 port=$6
+updater=$1 make_manifest=$2 trace_program=$3 holdfile=$4 port=$6 user=$7 updater_https=$8
+certificates=$9
 source "$source_dir/scripts/lib/nginx.sh"
 source "$source_dir/scripts/lib/window.sh"
 
@@ -58,12 +62,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# start_updater [PROGRAM]: the updater, or PROGRAM, in $install.
 start_updater() {
     mkdir -p "$install"
     # A GUI program's debug lines reach the Windows debugger, and its log.
     updater_output=$install/Config/updater.log
-    (cd "$install" && exec wine "$updater") >"$install.out" 2>&1 &
+    (cd "$install" && exec wine "${1:-$updater}") >"$install.out" 2>&1 &
     updater_pid=$!
+}
+
+# serve_https CERTIFICATE [OPTION...]: HTTPS on port 443 with the tests' CERTIFICATE.pem, logging
+# each request to $access_log.
+access_log=$scratch/nginx/access.log
+serve_https() {
+    nginx_stop
+    rm -f "$access_log"
+    nginx_start "$scratch/nginx" "$www" --port 443 --access-log \
+        --tls "$certificates/$1.pem" "$certificates/server.key" "${@:2}"
 }
 
 launch_when_ready() {
@@ -146,5 +161,31 @@ grep -q "Cannot replace $held" "$install/Config/updater.log" || fail "no line sa
 [ "$(cat "$install/$held")" = "the running version" ] || fail "$held lost its content"
 ! launch_button_lit "$window" || fail "the launch button lit up after a failed update"
 stop_updater
+end_process "$holder_pid"
+holder_pid=""
+
+echo "==> Over HTTPS with HTTP/2, a fresh folder is the same"
+install=$scratch/install-https
+start_https_updater() { start_updater "$updater_https"; }
+serve_https localhost --http2
+start_https_updater
+launch_when_ready
+check_installation 1 1
+expect_https_with_http2
+
+echo "==> Certificates for another host, expired, or from an unknown CA are refused before any request"
+expect_certificates_refused start_https_updater
+
+echo "==> A password goes to the server inside TLS, and completes the run"
+install=$scratch/install-https-password
+serve_https localhost --http2 --auth "$user" "open sesame"
+start_https_updater
+window_wait Password 60 >/dev/null || fail "no Password dialog"
+xdotool type --delay 5 "open sesame"
+xdotool key Return
+launch_when_ready
+check_installation 1 1
+[ -z "$(awk -v user="$user" '$1 == 200 && $2 != user' "$access_log")" ] \
+    || fail "files were served without the password"
 
 echo "==> All cases passed"

@@ -4,7 +4,7 @@
 
 namespace TestSupport {
 
-DownloaderRunner::DownloaderRunner(const QUrl &server, const UpdaterConfig::RunSettings &settings)
+DownloaderRunner::DownloaderRunner(const UpdateServer &server, const UpdaterConfig::RunSettings &settings)
     : worker(server, settings)
 {
     Downloader *downloader = worker.downloader();

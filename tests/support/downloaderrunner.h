@@ -10,7 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QUrl>
+#include "downloader/updateserver.h"
 
 namespace TestSupport {
 
@@ -23,7 +23,7 @@ class DownloaderRunner : public QObject
     Q_OBJECT
 
 public:
-    explicit DownloaderRunner(const QUrl &server,
+    explicit DownloaderRunner(const UpdateServer &server,
                               const UpdaterConfig::RunSettings &settings = {});
 
     // What the Downloader said, in order of arrival: "NetworkError <message> <heavy|light>",

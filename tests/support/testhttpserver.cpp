@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -48,7 +50,26 @@ QByteArray Gzip(const QByteArray &data)
     return encoded;
 }
 
+QByteArray ReadCertificateFile(const QString &name)
+{
+    QFile file(QStringLiteral(TEST_CERTIFICATES "/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
+
+void TlsCapableServer::incomingConnection(qintptr descriptor)
+{
+    if (tls.isNull()) {
+        QTcpServer::incomingConnection(descriptor);
+        return;
+    }
+    auto *socket = new QSslSocket(this);
+    socket->setSocketDescriptor(descriptor);
+    socket->setSslConfiguration(tls);
+    addPendingConnection(socket);
+    socket->startServerEncryption();
+}
 
 QByteArray TestHttpServer::Request::header(const QByteArray &name) const
 {
@@ -72,13 +93,27 @@ bool TestHttpServer::isListening() const
     return server.isListening();
 }
 
+void TestHttpServer::useCertificate(const QString &name)
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(ReadCertificateFile(name + QStringLiteral(".pem"))));
+    tls.setPrivateKey(QSslKey(ReadCertificateFile(QStringLiteral("server.key")), QSsl::Ec));
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    server.tls = tls;
+}
+
 QUrl TestHttpServer::url() const
 {
     QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setScheme(server.tls.isNull() ? QStringLiteral("http") : QStringLiteral("https"));
+    url.setHost(server.tls.isNull() ? QStringLiteral("127.0.0.1") : QStringLiteral("localhost"));
     url.setPort(server.serverPort());
     return url;
+}
+
+UpdateServer TestHttpServer::updateServer() const
+{
+    return UpdateServer(url(), QSslCertificate::fromData(ReadCertificateFile(QStringLiteral("ca.pem"))));
 }
 
 void TestHttpServer::setFault(const QString &path, Fault fault, int times)
@@ -198,6 +233,13 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
                                       ? mirrorPrefix + request.target.mid(prefix.size())
                                       : request.target;
         socket->write(Page("302 Found", {"Location: " + target}));
+        return true;
+    }
+    if (fault == Fault::RedirectToHttp) {
+        QUrl plain = url();
+        plain.setScheme(QStringLiteral("http"));
+        plain.setPath(QString::fromLatin1(mirrorPrefix + request.target.mid(prefix.size())));
+        socket->write(Page("302 Found", {"Location: " + plain.toEncoded()}));
         return true;
     }
     if (fault == Fault::Silent)

@@ -1,11 +1,14 @@
 #ifndef TESTHTTPSERVER_H
 #define TESTHTTPSERVER_H
 
+#include "downloader/updateserver.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
@@ -13,6 +16,16 @@
 class QTcpSocket;
 
 namespace TestSupport {
+
+// Accepts connections in plain TCP, or in TLS once it has a certificate.
+class TlsCapableServer : public QTcpServer
+{
+public:
+    QSslConfiguration tls; // null for plain TCP
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+};
 
 // A small HTTP/1.1 server on 127.0.0.1 for the Downloader's tests. It serves the files of a folder
 // below "/qor_app/" with an ETag (the MD5 of the file) and answers ranges, keeps connections alive,
@@ -40,6 +53,7 @@ public:
         Deflate,      // the file deflate-encoded, in a zlib stream
         Brotli,       // the file, said to be in an encoding that the client did not ask for
         Garbled,      // the file, or the range of it asked for, with its first byte changed
+        RedirectToHttp, // 302 to the same file below "/mirror/" of this server in plain HTTP
     };
     Q_ENUM(Fault)
 
@@ -65,8 +79,13 @@ public:
     explicit TestHttpServer(const QString &root, QObject *parent = nullptr);
 
     bool isListening() const;
-    // Scheme, host and port, no path: what the Downloader takes.
+    // Speaks TLS from now on, with the certificate `name` of the tests' own (TEST_CERTIFICATES/
+    // name.pem: localhost, other-host, expired or untrusted).
+    void useCertificate(const QString &name);
+    // Scheme, host and port, no path; "localhost" over TLS, whose certificate names it.
     QUrl url() const;
+    // What the Downloader takes: the url, with the tests' CA trusted besides the system's.
+    UpdateServer updateServer() const;
 
     // `path` is relative to "/qor_app/", decoded ("App/a b.txt"). The next `times` requests for it
     // get the fault, later ones the file; a negative count means every request.
@@ -97,7 +116,7 @@ private:
                       bool bRepeat = false);
 
     QString root;
-    QTcpServer server;
+    TlsCapableServer server;
     QList<Request> received;
     QHash<QString, FaultRule> faults;
     QHash<QString, Ranges> rangeAnswers;

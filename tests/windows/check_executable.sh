@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Reads the Windows executables with the build machine's tools, as a publisher's would: the PE
-# headers (x86-64, subsystem), the DLLs they load (Windows' own only: everything else is linked in),
+# headers (x86-64, subsystem), the DLLs they load (Windows' own only: everything else is linked in,
+# OpenSSL among it),
 # and the updater's resources (the icon group IDI_ICON1 with its 13 images, and a manifest that asks
 # for administrator rights).
 #
@@ -26,6 +27,8 @@ check_headers() {
 }
 check_headers "$updater" "Windows GUI"
 check_headers "$make_manifest" "Windows CUI"
+# HTTPS comes from the OpenSSL linked into it, not from a DLL.
+grep -aq "OpenSSL 3\." "$updater" || fail "$updater has no OpenSSL 3 linked in for HTTPS"
 
 wrestool -x --type=group_icon --name=IDI_ICON1 -o "$scratch/updater.ico" "$updater" \
     || fail "no icon group IDI_ICON1 in $updater"
@@ -44,5 +47,5 @@ $manifest"
 grep -q "uiAccess=['\"]false['\"]" <<<"$manifest" || fail "the manifest does not say uiAccess false"
 grep -q "Microsoft.Windows.Common-Controls" <<<"$manifest" \
     || fail "the manifest does not depend on the common controls"
-echo "updater.exe and make-manifest.exe: PE32+, GUI and console, Windows' own DLLs only;"\
+echo "updater.exe and make-manifest.exe: PE32+, GUI and console, Windows' own DLLs only, OpenSSL linked in;"\
      "IDI_ICON1 with 13 images; manifest with requireAdministrator"
