@@ -2,8 +2,10 @@
 # itself, and a fresh install timed from the updater's log. Sourced after scripts/lib/packages.sh
 # and scripts/lib/e2e.sh, from the top of the work tree, with $work set to a scratch folder.
 #
-#   build_for_link PORT                 updater, make-manifest and link_proxy in build-link, the
-#                                       updater for http://127.0.0.1:PORT and $UPDATER_CMAKE_ARGS
+#   build_for_link PORT [CA]            updater, make-manifest and link_proxy in build-link, the
+#                                       updater for http://127.0.0.1:PORT and $UPDATER_CMAKE_ARGS;
+#                                       with CA, for https://localhost:PORT trusting the PEM file CA,
+#                                       in build-link-https
 #   link_start PORT SERVER_PORT ARGS... the proxy from 127.0.0.1:PORT to nginx's SERVER_PORT
 #   link_stop                           stops it; sets link_fetched, the bytes from the server
 #   time_fresh_install FILES            the updater in an empty folder until its run is done
@@ -13,6 +15,7 @@
 # through the one before its HTTP/2 port.
 LINK_PORT=18531
 LINK_HTTP2_PORT=18532
+LINK_HTTPS_PORT=18535
 # The longest wait for one fresh install.
 INSTALL_TIMEOUT=1800
 
@@ -20,17 +23,23 @@ link_pid=""
 timer_pid=""
 
 build_for_link() {
-    local port=$1 extra=()
+    local port=$1 ca=${2:-} extra=() build=build-link server
     read -r -a extra <<< "${UPDATER_CMAKE_ARGS:-}"
-    echo "==> Building the updater for http://127.0.0.1:$port in build-link ${extra[*]}"
+    server=(-DUPDATER_SERVER_HOST=127.0.0.1)
+    if [ -n "$ca" ]; then
+        build=build-link-https
+        server=(-DUPDATER_SERVER_SCHEME=https -DUPDATER_SERVER_HOST=localhost
+                -DUPDATER_CA_CERTIFICATES="$ca")
+    fi
+    echo "==> Building the updater for ${server[*]} port $port in $build ${extra[*]}"
     # An option given to an earlier run would linger in the cache.
-    rm -f build-link/CMakeCache.txt
-    cmake -S . -B build-link -DCMAKE_BUILD_TYPE=Release -DUPDATER_SERVER_HOST=127.0.0.1 \
-        -DUPDATER_SERVER_PORT="$port" "${extra[@]}" >/dev/null
-    cmake --build build-link --parallel 2 --target updater make-manifest link_proxy >/dev/null
-    updater="$(pwd)/build-link/updater"
-    make_manifest="$(pwd)/build-link/make-manifest"
-    link_proxy="$(pwd)/build-link/link_proxy"
+    rm -f "$build/CMakeCache.txt"
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release "${server[@]}" -DUPDATER_SERVER_PORT="$port" \
+        "${extra[@]}" >/dev/null
+    cmake --build "$build" --parallel 2 --target updater make-manifest link_proxy >/dev/null
+    updater="$(pwd)/$build/updater"
+    make_manifest="$(pwd)/$build/make-manifest"
+    link_proxy="$(pwd)/$build/link_proxy"
 }
 
 port_answers() {
