@@ -30,7 +30,8 @@ Downloader::Downloader(const UpdateServer &server, const UpdaterConfig::RunSetti
     : settings(settings)
     , server(server)
     , bPipelining(settings.bPipelining)
-    , bHttp2(settings.bHttp2)
+    // Over TLS, HTTP/2 is a matter of the handshake, not of prior knowledge.
+    , bHttp2(settings.bHttp2 && server.url.scheme() != QLatin1String("https"))
 {
     // These cross to the window's thread, and from it.
     qRegisterMetaType<FileStamp>();
@@ -334,7 +335,8 @@ QNetworkRequest Downloader::RequestFor(const QString &releasePath, QObject *orig
     QNetworkRequest request(url);
     // The replies of the access manager name their transfer or patch.
     request.setOriginatingObject(origin);
-    request.setSslConfiguration(tlsConfiguration);
+    if (!tlsConfiguration.isNull())
+        request.setSslConfiguration(tlsConfiguration);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, bPipelining);
     // Over TLS, HTTP/2 is offered in the handshake and taken where the server accepts it; in clear
     // text only a server known to speak it is spoken to in it.

@@ -131,7 +131,7 @@ private:
 
     const UpdaterConfig::RunSettings settings;
     const UpdateServer server;
-    QSslConfiguration tlsConfiguration;          // every request's, made by Connect
+    QSslConfiguration tlsConfiguration;          // every request's over HTTPS, made by Connect
     QString loginPassword;
     bool bPipelining;
     bool bHttp2;

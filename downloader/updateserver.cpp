@@ -33,6 +33,8 @@ bool UpdateServer::Serves(const QUrl &other) const
 
 QSslConfiguration UpdateServer::TlsConfiguration() const
 {
+    if (url.scheme() != QLatin1String("https"))
+        return QSslConfiguration();
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
     // Setting any certificates ends Qt's loading of the system's as it needs them, so these come

@@ -19,8 +19,9 @@ struct UpdateServer
     // Whether url leads to this server: same scheme, host and port. Only this server is given the
     // password, and over HTTPS only inside TLS.
     bool Serves(const QUrl &url) const;
-    // What requests go out with: the system's trust (loaded as Qt needs it, unless certificates of the
-    // build's are added to it) and TLS 1.2 or later.
+    // What requests to an HTTPS server go out with: the system's trust (loaded as Qt needs it, unless
+    // certificates of the build's are added to it) and TLS 1.2 or later. Null for a plain HTTP
+    // server, whose requests keep Qt's own and leave OpenSSL alone.
     QSslConfiguration TlsConfiguration() const;
 
     QUrl url;

@@ -49,9 +49,18 @@ stop_updater() {
     updater_pid=""
 }
 
-# What the HTTPS cases share. The caller has nginx's access log in $access_log, a function
-# serve_https CERTIFICATE [OPTION...] that has nginx speak HTTPS with the tests' CERTIFICATE.pem, and
-# sets $install to the folder of each run.
+# What the HTTPS cases share. The caller has sourced scripts/lib/nginx.sh, serves the release from
+# $www, keeps nginx's files in $scratch/nginx and its access log in $access_log, has the tests'
+# certificates in $certificates, and sets $install to the folder of each run.
+
+# serve_https CERTIFICATE [OPTION...]: nginx on port 443 in HTTPS with CERTIFICATE.pem, and a fresh
+# access log.
+serve_https() {
+    nginx_stop
+    rm -f "$access_log"
+    nginx_start "$scratch/nginx" "$www" --port 443 --access-log \
+        --tls "$certificates/$1.pem" "$certificates/server.key" "${@:2}"
+}
 
 # expect_https_with_http2: the run in $install talked HTTP/2 over TLS 1.3, as its log says.
 expect_https_with_http2() {

@@ -56,11 +56,6 @@ serve() {
     nginx_start "$scratch/nginx" "$www" --port "$port" --access-log "$@"
 }
 
-# serve_https CERTIFICATE [OPTION...]: HTTPS on port 443 with the tests' CERTIFICATE.pem.
-serve_https() {
-    serve --port 443 --tls "$certificates/$1.pem" "$certificates/server.key" "${@:2}"
-}
-
 start_updater() {
     local install=$1 program=${2:-$updater}
     mkdir -p "$install"

@@ -40,6 +40,7 @@ source "$source_dir/scripts/lib/window.sh"
 ip link set lo up
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/updater-wine-e2e.XXXXXX")
 www=$scratch/www
+access_log=$scratch/nginx/access.log
 release=$www/qor_app
 holder_pid=""
 # The windows of the real platform, on the virtual display; a Wine prefix of the test's own.
@@ -71,15 +72,6 @@ start_updater() {
     updater_pid=$!
 }
 
-# serve_https CERTIFICATE [OPTION...]: HTTPS on port 443 with the tests' CERTIFICATE.pem, logging
-# each request to $access_log.
-access_log=$scratch/nginx/access.log
-serve_https() {
-    nginx_stop
-    rm -f "$access_log"
-    nginx_start "$scratch/nginx" "$www" --port 443 --access-log \
-        --tls "$certificates/$1.pem" "$certificates/server.key" "${@:2}"
-}
 
 launch_when_ready() {
     local window
