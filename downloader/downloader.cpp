@@ -31,7 +31,7 @@ Downloader::Downloader(const UpdateServer &server, const UpdaterConfig::RunSetti
     , server(server)
     , bPipelining(settings.bPipelining)
     // Over TLS, HTTP/2 is a matter of the handshake, not of prior knowledge.
-    , bHttp2(settings.bHttp2 && server.url.scheme() != QLatin1String("https"))
+    , bHttp2(settings.bHttp2 && !IsHttps(server.url))
 {
     // These cross to the window's thread, and from it.
     qRegisterMetaType<FileStamp>();
@@ -340,7 +340,7 @@ QNetworkRequest Downloader::RequestFor(const QString &releasePath, QObject *orig
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, bPipelining);
     // Over TLS, HTTP/2 is offered in the handshake and taken where the server accepts it; in clear
     // text only a server known to speak it is spoken to in it.
-    const bool bTls = url.scheme() == QLatin1String("https");
+    const bool bTls = IsHttps(url);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bTls || bHttp2);
     request.setAttribute(QNetworkRequest::Http2DirectAttribute, !bTls && bHttp2);
     // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit

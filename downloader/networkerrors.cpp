@@ -1,5 +1,7 @@
 #include "networkerrors.h"
 
+#include "downloader/updateserver.h"
+
 #include <QRegularExpression>
 #include <QSslCipher>
 #include <QSslConfiguration>
@@ -83,7 +85,7 @@ QString CertificateRefusal(const QUrl &url, const QList<QSslError> &errors)
 
 QString NegotiationLine(const QNetworkReply &reply)
 {
-    if (reply.url().scheme() != QLatin1String("https") || AnswerOf(reply) == Answer::None)
+    if (!IsHttps(reply.url()) || AnswerOf(reply) == Answer::None)
         return QString();
     const QString protocol = reply.sslConfiguration().sessionCipher().protocolString();
     const bool bHttp2 = reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();

@@ -6,10 +6,15 @@ namespace {
 
 int PortOf(const QUrl &url)
 {
-    return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+    return url.port(IsHttps(url) ? 443 : 80);
 }
 
 } // namespace
+
+bool IsHttps(const QUrl &url)
+{
+    return url.scheme() == QLatin1String("https");
+}
 
 UpdateServer::UpdateServer(const QUrl &url, const QList<QSslCertificate> &caCertificates)
     : url(url)
@@ -33,7 +38,7 @@ bool UpdateServer::Serves(const QUrl &other) const
 
 QSslConfiguration UpdateServer::TlsConfiguration() const
 {
-    if (url.scheme() != QLatin1String("https"))
+    if (!IsHttps(url))
         return QSslConfiguration();
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);

@@ -6,6 +6,9 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+// Whether url is reached over TLS.
+bool IsHttps(const QUrl &url);
+
 // The update server as the Downloader reaches it: its scheme, host and port, and over HTTPS the CA
 // certificates trusted to vouch for it besides those of the player's system.
 struct UpdateServer
