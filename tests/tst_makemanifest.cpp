@@ -131,11 +131,9 @@ tst_MakeManifest::Run tst_MakeManifest::run(const QStringList &arguments)
 
 QList<DownloadItem> tst_MakeManifest::walk(const QString &manifestPath, const QString &installation)
 {
-    QFile file(manifestPath);
-    QDomDocument manifest;
-    if (!file.open(QIODevice::ReadOnly) || !manifest.setContent(&file))
-        qWarning() << "manifest does not parse" << manifestPath;
-    return CheckManifest(manifest, QString(), {}, installation).downloads;
+    return CheckManifest(TestSupport::manifestListing(TestSupport::readFile(manifestPath)), {},
+                         installation)
+        .downloads;
 }
 
 void tst_MakeManifest::manifestListsEveryFileInOrder()

@@ -154,8 +154,10 @@ void tst_UpdaterDocuments::destructorStopsARunningPass()
     QVERIFY(TestSupport::makeSparseFile(QStringLiteral("big.pak"), qint64(8) << 30));
     auto pass = std::make_unique<VerificationPass>();
     QSignalSpy finished(pass.get(), &VerificationPass::Finished);
-    pass->Start(document(QStringLiteral("<M><FileProperties FileName='big.pak' md5='%1'/>"
-                                        "</M>").arg(md5Hex("x"))),
+    pass->Start(TestSupport::manifestListing(
+                    QStringLiteral("<M><FileProperties FileName='big.pak' md5='%1'/></M>")
+                        .arg(md5Hex("x"))
+                        .toUtf8()),
                 QStringList());
     QTRY_VERIFY(pass->BytesRead() > 0);
 

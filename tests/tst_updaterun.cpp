@@ -99,21 +99,38 @@ void tst_UpdateRun::failedDocumentEndsTheRun_data()
     // "", "installer" (the marker of an older updater's run) or "run" (one of a release without
     // an installer)
     QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("reason"); // what the line that refuses the document says, if given
 
     const QString notes = "ReleaseNotes.xml";
     const QString manifest = "GameManifest.xml";
-    QTest::newRow("server down") << notes << "down" << QByteArray() << "";
-    QTest::newRow("server down, installed") << notes << "down" << QByteArray() << "installer";
+    QTest::newRow("server down") << notes << "down" << QByteArray() << "" << "";
+    QTest::newRow("server down, installed") << notes << "down" << QByteArray() << "installer" << "";
     QTest::newRow("server down after a run without installer") << notes << "down" << QByteArray()
-                                                               << "run";
-    QTest::newRow("notes 404") << notes << "404" << QByteArray() << "";
-    QTest::newRow("notes not XML") << notes << "content" << QByteArray("<R><Notes>") << "";
-    QTest::newRow("manifest 500") << manifest << "500" << QByteArray() << "installer";
-    QTest::newRow("manifest cut short") << manifest << "cut short" << QByteArray() << "";
+                                                               << "run" << "";
+    QTest::newRow("notes 404") << notes << "404" << QByteArray() << "" << "";
+    QTest::newRow("notes not XML") << notes << "content" << QByteArray("<R><Notes>") << "" << "";
+    QTest::newRow("manifest 500") << manifest << "500" << QByteArray() << "installer" << "";
+    QTest::newRow("manifest cut short") << manifest << "cut short" << QByteArray() << "" << "";
     QTest::newRow("a server that never answers, installed") << notes << "silent" << QByteArray()
-                                                           << "installer";
+                                                           << "installer" << "";
     QTest::newRow("manifest lists nothing")
-        << manifest << "content" << QByteArray("<html><p>Sign in first</p></html>") << "";
+        << manifest << "content" << QByteArray("<html><p>Sign in first</p></html>") << "" << "";
+    const QByteArray entityUsedOften = "<!DOCTYPE R [<!ENTITY e \"" + QByteArray(4000, 'e')
+                                       + "\">]><R><Notes>" + QByteArray("&e;").repeated(250000)
+                                       + "</Notes></R>";
+    QTest::newRow("notes that use an entity of their own 250,000 times")
+        << notes << "content" << entityUsedOften << "" << "it declares entities (e)";
+    QTest::newRow("a manifest with a document type")
+        << manifest << "content"
+        << QByteArray("<!DOCTYPE M SYSTEM \"/dev/zero\"><M><FileProperties FileName='a'/></M>")
+        << "installer" << "it declares a document type";
+    QTest::newRow("a manifest nested deeper than folders go")
+        << manifest << "content"
+        << QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000) << ""
+        << "it nests elements more than 256 deep";
+    QTest::newRow("notes of more elements than their size needs")
+        << notes << "content" << "<R>" + QByteArray("<a/>").repeated(20000) + "</R>" << ""
+        << "it holds more elements, attributes, texts and comments than";
 }
 
 void tst_UpdateRun::failedDocumentEndsTheRun()
@@ -122,6 +139,7 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
     QFETCH(QString, failure);
     QFETCH(QByteArray, content);
     QFETCH(QString, before);
+    QFETCH(QString, reason);
     const QMap<QString, TestHttpServer::Fault> faults{{"404", TestHttpServer::Fault::NotFound},
                                                      {"500", TestHttpServer::Fault::ServerError},
                                                      {"cut short", TestHttpServer::Fault::CutShort},
@@ -147,7 +165,9 @@ void tst_UpdateRun::failedDocumentEndsTheRun()
 
     QCOMPARE(harness->waitForEnd(), false);
     QCOMPARE(harness->status(), QStringLiteral("更新失败"));
-    QCOMPARE(recorder.texts().filter("Cannot use " + document).size(), 1);
+    const QStringList refusals = recorder.texts().filter("Cannot use " + document);
+    QCOMPARE(refusals.size(), 1);
+    QVERIFY2(refusals.first().contains(": " + reason), qPrintable(refusals.first()));
     QCOMPARE(harness->bLaunchAllowed, !before.isEmpty());
     QCOMPARE(QFile::exists("Config/UU_Installed.setting"), before == "installer");
     for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)

@@ -71,9 +71,17 @@ void UpdateRun::Stage1()
         return;
     }
     ReadReleaseNotes(document, false);
-    // The previous notes only name the installed version: they may well be missing or broken.
-    if (!XmlDocumentProblem(DocumentFiles::previousReleaseNotes, settings.documentBytes, &document))
-        ReadReleaseNotes(document, true);
+    // The previous notes only name the installed version: they may well be missing, and an older
+    // updater may have kept what this one refuses.
+    if (QFile::exists(DocumentFiles::previousReleaseNotes)) {
+        if (const std::optional<QString> problem = XmlDocumentProblem(
+                DocumentFiles::previousReleaseNotes, settings.documentBytes, &document)) {
+            qCWarning(lcRun).noquote() << QStringLiteral("Cannot use %1: %2")
+                                              .arg(DocumentFiles::previousReleaseNotes, *problem);
+        } else {
+            ReadReleaseNotes(document, true);
+        }
+    }
     emit UserMessage(QStringLiteral("下载文件列表"));
     RequestDocument(DocumentFiles::manifest, &UpdateRun::ManifestArrived);
 }
@@ -89,7 +97,7 @@ void UpdateRun::ManifestArrived()
 void UpdateRun::Stage2()
 {
     qDebug() << "Updater::Stage2";
-    QDomDocument manifest(QStringLiteral("files"));
+    ManifestListing manifest;
     if (const std::optional<QString> problem =
             trust.ManifestProblem(DocumentFiles::manifest, &manifest)) {
         FailOnDocument(DocumentFiles::manifest, *problem);
@@ -97,7 +105,7 @@ void UpdateRun::Stage2()
     }
     emit UserMessage(QStringLiteral("检查本地文件"));
     downloadQueue.clear();
-    verificationPass.Start(manifest, notes.notUpdatedFiles);
+    verificationPass.Start(std::move(manifest), notes.notUpdatedFiles);
 }
 
 void UpdateRun::Stage3()
@@ -303,6 +311,11 @@ bool UpdateRun::ReportCheck(const ManifestCheck &check)
     for (const QString &path : check.ownPaths) {
         qCWarning(lcRun).noquote()
             << "Skipped a manifest entry that names one of the updater's own files:" << path;
+    }
+    if (check.unlistedPaths > 0) {
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("Skipped %1 more manifest entries with unsafe paths or paths of the "
+                              "updater's own files").arg(check.unlistedPaths);
     }
     for (const QString &path : check.unreadablePaths)
         qCWarning(lcRun).noquote() << QStringLiteral("Cannot read %1: it is fetched again").arg(path);

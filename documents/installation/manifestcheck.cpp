@@ -2,80 +2,29 @@
 
 #include "documents/installation/filehash.h"
 #include "documents/installation/filestamp.h"
-#include "documents/installation/manifestpath.h"
 
-#include <QDomElement>
 #include <QFileInfo>
 
 #include <optional>
 
-namespace {
-
 using ListedFile = ManifestWalk::ListedFile;
 
-// Whether the walk may write at path; if not, entry (the path as the manifest composes it) is noted
-// in check.
-bool isWritable(const QString &path, const QString &entry, ManifestCheck &check)
-{
-    if (!IsSafeManifestPath(path)) {
-        check.rejectedPaths.append(entry);
-        return false;
-    }
-    if (IsUpdaterOwnPath(path)) {
-        check.ownPaths.append(entry);
-        return false;
-    }
-    return true;
-}
-
-void collectFiles(const QDomNode &node, const QString &folder, QVector<ListedFile> &files,
-                  ManifestCheck &check)
-{
-    for (QDomNode child = node.firstChild(); !child.isNull(); child = child.nextSibling()) {
-        if (!child.isElement())
-            continue;
-        const QDomElement element = child.toElement();
-
-        // Any element with content is a folder or a wrapper, even a FileProperties.
-        if (element.hasChildNodes()) {
-            QString subfolder = folder;
-            const QString folderName = element.attribute(QStringLiteral("FolderName"));
-            if (element.tagName() == QLatin1String("FolderProperties")
-                && folderName != QLatin1String(".")) {
-                subfolder += folderName + QLatin1Char('/');
-                // The closing "/" would read as an empty last component.
-                if (!isWritable(subfolder.chopped(1), subfolder, check))
-                    continue;
-            }
-            collectFiles(element, subfolder, files, check);
-        } else if (element.tagName() == QLatin1String("FileProperties")) {
-            ListedFile file;
-            file.item.folder = folder;
-            file.item.fileName = element.attribute(QStringLiteral("FileName"));
-            if (!isWritable(file.relativePath(), file.relativePath(), check))
-                continue;
-            file.item.size = element.attribute(QStringLiteral("Size"))
-                                 .toLongLong(&file.item.bSizeListed, 10);
-            // Tools differ in the case of their hexadecimal digits; the digest is the same.
-            file.item.md5 = element.attribute(QStringLiteral("md5")).toLower();
-            file.item.blockList = element.attribute(QStringLiteral("BlockList"));
-            file.item.blockListHead =
-                element.attribute(QStringLiteral("BlockListHead")).toLongLong();
-            file.item.blockListSha256 = element.attribute(QStringLiteral("BlockListSha256")).toLower();
-            files.append(file);
-        }
-    }
-}
-
-} // namespace
-
-ManifestWalk WalkManifest(const QDomNode &node, const QString &folder,
-                          const QStringList &notUpdatedFiles, const QString &installationDir,
-                          DigestRecord known)
+ManifestWalk WalkManifest(ManifestListing listing, const QStringList &notUpdatedFiles,
+                          const QString &installationDir, DigestRecord known)
 {
     ManifestWalk walk;
     ManifestCheck &check = walk.check;
-    collectFiles(node, folder, walk.files, check);
+    check.rejectedPaths = std::move(listing.rejectedPaths);
+    check.ownPaths = std::move(listing.ownPaths);
+    check.unlistedPaths = listing.unlistedPaths;
+    walk.files.reserve(listing.files.size());
+    // The items share their strings with the listing's, which go with it.
+    for (const DownloadItem &item : qAsConst(listing.files)) {
+        ListedFile file;
+        file.item = item;
+        walk.files.append(std::move(file));
+    }
+    listing.files = {};
     check.listedFiles = walk.files.size();
 
     const auto localPath = [&installationDir](const QString &relativePath) {
@@ -154,11 +103,12 @@ ManifestCheck FinishCheck(ManifestWalk walk, const QVector<FileDigest> &digests,
     return check;
 }
 
-ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
-                            const QStringList &notUpdatedFiles, const QString &installationDir,
-                            HashControl *control, DigestRecord known)
+ManifestCheck CheckManifest(ManifestListing listing, const QStringList &notUpdatedFiles,
+                            const QString &installationDir, HashControl *control,
+                            DigestRecord known)
 {
-    ManifestWalk walk = WalkManifest(node, folder, notUpdatedFiles, installationDir, std::move(known));
+    ManifestWalk walk =
+        WalkManifest(std::move(listing), notUpdatedFiles, installationDir, std::move(known));
     const QVector<FileDigest> digests = Md5OfFiles(walk.hashedPaths, control).result();
     return FinishCheck(std::move(walk), digests, control && control->bCancel);
 }

@@ -5,6 +5,7 @@
 #include "documents/installation/downloaditem.h"
 #include "documents/installation/filehash.h"
 #include "documents/installation/filestamp.h"
+#include "documents/installation/manifestlisting.h"
 
 #include <QList>
 #include <QString>
@@ -12,8 +13,6 @@
 #include <QVector>
 
 #include <optional>
-
-class QDomNode;
 
 // What a walk over the game manifest found.
 struct ManifestCheck
@@ -23,6 +22,7 @@ struct ManifestCheck
     int listedFiles = 0;            // files listed with a safe path, whatever their state
     QStringList rejectedPaths;      // folder or file paths that are not safe to write
     QStringList ownPaths;           // folder or file paths of the updater's own files
+    int unlistedPaths = 0;          // more of either, beyond those named
     QStringList notRegularPaths;    // a folder, FIFO or device stands there: never written into
     QStringList unreadablePaths;    // present but unreadable: queued, since nothing vouches for them
     bool bCancelled = false;        // the walk was stopped and found nothing
@@ -53,16 +53,15 @@ struct ManifestWalk
     QStringList hashedPaths;  // the local paths of the files whose digests must be read
 };
 
-// Checks the files listed below node, which lie in folder (empty at the top, otherwise ending in
-// "/"), against the local files below installationDir (empty: the current directory). A file is to
-// be downloaded when it is missing, or when it has an md5, its bare name is not in notUpdatedFiles and
-// its digest is not that md5 (in any case) or it cannot be read. The digest of a file whose stamp the
-// known record holds is taken from there; every other file is read. Rejected and own paths, and paths
-// where something other than a regular file stands, are neither read nor queued.
+// Checks the files of the listing against the local files below installationDir (empty: the current
+// directory). A file is to be downloaded when it is missing, or when it has an md5, its bare name is
+// not in notUpdatedFiles and its digest is not that md5 (in any case) or it cannot be read. The
+// digest of a file whose stamp the known record holds is taken from there; every other file is
+// read. Paths where something other than a regular file stands are neither read nor queued.
 //
 // The check comes in two halves, so that the files can be read on the thread pool in between:
 // WalkManifest, then FinishCheck with the digests of the walk's hashedPaths (Md5OfFiles).
-[[nodiscard]] ManifestWalk WalkManifest(const QDomNode &node, const QString &folder,
+[[nodiscard]] ManifestWalk WalkManifest(ManifestListing listing,
                                         const QStringList &notUpdatedFiles,
                                         const QString &installationDir = QString(),
                                         DigestRecord known = DigestRecord());
@@ -71,8 +70,7 @@ struct ManifestWalk
                                         bool bCancelled);
 
 // Both halves, waiting for the digests: for a caller outside the thread pool.
-ManifestCheck CheckManifest(const QDomNode &node, const QString &folder,
-                            const QStringList &notUpdatedFiles,
+ManifestCheck CheckManifest(ManifestListing listing, const QStringList &notUpdatedFiles,
                             const QString &installationDir = QString(),
                             HashControl *control = nullptr,
                             DigestRecord known = DigestRecord());

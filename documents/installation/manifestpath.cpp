@@ -29,6 +29,10 @@ bool isDeviceName(const QString &component)
 
 bool IsSafeManifestPath(const QString &path)
 {
+    // No system takes a path this long below an installation folder, and a manifest's folders
+    // would otherwise let each level cost what all the names above it do.
+    if (path.size() > longestManifestPath)
+        return false;
     for (const QChar c : path) {
         // A ":" makes a drive letter, an alternate data stream or a Qt resource path.
         if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.category() == QChar::Other_Control)

@@ -8,7 +8,9 @@
 // device. The manifest arrives over plain HTTP and the updater runs with administrator rights, so a
 // path is refused when it is absolute, holds an empty component, a component that ends in a dot or
 // a blank (".." among them) or that is a device name with or without an extension ("nul",
-// "Aux.txt"), a ":", a backslash or a control character.
+// "Aux.txt"), a ":", a backslash or a control character, or more than longestManifestPath
+// characters.
+constexpr int longestManifestPath = 1024;
 bool IsSafeManifestPath(const QString &path);
 
 // Whether a safe path (as above) names one of the updater's own files: anything below Config/ (its

@@ -2,19 +2,17 @@
 
 #include "app/updaterfiles.h"
 
-#include <QDomDocument>
 #include <QtConcurrent>
 
 #include <utility>
 
-VerificationWalk WalkForVerification(const QDomNode &node, const QString &folder,
-                                     const QStringList &notUpdatedFiles, const QString &recordPath,
-                                     const DigestRecord &committed)
+VerificationWalk WalkForVerification(ManifestListing listing, const QStringList &notUpdatedFiles,
+                                     const QString &recordPath, const DigestRecord &committed)
 {
     DigestRecord known;
     const std::optional<QString> unusable = known.LoadProblem(recordPath);
     known.unite(committed);
-    VerificationWalk walk{WalkManifest(node, folder, notUpdatedFiles, QString(), std::move(known)),
+    VerificationWalk walk{WalkManifest(std::move(listing), notUpdatedFiles, QString(), std::move(known)),
                           // A record that could not be used is replaced at once, even by an empty
                           // one, so that it is reported once.
                           unusable || committed.size() > 0};
@@ -41,12 +39,12 @@ ManifestCheck FinishVerification(VerificationWalk walk, const QVector<FileDigest
     return check;
 }
 
-ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
-                                  const QStringList &notUpdatedFiles, const QString &recordPath,
-                                  const DigestRecord &committed, HashControl *control)
+ManifestCheck RunVerificationPass(ManifestListing listing, const QStringList &notUpdatedFiles,
+                                  const QString &recordPath, const DigestRecord &committed,
+                                  HashControl *control)
 {
     VerificationWalk walk =
-        WalkForVerification(node, folder, notUpdatedFiles, recordPath, committed);
+        WalkForVerification(std::move(listing), notUpdatedFiles, recordPath, committed);
     const QVector<FileDigest> digests = Md5OfFiles(walk.walk.hashedPaths, control).result();
     return FinishVerification(std::move(walk), digests, control && control->bCancel, recordPath);
 }
@@ -62,14 +60,13 @@ VerificationPass::~VerificationPass()
     Stop();
 }
 
-void VerificationPass::Start(const QDomDocument &manifest, const QStringList &notUpdatedFiles)
+void VerificationPass::Start(ManifestListing manifest, const QStringList &notUpdatedFiles)
 {
     Stop();
     control.bCancel = false;
-    // The walk works on its own handle of the tree, which no one changes while it runs.
-    walking = Watch(QtConcurrent::run([manifest, notUpdatedFiles,
-                                       known = std::exchange(committed, DigestRecord())] {
-                        return WalkForVerification(manifest, QString(), notUpdatedFiles,
+    walking = Watch(QtConcurrent::run([manifest = std::move(manifest), notUpdatedFiles,
+                                       known = std::exchange(committed, DigestRecord())]() mutable {
+                        return WalkForVerification(std::move(manifest), notUpdatedFiles,
                                                    ConfigFiles::verifiedDigests, known);
                     }),
                     &VerificationPass::Walked);

@@ -11,8 +11,6 @@
 
 #include <memory>
 
-class QDomDocument;
-
 // A verification pass of the installation in the current directory, with the record of verified
 // digests at recordPath: a check of the manifest (documents/installation/manifestcheck.h) that
 // knows the digests which that record holds, and committed over it (the files put in place since
@@ -26,7 +24,7 @@ struct VerificationWalk
     ManifestWalk walk;
     bool bRecordBehind = false;  // the record on disk lacks what the pass knows
 };
-[[nodiscard]] VerificationWalk WalkForVerification(const QDomNode &node, const QString &folder,
+[[nodiscard]] VerificationWalk WalkForVerification(ManifestListing listing,
                                                    const QStringList &notUpdatedFiles,
                                                    const QString &recordPath,
                                                    const DigestRecord &committed);
@@ -34,8 +32,8 @@ struct VerificationWalk
                                                const QVector<FileDigest> &digests, bool bCancelled,
                                                const QString &recordPath);
 // Both halves, waiting for the digests: for a caller outside the thread pool.
-ManifestCheck RunVerificationPass(const QDomNode &node, const QString &folder,
-                                  const QStringList &notUpdatedFiles, const QString &recordPath,
+ManifestCheck RunVerificationPass(ManifestListing listing, const QStringList &notUpdatedFiles,
+                                  const QString &recordPath,
                                   const DigestRecord &committed, HashControl *control);
 
 // The passes of a run, one at a time, with the installation's record of verified digests
@@ -51,9 +49,9 @@ public:
     explicit VerificationPass(QObject *parent = nullptr);
     ~VerificationPass() override;
 
-    // Starts a pass over the files that manifest lists, after stopping one that still runs. Files
-    // named in notUpdatedFiles are not read.
-    void Start(const QDomDocument &manifest, const QStringList &notUpdatedFiles);
+    // Starts a pass over the files that the manifest lists, after stopping one that still runs.
+    // Files named in notUpdatedFiles are not read.
+    void Start(ManifestListing manifest, const QStringList &notUpdatedFiles);
     // What the pass found, once Finished has come.
     ManifestCheck Result() const { return finishing->result(); }
     // The bytes that the running pass has read so far.

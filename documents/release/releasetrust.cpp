@@ -20,7 +20,9 @@ ReleaseTrust::NotesCheck ReleaseTrust::CheckNotes(const QString &path, QDomDocum
 {
     statement.reset();
     QByteArray content;
-    if (std::optional<QString> problem = DocumentProblem(path, notes, &content))
+    if (std::optional<QString> problem = ContentProblem(path, &content))
+        return {problem, std::nullopt};
+    if (std::optional<QString> problem = XmlProblem(content, notes))
         return {problem, std::nullopt};
     if (!bKeyed)
         return {};
@@ -37,10 +39,12 @@ ReleaseTrust::NotesCheck ReleaseTrust::CheckNotes(const QString &path, QDomDocum
 }
 
 std::optional<QString> ReleaseTrust::ManifestProblem(const QString &path,
-                                                     QDomDocument *manifest) const
+                                                     ManifestListing *manifest) const
 {
     QByteArray content;
-    if (std::optional<QString> problem = DocumentProblem(path, manifest, &content))
+    if (std::optional<QString> problem = ContentProblem(path, &content))
+        return problem;
+    if (std::optional<QString> problem = ManifestListingProblem(content, QString(), manifest))
         return problem;
     if (!bKeyed)
         return std::nullopt;
@@ -57,9 +61,8 @@ std::optional<QString> ReleaseTrust::RecordInstalledProblem() const
     return RaiseInstalledReleaseProblem(ConfigFiles::installedRelease, statement->number);
 }
 
-std::optional<QString> ReleaseTrust::DocumentProblem(const QString &path, QDomDocument *document,
-                                                     QByteArray *signedContent) const
+std::optional<QString> ReleaseTrust::ContentProblem(const QString &path, QByteArray *content) const
 {
-    return bKeyed ? SignedXmlDocumentProblem(path, documentBytes, releaseKey, document, signedContent)
-                  : XmlDocumentProblem(path, documentBytes, document);
+    return bKeyed ? SignedDocumentProblem(path, documentBytes, releaseKey, content)
+                  : DocumentProblem(path, documentBytes, content);
 }

@@ -1,6 +1,7 @@
 #ifndef RELEASETRUST_H
 #define RELEASETRUST_H
 
+#include "documents/installation/manifestlisting.h"
 #include "documents/release/releasestatement.h"
 
 #include <QByteArray>
@@ -34,18 +35,17 @@ public:
     // Reads the release notes at path into notes, and keeps their statement for the manifest and
     // the floor.
     [[nodiscard]] NotesCheck CheckNotes(const QString &path, QDomDocument *notes);
-    // Reads the manifest at path into manifest; why it cannot be used, if it cannot.
+    // Reads the files that the manifest at path lists into manifest; why it cannot be used, if it
+    // cannot.
     [[nodiscard]] std::optional<QString> ManifestProblem(const QString &path,
-                                                         QDomDocument *manifest) const;
+                                                         ManifestListing *manifest) const;
     // The release of the notes is installed now: none below it may replace it. Why the record of
     // the installed release (ConfigFiles::installedRelease) could not be raised, if it could not.
     [[nodiscard]] std::optional<QString> RecordInstalledProblem() const;
 
 private:
-    // Reads the document at path, signed where the build has a key. The bytes whose signature held
-    // go to signedContent.
-    [[nodiscard]] std::optional<QString> DocumentProblem(const QString &path, QDomDocument *document,
-                                                         QByteArray *signedContent) const;
+    // Reads the document at path into content, with its signature where the build has a key.
+    [[nodiscard]] std::optional<QString> ContentProblem(const QString &path, QByteArray *content) const;
 
     const bool bKeyed;
     // A key of another length than 32 bytes makes every signature fail rather than none be asked for.

@@ -151,6 +151,14 @@ UpdaterConfig::RunSettings shortSettings()
     return settings;
 }
 
+ManifestListing manifestListing(const QByteArray &xml, const QString &folder)
+{
+    ManifestListing listing;
+    if (const std::optional<QString> problem = ManifestListingProblem(xml, folder, &listing))
+        qWarning() << "Cannot use the manifest:" << *problem;
+    return listing;
+}
+
 QString md5Hex(const QByteArray &content)
 {
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());

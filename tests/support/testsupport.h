@@ -1,6 +1,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include "documents/installation/manifestlisting.h"
 #include "updaterconfig.h"
 
 #include <QByteArray>
@@ -85,6 +86,9 @@ QStringList filesBelow(const QString &root);
 // Settings whose waits are short enough for tests and long enough for a busy machine, with four
 // transfers in flight.
 UpdaterConfig::RunSettings shortSettings();
+
+// The files that the manifest xml lists below folder; with a test warning if it cannot be read.
+ManifestListing manifestListing(const QByteArray &xml, const QString &folder = QString());
 
 // The lower-case hexadecimal MD5 digest of content, computed in one piece.
 QString md5Hex(const QByteArray &content);

@@ -4,7 +4,6 @@
 #include "documents/installation/filehash.h"
 #include "documents/installation/manifestcheck.h"
 
-#include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,15 +16,10 @@ ExitCode CheckInstallation(const QString &manifestPath, const QString &folder)
         ReportError(QStringLiteral("cannot open %1: %2").arg(manifestPath, manifestFile.errorString()));
         return BadInput;
     }
-    QDomDocument manifest;
-    QString parseError;
-    int line = 0;
-    int column = 0;
-    if (!manifest.setContent(&manifestFile, &parseError, &line, &column)) {
-        ReportError(QStringLiteral("%1 does not parse: %2 at line %3, column %4")
-                        .arg(manifestPath, parseError)
-                        .arg(line)
-                        .arg(column));
+    ManifestListing manifest;
+    if (const std::optional<QString> problem =
+            ManifestListingProblem(manifestFile.readAll(), QString(), &manifest)) {
+        ReportError(QStringLiteral("cannot use %1: %2").arg(manifestPath, *problem));
         return BadInput;
     }
     if (!QFileInfo(folder).isDir()) {
@@ -33,7 +27,7 @@ ExitCode CheckInstallation(const QString &manifestPath, const QString &folder)
         return BadInput;
     }
 
-    ManifestWalk walk = WalkManifest(manifest, QString(), QStringList(), folder);
+    ManifestWalk walk = WalkManifest(std::move(manifest), QStringList(), folder);
     HashControl control;
     const QVector<FileDigest> digests = WaitShowingProgress(Md5OfFiles(walk.hashedPaths, &control), control);
     const ManifestCheck check = FinishCheck(std::move(walk), digests, false);
