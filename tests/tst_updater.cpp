@@ -9,6 +9,7 @@
 #include "downloader/downloader.h"
 #include "downloader/downloaderthread.h"
 #include "ui_updater.h"
+#include "updater/richtextresources.h"
 #include "updater/statustext.h"
 #include "updater/updater.h"
 
@@ -33,6 +34,8 @@ private slots:
     void statusLineHtml_data();
     void statusLineHtml();
     void statusLineAfterConstruction();
+    void richTextLoadsOnlyEmbeddedPictures_data();
+    void richTextLoadsOnlyEmbeddedPictures();
 
     void aboutDialogIsShownOnceHoweverOftenAsked();
     void downloaderLivesOnTheWorkerThread();
@@ -219,6 +222,13 @@ void tst_Updater::statusLineHtml_data()
     QTest::newRow("markup is not escaped")
         << "<i>v3</i>" << "a <u>b</u> & c"
         << "<b><font color=\"black\"><i>v3</i></font></b> | <b><font color=\"black\">a <u>b</u> & c</font></b>";
+    QTest::newRow("an embedded picture in the version")
+        << "v4<img src=\":/data/Res/Launch.png\">" << ""
+        << "<b><font color=\"black\">v4<img src=\":/data/Res/Launch.png\"></font></b> | "
+           "<b><font color=\"black\"></font></b>";
+    QTest::newRow("a version that names a device")
+        << "<i>v5 &amp; 6</i><img src=\"/dev/zero\">" << ""
+        << "<b><font color=\"black\">v5 &amp; 6</font></b> | <b><font color=\"black\"></font></b>";
 }
 
 void tst_Updater::statusLineHtml()
@@ -252,6 +262,57 @@ void tst_Updater::statusLineAfterConstruction()
     updater.reset();
     for (const char *notes : {"ReleaseNotes.xml", "ReleaseNotes.old"})
         QFile::remove(notes);
+}
+
+// What the server's HTML names is loaded only where it is one of the program's own pictures: a
+// local picture of 200 x 300 pixels or a style sheet of 300-pixel letters would make the notes and
+// the status line that tall.
+void tst_Updater::richTextLoadsOnlyEmbeddedPictures_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<bool>("bEmbedded");
+
+    QImage picture(200, 300, QImage::Format_ARGB32);
+    picture.fill(Qt::red);
+    QVERIFY(picture.save(folder.filePath("picture.png")));
+    QVERIFY(TestSupport::writeFile(folder.filePath("tall.css"), "p { font-size: 300px; }"));
+    const QString path = folder.filePath("picture.png");
+    const QString style = QUrl::fromLocalFile(folder.filePath("tall.css")).toString();
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
+
+    QTest::newRow("a picture by its path") << "<img src=\"" + path + "\">" << false;
+    QTest::newRow("a picture by its URL")
+        << "<img src=\"" + QUrl::fromLocalFile(path).toString() + "\">" << false;
+    QTest::newRow("a picture in a data URL")
+        << "<img src=\"data:image/png;base64," + QString::fromLatin1(png.toBase64()) + "\">"
+        << false;
+    QTest::newRow("a table's background")
+        << "<table background=\"" + path + "\"><tr><td>x</td></tr></table>" << false;
+    QTest::newRow("an imported style sheet")
+        << "<style>@import url(" + style + ");</style><p>x</p>" << false;
+    QTest::newRow("an embedded picture") << "<img src=\":/data/Res/Icon.png\">" << true;
+}
+
+void tst_Updater::richTextLoadsOnlyEmbeddedPictures()
+{
+    QFETCH(QString, html);
+    QFETCH(bool, bEmbedded);
+    QTextBrowser *notes = form().releaseNotes;
+    notes->setHtml(html);
+    QLabel status;
+    status.setText(StatusLineHtml(html, QString()));
+    for (const qreal height : {notes->document()->size().height(), qreal(status.sizeHint().height())})
+        QVERIFY2(bEmbedded ? height >= 256 : height < 200, qPrintable(QString::number(height)));
+    const auto *document = qobject_cast<const EmbeddedOnlyDocument *>(notes->document());
+    QVERIFY(document);
+    QCOMPARE(document->RefusedNames().isEmpty(), bEmbedded);
+    // The label draws what it is given: no name of a file or of data is left in it.
+    QCOMPARE(status.text().contains(folder.path()) || status.text().contains("data:"), false);
+    QCOMPARE(status.text().contains(":/data/Res/Icon.png"), bEmbedded);
+    // The notes' links lead nowhere, to a local file least of all.
+    QVERIFY(!notes->openLinks());
 }
 
 void tst_Updater::aboutDialogIsShownOnceHoweverOftenAsked()

@@ -1,5 +1,7 @@
 #include "statustext.h"
 
+#include "updater/richtextresources.h"
+
 namespace {
 
 QString boldBlack(const QString &html)
@@ -13,6 +15,6 @@ QString StatusLineHtml(const QString &previousVersion, const QString &message)
 {
     QString html;
     if (!previousVersion.isEmpty())
-        html += boldBlack(previousVersion) + QStringLiteral(" | ");
+        html += boldBlack(LabelSafeHtml(previousVersion)) + QStringLiteral(" | ");
     return html + boldBlack(message);
 }

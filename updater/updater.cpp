@@ -7,6 +7,7 @@
 #include "dialogs/password.h"
 #include "downloader/downloader.h"
 #include "downloader/downloaderthread.h"
+#include "updater/richtextresources.h"
 #include "updater/statustext.h"
 #include "updater/updaterun.h"
 
@@ -30,6 +31,10 @@ Updater::Updater(const UpdateServer &server, QWidget *parent, const QByteArray &
     setWindowTitle(QStringLiteral("更新"));
     // The overlay picture lies above the notes and the About button; clicks go through it to them.
     ui->image_2->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The notes are the server's HTML: what they name is not loaded, and their links lead nowhere.
+    ui->releaseNotes->setDocument(new EmbeddedOnlyDocument(ui->releaseNotes));
+    ui->releaseNotes->document()->setDefaultFont(ui->releaseNotes->font());
+    ui->releaseNotes->setOpenLinks(false);
 
     downloaderThread = new DownloaderThread(server, settings, this);
     Downloader *downloader = downloaderThread->downloader();
