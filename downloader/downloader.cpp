@@ -21,7 +21,6 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -156,6 +155,10 @@ void Downloader::DownloadFile(QString dir, QString file)
         StartPatch(*listed, expected, claim);
         return;
     }
+    if (listed != expectedFiles.constEnd()) {
+        if (const std::optional<QString> reason = WholeFileReason(*listed, expected))
+            qCWarning(lcRun).noquote() << QStringLiteral("Fetching %1 whole: %2").arg(path, *reason);
+    }
     auto *transfer = new Transfer(dir, file, expected, settings, claim.slot, &serverActivity, this);
     connect(transfer, &Transfer::RequestWanted, this, [this, transfer] { SendRequest(transfer); });
     connect(transfer, &Transfer::PartWritten, this, &Downloader::FilePart);
@@ -260,11 +263,7 @@ void Downloader::ExpectFiles(QList<DownloadItem> files)
 
 bool Downloader::HasBlockList(const DownloadItem &item) const
 {
-    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
-    return !item.blockList.isEmpty() && IsSafeManifestPath(item.blockList)
-           && sha256.match(item.blockListSha256).hasMatch()
-           && item.blockListHead > BlockListFormat::headerBytes
-           && item.blockListHead <= settings.documentBytes;
+    return !item.blockList.isEmpty() && !ListedBlockListProblem(item, settings.documentBytes);
 }
 
 bool Downloader::IsPatchable(const DownloadItem &item, const TransferExpectation &expected) const
@@ -273,6 +272,24 @@ bool Downloader::IsPatchable(const DownloadItem &item, const TransferExpectation
     const QFileInfo oldCopy(path);
     return HasBlockList(item) && !wholeFiles.contains(path) && !expected.md5.isEmpty()
            && expected.size > 0 && oldCopy.isFile() && oldCopy.size() > 0;
+}
+
+std::optional<QString> Downloader::WholeFileReason(const DownloadItem &item,
+                                                   const TransferExpectation &expected) const
+{
+    // Without a list, or an old copy, no patch was to be had; a file that fell back has said why.
+    const QString path = item.folder + item.fileName;
+    const QFileInfo oldCopy(path);
+    if (item.blockList.isEmpty() || wholeFiles.contains(path) || !oldCopy.exists())
+        return std::nullopt;
+    if (std::optional<QString> problem = ListedBlockListProblem(item, settings.documentBytes))
+        return problem;
+    if (expected.md5.isEmpty())
+        return QStringLiteral("the manifest gives no MD5 digest for it");
+    if (expected.size <= 0)
+        return QStringLiteral("the manifest gives no size for it");
+    return oldCopy.isFile() ? QStringLiteral("its old copy is empty")
+                            : QStringLiteral("its old copy is not a file");
 }
 
 void Downloader::FetchKnownBlocks(const DownloadItem &item)
@@ -390,10 +407,6 @@ void Downloader::PatchFinished(Patch *patch, const TransferOutcome &outcome)
     stagingSlots.Release(patch->slot());
     patch->deleteLater();
     const qint64 unreported = patch->TakeUnreportedBytes();
-    // A server that sent the same block wrong again and again may be given the chance to send the
-    // file whole at the next pass.
-    if (outcome.kind == TransferOutcome::Kind::Refused)
-        wholeFiles.insert(patch->path());
     if (outcome.kind != TransferOutcome::Kind::FetchWhole) {
         Announce(patch->path(), patch->file(), unreported, outcome);
         return;

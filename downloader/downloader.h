@@ -100,6 +100,10 @@ private:
     // Whether the file listed as item, which differs, is patched from its old copy rather than
     // fetched whole: it has a block list, and an old copy.
     bool IsPatchable(const DownloadItem &item, const TransferExpectation &expected) const;
+    // Why a file that the manifest offers a patch of is fetched whole all the same, for the log;
+    // none where no patch was to be had.
+    std::optional<QString> WholeFileReason(const DownloadItem &item,
+                                           const TransferExpectation &expected) const;
     void StartPatch(const DownloadItem &item, const TransferExpectation &expected,
                     const StagingSlots::Claim &claim);
     // Whether the manifest names a block list for item that may be asked for.

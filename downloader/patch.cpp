@@ -158,9 +158,14 @@ void Patch::Send(Request *request)
     request->reply = reply;
     request->sinceData.start();
     ++requestsSent;
-    connect(reply, &QNetworkReply::readyRead, this, [this, request] { ReadReply(request); });
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, request] {
-        request->sinceData.start();
+    // The request may be gone by the time its reply says something: it is found again by its reply.
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (Request *current = RequestOf(reply))
+            ReadReply(current);
+    });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        if (Request *current = RequestOf(reply))
+            current->sinceData.start();
         server->Note();
     });
     connect(reply, &QNetworkReply::errorOccurred, this, [this](QNetworkReply::NetworkError code) {
@@ -171,7 +176,19 @@ void Patch::Send(Request *request)
         }
         emit ErrorOccurred(code);
     });
-    connect(reply, &QNetworkReply::finished, this, [this, request] { ReplyFinished(request); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (Request *current = RequestOf(reply))
+            ReplyFinished(current);
+    });
+}
+
+Patch::Request *Patch::RequestOf(const QNetworkReply *reply) const
+{
+    for (const std::unique_ptr<Request> &request : requests) {
+        if (request->reply == reply)
+            return request.get();
+    }
+    return nullptr;
 }
 
 void Patch::ReadReply(Request *request)
@@ -238,8 +255,10 @@ void Patch::ReplyFinished(Request *request)
 {
     QNetworkReply *reply = request->reply.data();
     if (reply->bytesAvailable() > 0) {
+        // What it brings may end the patch, or make a block whose request this was.
         ReadReply(request);
-        if (!staged)
+        request = RequestOf(reply);
+        if (!staged || !request)
             return;
     }
     if (bAwaitingPassword) {
@@ -257,20 +276,32 @@ void Patch::ReplyFinished(Request *request)
         }
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString asked = request->kind == Request::Kind::Data ? path() : item.blockList;
     request->reply = nullptr;
     reply->disconnect(this);
     reply->deleteLater();
 
     if (answer == Answer::Other || (error != QNetworkReply::NoError && !IsTransportError(error))) {
-        const QString asked = request->kind == Request::Kind::Data ? path() : item.blockList;
         FetchWhole(answer == Answer::Other
                        ? QStringLiteral("the server answered %1 with status %2").arg(asked).arg(status)
                        : QStringLiteral("cannot fetch %1: %2").arg(asked, NetworkErrorMessage(error)));
         return;
     }
-    // A cut or a short answer: the rest is asked for again.
-    if (error != QNetworkReply::NoError || request->data.size() < request->range.size()) {
+    // A cut: the rest is asked for again.
+    if (error != QNetworkReply::NoError) {
         RetryRequest(request);
+        return;
+    }
+    // A range may come back shorter than asked, which HTTP allows; again and again, it is no way to
+    // make the file.
+    if (request->data.size() < request->range.size()) {
+        if (++request->shortAnswers >= settings.attemptsWithoutProgress) {
+            FetchWhole(QStringLiteral("the server answered a range of %1 short %2 times")
+                           .arg(asked)
+                           .arg(request->shortAnswers));
+            return;
+        }
+        Send(request);
         return;
     }
     switch (request->kind) {
@@ -295,18 +326,16 @@ void Patch::ReplyFinished(Request *request)
 
 void Patch::RetryRequest(Request *request)
 {
-    // Attempts that bring nothing new, across all the patch's requests, count as for any transfer.
+    // Attempts that bring nothing new, across all the patch's requests, count as for any transfer;
+    // ranges that keep failing so leave the whole file to be fetched, which may well arrive.
     if (fetchedBytes >= fetchedAtLastRetry + settings.slowWindowBytes)
         attemptsWithoutProgress = 0;
     else
         ++attemptsWithoutProgress;
     fetchedAtLastRetry = fetchedBytes;
     if (attemptsWithoutProgress >= settings.attemptsWithoutProgress) {
-        Finish({TransferOutcome::Kind::Failed,
-                QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
-                    .arg(path())
-                    .arg(settings.attemptsWithoutProgress),
-                std::nullopt, QString(), false});
+        FetchWhole(QStringLiteral("%1 requests of its ranges in a row brought no new data")
+                       .arg(attemptsWithoutProgress));
         return;
     }
     DropReply(request);
@@ -669,25 +698,24 @@ void Patch::BlockArrivedWrong(int index)
 {
     MissingBlock &lacking = missing[index];
     const Chunk &block = list->blocks.at(std::size_t(index));
+    // A server that sends the same block wrong again and again may still send the file right.
+    if (++lacking.wrongArrivals >= settings.attemptsWithoutProgress) {
+        FetchWhole(QStringLiteral("its block at byte %1 arrived wrong %2 times")
+                       .arg(block.offset)
+                       .arg(lacking.wrongArrivals));
+        return;
+    }
     qCWarning(lcRun).noquote() << QStringLiteral("%1: the block at byte %2 arrived wrong; fetching it again")
                                       .arg(path())
                                       .arg(block.offset);
-    if (++lacking.wrongArrivals >= settings.attemptsWithoutProgress) {
-        Finish({TransferOutcome::Kind::Refused,
-                QStringLiteral("Refused %1: its block at byte %2 arrived wrong %3 times")
-                    .arg(path())
-                    .arg(block.offset)
-                    .arg(lacking.wrongArrivals),
-                std::nullopt, QString(), false});
-        return;
-    }
     lacking.bWhole = true;
-    for (auto request = requests.begin(); request != requests.end(); ++request) {
-        if ((*request)->kind == Request::Kind::Data && (*request)->firstBlock == index) {
-            requests.erase(request);
-            break;
-        }
-    }
+    const auto own = std::find_if(requests.cbegin(), requests.cend(),
+                                  [index](const std::unique_ptr<Request> &request) {
+                                      return request->kind == Request::Kind::Data
+                                             && request->firstBlock == index;
+                                  });
+    if (own != requests.cend())
+        RemoveRequest(own->get());
     auto again = std::make_unique<Request>();
     again->range = {block.offset, block.offset + block.length};
     again->firstBlock = again->lastBlock = index;
@@ -705,14 +733,12 @@ void Patch::Complete()
         // What was known of the old copy may be what went wrong: the next patch reads it.
         if (bOldBlocksRecalled)
             KnownBlocks::Forget(item.localMd5);
-        Finish({TransferOutcome::Kind::Refused,
-                QStringLiteral("Refused %1: expected %2 bytes with MD5 %3, made %4 bytes with MD5 %5")
-                    .arg(path())
-                    .arg(expected.size)
-                    .arg(expected.md5)
-                    .arg(size)
-                    .arg(md5),
-                std::nullopt, QString(), false});
+        // Every block held to its list: the list is not the manifest's file.
+        FetchWhole(QStringLiteral("expected %1 bytes with MD5 %2, made %3 bytes with MD5 %4")
+                       .arg(expected.size)
+                       .arg(expected.md5)
+                       .arg(size)
+                       .arg(md5));
         return;
     }
     if (const std::optional<QString> problem = staged->CommitProblem()) {

@@ -37,10 +37,11 @@
 // made, and put in place only with the size and MD5 digest that the manifest lists, like any
 // download.
 //
-// Whatever keeps a patch from being made (no block list that holds, a server that ignores ranges, a
-// file that changed too much to be worth it) ends it with FetchWhole: its Downloader then fetches the
-// file whole, as it would without a list. A block that arrives wrong is fetched again whole, and
-// stalled or cut requests are asked again for their rest, under the attempt limits of any transfer.
+// Whatever keeps a patch from being made (no block list that holds, a server that ignores ranges,
+// answers them short again and again or never, blocks that keep arriving wrong, a file that changed
+// too much to be worth it) ends it with FetchWhole: its Downloader then fetches the file whole, as it
+// would without a list. A block that arrives wrong is fetched again whole, and stalled, cut or short
+// requests are asked again for their rest, under the attempt limits of any transfer.
 class Patch : public QObject
 {
     Q_OBJECT
@@ -96,6 +97,7 @@ private:
         QElapsedTimer sinceData;
         bool bAnswerChecked = false;
         qint64 discardedBytes = 0;  // of an error page
+        int shortAnswers = 0;  // answers that brought less than the rest of the range
         int firstBlock = -1;  // the blocks whose piece entries it holds, or the block it fetches whole
         int lastBlock = -1;
     };
@@ -109,6 +111,8 @@ private:
     };
 
     void Send(Request *request);
+    // The request whose reply this is, if the patch still has it.
+    Request *RequestOf(const QNetworkReply *reply) const;
     void ReadReply(Request *request);
     void ReplyFinished(Request *request);
     // Why the answer cannot be taken as the range asked for; a reason to fetch the file whole.

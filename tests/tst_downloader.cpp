@@ -17,6 +17,7 @@
 using TestSupport::DownloaderRunner;
 using TestSupport::TestHttpServer;
 using Fault = TestHttpServer::Fault;
+using Ranges = TestHttpServer::Ranges;
 
 class tst_Downloader : public QObject
 {
@@ -522,34 +523,55 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
 
 void tst_Downloader::largeFileIsPatched_data()
 {
-    QTest::addColumn<QString>("listServed");   // "right", "missing" or "damaged"
+    // "right", "missing", "damaged", or served right and listed by another name or head length
+    QTest::addColumn<QString>("listServed");
     QTest::addColumn<Fault>("fileFault");      // on the first request of the file
-    QTest::addColumn<bool>("bRangesIgnored");  // for every path
+    QTest::addColumn<Ranges>("ranges");        // of the file; Ignored for the list too
     QTest::addColumn<bool>("bCutOff");         // the updater ends mid-patch and starts again
     QTest::addColumn<QString>("logged");       // the start of a line that the log holds
 
     const QString patched = QStringLiteral("Patched App/Big.pak: reused ");
-    QTest::newRow("patched") << "right" << Fault::None << false << false << patched;
+    const QString whole = QStringLiteral("Fetching App/Big.pak whole: ");
+    QTest::newRow("patched") << "right" << Fault::None << Ranges::Honoured << false << patched;
     QTest::newRow("a block arrives wrong")
-        << "right" << Fault::Garbled << false << false
+        << "right" << Fault::Garbled << Ranges::Honoured << false
         << "App/Big.pak: the block at byte 0 arrived wrong; fetching it again";
     QTest::newRow("cut off, resumed at the next start")
-        << "right" << Fault::Stall << false << true << "Resuming App/Big.pak from byte ";
+        << "right" << Fault::Stall << Ranges::Honoured << true << "Resuming App/Big.pak from byte ";
     QTest::newRow("ranges ignored")
-        << "right" << Fault::None << true << false
-        << "Fetching App/Big.pak whole: the server answered a range of BlockLists/";
-    QTest::newRow("no block list") << "missing" << Fault::None << false << false
-                                   << "Fetching App/Big.pak whole: the server answered BlockLists/";
+        << "right" << Fault::None << Ranges::Ignored << false
+        << whole + "the server answered a range of BlockLists/";
+    QTest::newRow("no block list") << "missing" << Fault::None << Ranges::Honoured << false
+                                   << whole + "the server answered BlockLists/";
     QTest::newRow("damaged block list")
-        << "damaged" << Fault::None << false << false
-        << "Fetching App/Big.pak whole: its block list BlockLists/big.blocks is damaged";
+        << "damaged" << Fault::None << Ranges::Honoured << false
+        << whole + "its block list BlockLists/big.blocks is damaged";
+    QTest::newRow("blocks that keep arriving wrong")
+        << "right" << Fault::None << Ranges::Garbled << false << whole + "its block at byte ";
+    QTest::newRow("ranges that come back short again and again")
+        << "right" << Fault::None << Ranges::Short << false
+        << whole + "the server answered a range of App/Big.pak short 3 times";
+    QTest::newRow("range requests that hang")
+        << "right" << Fault::None << Ranges::Hung << false
+        << whole + "3 requests of its ranges in a row brought no new data";
+    for (const QString name : {"../../etc/passwd", "file:///etc/passwd", "/qor_app/BlockLists/x"}) {
+        QTest::newRow(qPrintable("a block list named " + name))
+            << "named " + name << Fault::None << Ranges::Honoured << false
+            << whole + "its block list " + name + " is not a path below the release";
+    }
+    // What the manifest's 2^64 - 1 reads as.
+    for (const QString head : {"1099511627776", "0"}) {
+        QTest::newRow(qPrintable("a block list head of " + head + " bytes"))
+            << "head " + head << Fault::None << Ranges::Honoured << false
+            << whole + "its block list's head of " + head + " bytes is not between 25 and";
+    }
 }
 
 void tst_Downloader::largeFileIsPatched()
 {
     QFETCH(QString, listServed);
     QFETCH(Fault, fileFault);
-    QFETCH(bool, bRangesIgnored);
+    QFETCH(Ranges, ranges);
     QFETCH(bool, bCutOff);
     QFETCH(QString, logged);
     // The new release inserts, overwrites and deletes a little of an 8 MB file, and at its start
@@ -573,16 +595,19 @@ void tst_Downloader::largeFileIsPatched()
     const int headBytes = int(BlockListFormat::headerBytes
                               + BlockListFormat::blockEntryBytes * chunker.Blocks().size());
     if (listServed != "missing")
-        serve("BlockLists/big.blocks", listServed == "right" ? list : list.left(headBytes - 1) + "x");
+        serve("BlockLists/big.blocks", listServed == "damaged" ? list.left(headBytes - 1) + "x" : list);
     server->setFault(path, fileFault, bCutOff ? -1 : 1);
-    for (const QString &served : {path, QStringLiteral("BlockLists/big.blocks")}) {
-        if (bRangesIgnored)
-            server->setRanges(served, TestHttpServer::Ranges::Ignored);
-    }
+    server->setRanges(path, ranges);
+    if (ranges == Ranges::Ignored)
+        server->setRanges(QStringLiteral("BlockLists/big.blocks"), ranges);
     DownloadItem item{"App/", "Big.pak", content.size(), true, TestSupport::md5Hex(content)};
     item.blockList = QStringLiteral("BlockLists/big.blocks");
     item.blockListHead = headBytes;
     item.blockListSha256 = QCryptographicHash::hash(list.left(headBytes), QCryptographicHash::Sha256).toHex();
+    if (listServed.startsWith("named "))
+        item.blockList = listServed.mid(6);
+    if (listServed.startsWith("head "))
+        item.blockListHead = listServed.mid(5).toLongLong();
     // The test server reads and digests the whole file for every range, which takes a while under
     // Wine: no request may count as stalled meanwhile.
     UpdaterConfig::RunSettings settings;
@@ -608,16 +633,20 @@ void tst_Downloader::largeFileIsPatched()
     QVERIFY2(std::any_of(lines.cbegin(), lines.cend(),
                          [&logged](const QString &line) { return line.startsWith(logged); }),
              qPrintable(lines.join('\n')));
-    // A patch asks for parts of the file only, far less than all of it.
-    const bool bPatched = listServed == "right" && !bRangesIgnored;
+    // A patch asks for parts of the file only, far less than all of it; one that cannot be made
+    // fetches it whole, once.
+    const bool bPatched = !logged.startsWith("Fetching App/Big.pak whole: ");
     qint64 asked = 0;
+    int wholeRequests = 0;
     for (const TestHttpServer::Request &request : server->requests()) {
         if (request.target != "/qor_app/App/Big.pak")
             continue;
         const QList<QByteArray> range = request.header("Range").mid(6).split('-');
-        QCOMPARE(range.size() == 2 && !range.at(1).isEmpty(), bPatched);
-        asked += bPatched ? range.at(1).toLongLong() + 1 - range.at(0).toLongLong() : content.size();
+        const bool bRange = range.size() == 2 && !range.at(1).isEmpty();
+        wholeRequests += bRange ? 0 : 1;
+        asked += bRange ? range.at(1).toLongLong() + 1 - range.at(0).toLongLong() : content.size();
     }
+    QCOMPARE(wholeRequests, bPatched ? 0 : 1);
     QVERIFY2(bPatched ? asked < content.size() / 4 : asked >= content.size(), qPrintable(QString::number(asked)));
     // The byte reports count what was fetched, not what was made from the old copy.
     QVERIFY(bPatched ? runner->reportedBytes() < content.size() / 4

@@ -1,5 +1,8 @@
 #include "blocklist.h"
 
+#include "documents/installation/manifestpath.h"
+
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <cstring>
@@ -67,6 +70,24 @@ qint64 BlockList::PieceEntriesStart(int first) const
 qint64 BlockList::PieceEntriesEnd(int last) const
 {
     return PieceEntriesStart(last) + BlockListFormat::pieceEntryBytes * blocks.at(last).pieces;
+}
+
+std::optional<QString> ListedBlockListProblem(const DownloadItem &item, qint64 largestHead)
+{
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    if (!IsSafeManifestPath(item.blockList))
+        return QStringLiteral("its block list %1 is not a path below the release").arg(item.blockList);
+    if (!sha256.match(item.blockListSha256).hasMatch()) {
+        return QStringLiteral("its block list's digest \"%1\" is not a SHA-256 digest")
+            .arg(item.blockListSha256.left(80));
+    }
+    if (item.blockListHead <= BlockListFormat::headerBytes || item.blockListHead > largestHead) {
+        return QStringLiteral("its block list's head of %1 bytes is not between %2 and %3 bytes")
+            .arg(item.blockListHead)
+            .arg(BlockListFormat::headerBytes + 1)
+            .arg(largestHead);
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> BlockListProblem(const QByteArray &head, BlockList *list)

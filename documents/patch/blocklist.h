@@ -1,6 +1,7 @@
 #ifndef BLOCKLIST_H
 #define BLOCKLIST_H
 
+#include "documents/installation/downloaditem.h"
 #include "documents/patch/contentchunks.h"
 
 #include <QByteArray>
@@ -45,6 +46,12 @@ struct BlockList
     qint64 PieceEntriesStart(int first) const;
     qint64 PieceEntriesEnd(int last) const;
 };
+
+// Why the block list that the manifest names for item cannot be asked for: its path is not one
+// below the release, its digest no SHA-256, or its head no longer than a header or longer than
+// largestHead. For an item whose manifest entry names a list.
+[[nodiscard]] std::optional<QString> ListedBlockListProblem(const DownloadItem &item,
+                                                            qint64 largestHead);
 
 // Reads a list's head, which the manifest says is headBytes long; why it cannot be used, if it cannot:
 // its blocks must add up to its file, and each must be as long as the chunking allows.

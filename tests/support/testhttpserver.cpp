@@ -258,16 +258,22 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
     const QByteArray ifRange = request.header("If-Range");
     const Ranges ranges = rangeAnswers.value(path, Ranges::Honoured);
     const QList<QByteArray> bounds = range.mid(6).split('-');
-    if (range.startsWith("bytes=") && bounds.size() == 2 && ranges != Ranges::Ignored
-        && (ifRange.isEmpty() || ifRange == etag)) {
+    const bool bRange = range.startsWith("bytes=") && bounds.size() == 2;
+    if (bRange && ranges == Ranges::Hung)
+        return false;
+    if (bRange && ranges != Ranges::Ignored && (ifRange.isEmpty() || ifRange == etag)) {
         const qint64 start = ranges == Ranges::WrongStart ? 0 : bounds.at(0).toLongLong();
-        const qint64 last = bounds.at(1).isEmpty() || ranges == Ranges::WrongStart
-                                ? body.size() - 1
-                                : qMin<qint64>(bounds.at(1).toLongLong(), body.size() - 1);
+        qint64 last = bounds.at(1).isEmpty() || ranges == Ranges::WrongStart
+                          ? body.size() - 1
+                          : qMin<qint64>(bounds.at(1).toLongLong(), body.size() - 1);
+        if (ranges == Ranges::Short)
+            last = start + qMax<qint64>(0, (last - start + 1) / 2 - 1);
         status = "206 Partial Content";
         headers << "Content-Range: bytes " + QByteArray::number(start) + '-'
                        + QByteArray::number(last) + '/' + QByteArray::number(body.size());
         body = body.mid(int(start), int(last + 1 - start));
+        if (ranges == Ranges::Garbled && !body.isEmpty())
+            body[0] = char(body.at(0) ^ 0x5a);
     }
     if (fault == Fault::Garbled && !body.isEmpty())
         body[0] = char(body.at(0) ^ 0x5a);

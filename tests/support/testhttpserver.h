@@ -63,7 +63,11 @@ public:
         Honoured,    // 206 with the rest of the file from byte N, or up to byte M
         Ignored,     // 200 with the whole file
         WrongStart,  // 206 with the whole file, said to start at byte 0
+        Garbled,     // 206 with the range asked for, its first byte changed
+        Short,       // 206 with the first half of the range asked for, said to be that half
+        Hung,        // never answered; requests without a range are
     };
+    Q_ENUM(Ranges)
 
     struct Request
     {
