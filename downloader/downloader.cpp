@@ -211,6 +211,10 @@ void Downloader::FileFinished(QNetworkReply *mreply)
         if (bNegotiationLogged)
             qCInfo(lcRun).noquote() << negotiation;
     }
+    // A server that has answered in HTTP/2 speaks it, though it closes a connection now and then.
+    if (mreply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool()
+        && AnswerOf(*mreply) != Answer::None)
+        bHttp2Answered = true;
     // The manager reports a reply before the transfer that asked for it hears of its end. One that
     // its transfer let go of has nothing more to say.
     const auto *transfer = qobject_cast<Transfer *>(mreply->request().originatingObject());
@@ -221,7 +225,7 @@ void Downloader::FileFinished(QNetworkReply *mreply)
     const bool bPipelined = mreply->attribute(QNetworkRequest::HttpPipeliningWasUsedAttribute).toBool();
     if (bPipelined && AnswerOf(*mreply) == Answer::File && IsTransportError(mreply->error()))
         StopPipelining(transfer->path());
-    if (IsHttp2Refusal(*mreply))
+    if (!bHttp2Answered && IsHttp2Refusal(*mreply))
         StopHttp2(transfer->path());
 }
 

@@ -139,6 +139,7 @@ private:
     QString loginPassword;
     bool bPipelining;
     bool bHttp2;
+    bool bHttp2Answered = false;                 // the server has answered in HTTP/2
     // Each with connections of its own to the server.
     std::vector<std::unique_ptr<QNetworkAccessManager>> accessManagers;
     QList<Transfer *> transfers;                 // children, in the order they started

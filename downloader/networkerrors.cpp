@@ -64,6 +64,24 @@ bool IsHttp2Refusal(const QNetworkReply &reply)
            && error != QNetworkReply::HostNotFoundError;
 }
 
+bool IsUntakenRequest(const QNetworkReply &reply)
+{
+    if (AnswerOf(reply) != Answer::None)
+        return false;
+    // Qt tells the two HTTP/2 refusals from other failures of their codes only by its texts.
+    switch (reply.error()) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ContentReSendError:  // past the last stream of a GOAWAY without an error
+        return true;
+    case QNetworkReply::ProtocolUnknownError:  // queued when a GOAWAY came
+        return reply.errorString().contains(QLatin1String("GOAWAY"));
+    case QNetworkReply::ProtocolFailure:
+        return reply.errorString().contains(QLatin1String("refused a stream"));
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 QString HostAndPort(const QUrl &url)

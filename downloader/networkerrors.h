@@ -26,8 +26,14 @@ qint64 RangeStartOf(const QNetworkReply &reply);
 bool IsTransportError(QNetworkReply::NetworkError error);
 
 // The server broke the connection before it answered a request sent in HTTP/2: it does not speak
-// HTTP/2 there. A refused connection or an unknown host says nothing of that.
+// HTTP/2 there, unless it has answered in it before. A refused connection or an unknown host says
+// nothing of that.
 bool IsHttp2Refusal(const QNetworkReply &reply);
+
+// The server did not take the request: it refused its HTTP/2 stream before processing it (a GOAWAY
+// that ends before the stream, REFUSED_STREAM), or closed the connection before any answer. A GET
+// that was not taken is always safe to ask again.
+bool IsUntakenRequest(const QNetworkReply &reply);
 
 // The line that says why a server's certificate was refused, naming each of Qt's TLS errors:
 // "Refused the certificate of localhost:443: The certificate has expired".

@@ -167,19 +167,28 @@ void Patch::Send(Request *request)
         if (Request *current = RequestOf(reply))
             current->sinceData.start();
         server->Note();
+        if (AnswerOf(*reply) != Answer::None)
+            untakenInARow = 0;
     });
-    connect(reply, &QNetworkReply::errorOccurred, this, [this](QNetworkReply::NetworkError code) {
+    connect(reply, &QNetworkReply::errorOccurred, this, [this, reply](QNetworkReply::NetworkError code) {
         // The run starts over once the password is given: the patch only waits for the reply's end.
         if (code == QNetworkReply::AuthenticationRequiredError) {
             bAwaitingPassword = true;
             stallWatch.stop();
         }
-        emit ErrorOccurred(code);
+        // A request that is asked again at once has not failed.
+        if (!IsAskedAgainUntaken(*reply))
+            emit ErrorOccurred(code);
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (Request *current = RequestOf(reply))
             ReplyFinished(current);
     });
+}
+
+bool Patch::IsAskedAgainUntaken(const QNetworkReply &reply) const
+{
+    return IsUntakenRequest(reply) && untakenInARow < settings.untakenRequests;
 }
 
 Patch::Request *Patch::RequestOf(const QNetworkReply *reply) const
@@ -277,10 +286,21 @@ void Patch::ReplyFinished(Request *request)
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString asked = request->kind == Request::Kind::Data ? path() : item.blockList;
+    const bool bAskAgain = IsAskedAgainUntaken(*reply);
+    const QString untaken = reply->errorString();
     request->reply = nullptr;
     reply->disconnect(this);
     reply->deleteLater();
 
+    // A request that the server did not take is no attempt of the patch's.
+    if (bAskAgain) {
+        ++untakenInARow;
+        qCInfo(lcRun).noquote()
+            << QStringLiteral("Asking again for a range of %1: the server did not take the request (%2)")
+                   .arg(asked, untaken);
+        Send(request);
+        return;
+    }
     if (answer == Answer::Other || (error != QNetworkReply::NoError && !IsTransportError(error))) {
         FetchWhole(answer == Answer::Other
                        ? QStringLiteral("the server answered %1 with status %2").arg(asked).arg(status)

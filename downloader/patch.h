@@ -113,6 +113,9 @@ private:
     void Send(Request *request);
     // The request whose reply this is, if the patch still has it.
     Request *RequestOf(const QNetworkReply *reply) const;
+    // The server did not take the request of reply, which is asked again without counting as an
+    // attempt.
+    bool IsAskedAgainUntaken(const QNetworkReply &reply) const;
     void ReadReply(Request *request);
     void ReplyFinished(Request *request);
     // Why the answer cannot be taken as the range asked for; a reason to fetch the file whole.
@@ -178,6 +181,7 @@ private:
     QTimer stallWatch;
     int attemptsWithoutProgress = 0;
     qint64 fetchedAtLastRetry = 0;
+    int untakenInARow = 0;  // requests that the server did not take since its last answer
 
     int nextBlock = 0;
     bool bAdvanceQueued = false;

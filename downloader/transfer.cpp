@@ -159,6 +159,8 @@ void Transfer::AnswerBegan()
 {
     sinceData.start();
     server->Note();
+    if (IsAnswered())
+        untakenInARow = 0;
 }
 
 void Transfer::NoteError(QNetworkReply::NetworkError code)
@@ -169,7 +171,15 @@ void Transfer::NoteError(QNetworkReply::NetworkError code)
         stallTimer.stop();
         slowTimer.stop();
     }
-    emit ErrorOccurred(code);
+    // A request that is asked again at once has not failed.
+    if (!IsAskedAgainUntaken())
+        emit ErrorOccurred(code);
+}
+
+bool Transfer::IsAskedAgainUntaken() const
+{
+    return (IsUntakenRequest(*currentReply) || IsHttp2Refusal(*currentReply))
+           && untakenInARow < settings.untakenRequests;
 }
 
 void Transfer::NoteRedirect(const QUrl &target)
@@ -197,9 +207,13 @@ void Transfer::EndAttempt()
         Retry();
         return;
     }
-    // Seeing the same reply end, the Downloader has turned HTTP/2 off: this is no attempt of the
-    // file's.
-    if (IsHttp2Refusal(*currentReply)) {
+    // A request that the server did not take is no attempt of the file's; nor is one that a server
+    // which does not speak HTTP/2 broke off, on seeing which the Downloader turned HTTP/2 off.
+    if (IsAskedAgainUntaken()) {
+        ++untakenInARow;
+        qCInfo(lcRun).noquote() << QStringLiteral("Asking again for %1: the server did not take "
+                                                  "the request (%2)")
+                                       .arg(path(), currentReply->errorString());
         RequestAgain();
         return;
     }

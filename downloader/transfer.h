@@ -155,6 +155,8 @@ private:
     void NoteError(QNetworkReply::NetworkError code);
     void NoteRedirect(const QUrl &target);
     void EndAttempt();
+    // The attempt's request was not taken, and is asked again without counting as an attempt.
+    bool IsAskedAgainUntaken() const;
     // The stall watch: nothing for stallInterval, or less than slowWindowBytes in a slow window.
     void StallWatchFired();
     void SlowWindowEnded();
@@ -208,6 +210,7 @@ private:
     qint64 uncountedBytes = 0;
     qint64 furthest = 0;          // the most bytes staged at the end of an attempt
     int attemptsWithoutProgress = 0;
+    int untakenInARow = 0;        // requests that the server did not take since its last answer
 };
 
 #endif // TRANSFER_H

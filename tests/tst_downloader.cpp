@@ -434,6 +434,13 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
     QTest::newRow("a server that never answers") << Fault::Silent << -1 << "document" << true
                                                  << gaveUp << false;
     QTest::newRow("a trickle") << Fault::Trickle << -1 << "100000 right" << true << gaveUp << false;
+    QTest::newRow("closed unanswered, again and again")
+        << Fault::Hangup << 6 << "100000 right" << true
+        << QStringList{"Asking again for App/Game.pak: the server did not take the request "
+                       "(Connection closed)"}
+        << true;
+    QTest::newRow("closed unanswered, every time")
+        << Fault::Hangup << -1 << "100000 right" << true << QStringList{cut} << false;
     QTest::newRow("gzip-encoded") << Fault::Gzip << -1 << "100000 right" << true << QStringList()
                                   << true;
     QTest::newRow("deflate-encoded") << Fault::Deflate << -1 << "100000 right" << true

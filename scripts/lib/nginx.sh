@@ -4,7 +4,7 @@
 #
 #   nginx_install
 #   nginx_start FOLDER ROOT [--port N] [--auth USER PASSWORD] [--limit-rate RATE] [--access-log]
-#               [--http2-port N] [--http2] [--tls CERTIFICATE KEY]
+#               [--http2-port N] [--http2] [--tls CERTIFICATE KEY] [--requests-per-connection N]
 #   nginx_stop
 #
 # nginx_start serves the folder ROOT on 127.0.0.1 and, where the machine has it, on [::1]: on port N,
@@ -15,6 +15,8 @@
 # serves the same on 127.0.0.1:N in HTTP/2 over plain TCP, for clients that speak it from their first
 # byte ("prior knowledge"); --http2 makes port N itself speak it instead of HTTP/1.1. --tls makes port N
 # speak HTTPS with the certificate and key in those PEM files, offering HTTP/2 by ALPN with --http2.
+# --requests-per-connection closes each connection after N requests, as servers and load balancers
+# do at their limits: in HTTP/2 with a GOAWAY, which refuses the streams that came after the Nth.
 # It sets NGINX_PORT and NGINX_PID. Call it directly, not in a subshell, so that nginx_stop can
 # wait for it.
 
@@ -78,7 +80,7 @@ http {
     $log_line
     sendfile on;
     tcp_nopush on;
-    keepalive_requests 100000;
+    keepalive_requests $_nginx_requests_per_connection;
     keepalive_timeout 60s;
     default_type application/octet-stream;
     client_body_temp_path $folder/tmp/body;
@@ -128,7 +130,7 @@ nginx_start() {
     local ports=()
     mkdir -p "$folder/tmp"
     _nginx_auth_user="" _nginx_limit_rate="" _nginx_access_log=no _nginx_http2_port="" _nginx_http2=no
-    _nginx_tls_certificate="" _nginx_tls_key=""
+    _nginx_tls_certificate="" _nginx_tls_key="" _nginx_requests_per_connection=100000
     while [ $# -gt 0 ]; do
         case $1 in
             --port) ports=("$2"); shift 2 ;;
@@ -141,6 +143,7 @@ nginx_start() {
             --http2-port) _nginx_http2_port=$2; shift 2 ;;
             --http2) _nginx_http2=yes; shift ;;
             --tls) _nginx_tls_certificate=$2 _nginx_tls_key=$3; shift 3 ;;
+            --requests-per-connection) _nginx_requests_per_connection=$2; shift 2 ;;
             *) echo "nginx_start: unknown option $1" >&2; return 2 ;;
         esac
     done

@@ -235,6 +235,16 @@ check_installation "$install" 1 1
 expect_fetched "$(release_files)"
 expect_https_with_http2
 
+echo "==> Over HTTP/2, a server that ends every connection after 10 requests with a GOAWAY: the refused streams are asked again"
+install=$scratch/install-goaway
+serve_https localhost --http2 --requests-per-connection 10
+start_https_updater
+launch_when_ready
+check_installation "$install" 1 1
+expect_fetched "$(release_files)"
+refusals=$(grep -c "(205)\|(301)\|(2)\"\|Gave up\|Still different" "$install/Config/updater.log" || true)
+[ "$refusals" -eq 0 ] || fail "$refusals refused streams were counted as failures: $(grep -m 3 "(205)\|(301)\|(2)\"\|Gave up" "$install/Config/updater.log")"
+
 echo "==> Certificates for another host, expired, or from an unknown CA are refused before any request"
 expect_certificates_refused start_https_updater
 

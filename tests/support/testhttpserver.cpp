@@ -244,6 +244,10 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
     }
     if (fault == Fault::Silent)
         return false;
+    if (fault == Fault::Hangup) {
+        socket->disconnectFromHost();
+        return false;
+    }
 
     QFile file(root + QLatin1Char('/') + path);
     if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {

@@ -48,6 +48,7 @@ public:
         Endless,      // no Content-Length, and the file over and over until the client leaves
         Trickle,      // the headers, then one byte every 10 ms
         Silent,       // the request is read and never answered
+        Hangup,       // the request is read, then the connection closes without an answer
         Gzip,         // the file gzip-encoded, whatever the request asked for
         GzipBomb,     // a hundred times the file's size of zeros, gzip-encoded
         Deflate,      // the file deflate-encoded, in a zlib stream
