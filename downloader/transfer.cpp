@@ -37,6 +37,10 @@ constexpr qint64 smallestResumedBytes = 256 * 1024;
 // password is larger than many a small file.
 constexpr qint64 errorPageBytes = 64 * 1024;
 
+// Bytes decoded before the worker's other events run: a few bytes of an encoded body may inflate to
+// gigabytes, which must not keep the window waiting for the worker when it closes.
+constexpr qint64 decodedAtOnce = 8 * 1024 * 1024;
+
 // The most bytes that the encoding of a file of limit bytes takes: deflate adds a few bytes per
 // block of incompressible data, and the headers a few more.
 qint64 EncodedLimit(qint64 limit)
@@ -201,6 +205,9 @@ void Transfer::EndAttempt()
     }
     if (!TakeFromReply(true))
         return;
+    // The attempt ends once the decoder has given all it holds.
+    if (attempt.bDecodeQueued)
+        return;
     const QNetworkReply::NetworkError error = currentReply->error();
     // The connection broke while the file arrived: the next attempt asks for the rest.
     if (attempt.answer == Answer::File && IsTransportError(error)) {
@@ -293,7 +300,8 @@ std::optional<ResumeRecord> Transfer::Abandon()
     // Only a file of the manifest, whose digest tells whether what it resumes is whole, lives on,
     // with what its reply gathered, unless that went too far.
     bool bResumable = bRecordWritten && staged->size() > 0;
-    if (currentReply && attempt.answer == Answer::File && TakeBody())
+    // An encoded body is not decoded further: a few bytes of it may take seconds.
+    if (currentReply && attempt.answer == Answer::File && !attempt.decoder && TakeBody())
         bResumable = false;
     const ResumeRecord record = Record();
     Release(bResumable);
@@ -413,6 +421,9 @@ bool Transfer::CheckAnswer()
 
 std::optional<TransferOutcome> Transfer::TakeBody()
 {
+    // What the decoder holds goes first; the reply keeps the rest until then.
+    if (attempt.bDecodeQueued)
+        return std::nullopt;
     const QByteArray data = currentReply->readAll();
     if (data.isEmpty())
         return std::nullopt;
@@ -442,7 +453,12 @@ std::optional<TransferOutcome> Transfer::Decode(const QByteArray &encoded)
                            .arg(expected.limit));
     }
     attempt.decoder->Feed(encoded);
-    for (;;) {
+    return DecodeSome();
+}
+
+std::optional<TransferOutcome> Transfer::DecodeSome()
+{
+    for (qint64 decoded = 0; decoded < decodedAtOnce;) {
         QByteArray piece;
         if (const std::optional<QString> problem =
                 attempt.decoder->DecodeProblem(&piece, int(settings.readBufferBytes))) {
@@ -451,9 +467,34 @@ std::optional<TransferOutcome> Transfer::Decode(const QByteArray &encoded)
         }
         if (piece.isEmpty())
             return std::nullopt;
+        decoded += piece.size();
         if (std::optional<TransferOutcome> end = Stage(piece))
             return end;
     }
+    // More may wait in the decoder: it follows once the worker's other events have run.
+    attempt.bDecodeQueued = true;
+    QTimer::singleShot(0, this, &Transfer::DecodeQueued);
+    return std::nullopt;
+}
+
+void Transfer::DecodeQueued()
+{
+    if (!currentReply || !attempt.bDecodeQueued)
+        return;
+    attempt.bDecodeQueued = false;
+    // Decoding is the answer moving on, though the reply brings nothing meanwhile.
+    sinceData.start();
+    if (const std::optional<TransferOutcome> end = DecodeSome()) {
+        Finish(*end);
+        return;
+    }
+    if (attempt.bDecodeQueued)
+        return;
+    // The decoder has given all it held: what the reply holds comes next, and its end if that came.
+    if (currentReply->isFinished())
+        EndAttempt();
+    else
+        TakeFromReply(false);
 }
 
 std::optional<TransferOutcome> Transfer::Stage(const QByteArray &data)

@@ -140,6 +140,7 @@ private:
         bool bAnswerChecked = false;  // the status and headers were looked at
         Answer answer = Answer::None;
         std::unique_ptr<BodyDecoder> decoder;  // for a file that the server sent encoded
+        bool bDecodeQueued = false;  // the decoder holds more, which it gives after other events
         qint64 encodedBytes = 0;
         qint64 discardedBytes = 0;    // of an error page
         qint64 slowWindowStart = 0;   // bytes arrived when the current slow window began
@@ -173,6 +174,9 @@ private:
     // end that it makes, if any.
     [[nodiscard]] std::optional<TransferOutcome> TakeBody();
     [[nodiscard]] std::optional<TransferOutcome> Decode(const QByteArray &encoded);
+    // Stages what the decoder gives, a slice at a time.
+    [[nodiscard]] std::optional<TransferOutcome> DecodeSome();
+    void DecodeQueued();
     [[nodiscard]] std::optional<TransferOutcome> Stage(const QByteArray &data);
     // Why a complete answer must not be put in place: its size or digest is not the expected one.
     [[nodiscard]] std::optional<QString> ContentProblem();

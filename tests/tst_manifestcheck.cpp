@@ -8,6 +8,7 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#include <QTextCodec>
 #include <QtTest>
 
 using TestSupport::manifestListing;
@@ -22,6 +23,8 @@ private slots:
     void check_data();
     void check();
     void startsInTheGivenFolder();
+    void encodings_data();
+    void encodings();
     void hostileEntriesAreNeverRead();
     void specialFilesAreNeverTakenAsInstalled();
     void safePath_data();
@@ -236,6 +239,38 @@ void tst_ManifestCheck::startsInTheGivenFolder()
     const ManifestCheck check =
         CheckManifest(manifestListing(document, QStringLiteral("App/")), {}, dir.path());
     QCOMPARE(describe(check.downloads), QStringList{"App/|b.txt|4"});
+}
+
+// Publishers' tools write UTF-8, UTF-16 (PowerShell) and now and then Latin-1; a document whose
+// declaration is not what its bytes are is not read at all.
+void tst_ManifestCheck::encodings_data()
+{
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<bool>("bRead");
+
+    const QString xml = QStringLiteral("<?xml version='1.0' encoding='%1'?>"
+                                       "<M><FileProperties FileName='caf\u00e9' Size='1'/></M>");
+    QTest::newRow("UTF-8") << xml.arg("UTF-8").toUtf8() << true;
+    QTest::newRow("UTF-8 with its byte order mark") << "\xef\xbb\xbf" + xml.arg("utf-8").toUtf8()
+                                                    << true;
+    // Each with its byte order mark.
+    for (const char *codec : {"UTF-16LE", "UTF-16BE"})
+        QTest::newRow(codec) << QTextCodec::codecForName(codec)->fromUnicode(xml.arg("UTF-16")) << true;
+    QTest::newRow("Latin-1") << xml.arg("ISO-8859-1").toLatin1() << true;
+    QTest::newRow("UTF-16 said of bytes that are not") << xml.arg("UTF-16").toUtf8() << false;
+    QTest::newRow("EBCDIC") << xml.arg("IBM037").toUtf8() << false;
+}
+
+void tst_ManifestCheck::encodings()
+{
+    QFETCH(QByteArray, manifest);
+    QFETCH(bool, bRead);
+    ManifestListing listing;
+    const std::optional<QString> problem = ManifestListingProblem(manifest, QString(), &listing);
+    QCOMPARE(!problem, bRead);
+    QCOMPARE(listing.files.size(), bRead ? 1 : 0);
+    if (bRead)
+        QCOMPARE(listing.files.first().fileName, QStringLiteral("caf\u00e9"));
 }
 
 void tst_ManifestCheck::hostileEntriesAreNeverRead()

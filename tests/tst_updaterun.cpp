@@ -128,6 +128,15 @@ void tst_UpdateRun::failedDocumentEndsTheRun_data()
         << manifest << "content"
         << QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000) << ""
         << "it nests elements more than 256 deep";
+    QByteArray attributes;
+    for (int i = 0; i < 40000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=''";
+    QTest::newRow("a manifest with an element of 40,000 attributes")
+        << manifest << "content" << "<M><FileProperties FileName='a'" + attributes + "/></M>" << ""
+        << "it gives an element more than 64 attributes";
+    QTest::newRow("notes that say they are in another encoding than theirs")
+        << notes << "content" << QByteArray("<?xml version='1.0' encoding='UTF-16'?><R/>") << ""
+        << "it says that it is in UTF-16";
     QTest::newRow("notes of more elements than their size needs")
         << notes << "content" << "<R>" + QByteArray("<a/>").repeated(20000) + "</R>" << ""
         << "it holds more elements, attributes, texts and comments than";

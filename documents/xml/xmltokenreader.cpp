@@ -1,5 +1,7 @@
 #include "xmltokenreader.h"
 
+#include "documents/xml/markupscan.h"
+
 #include <QStringList>
 
 XmlTokenReader::XmlTokenReader(const QByteArray &content)
@@ -8,6 +10,9 @@ XmlTokenReader::XmlTokenReader(const QByteArray &content)
     // Entities can only be declared in a document type, which is refused as soon as it is read:
     // only parameter entities inside it could expand before that, and not by more than this.
     reader.setEntityExpansionLimit(1024);
+    const MarkupScan scan = ScanMarkup(content);
+    unitBytes = scan.unitBytes;
+    refusal = scan.problem;
 }
 
 bool XmlTokenReader::Next()
@@ -17,6 +22,10 @@ bool XmlTokenReader::Next()
     if (reader.isEndElement())
         --openElements;
     switch (reader.readNext()) {
+    case QXmlStreamReader::StartDocument:
+        // What the scan read must be what the parser reads.
+        refusal = EncodingProblem(unitBytes, reader.documentEncoding().toString());
+        return !refusal;
     case QXmlStreamReader::DTD: {
         QStringList entities;
         const QXmlStreamEntityDeclarations declared = reader.entityDeclarations();

@@ -8,10 +8,12 @@
 #include <optional>
 
 // Reads a release document token by token, and refuses what no release document holds and what
-// would let a few bytes cost much memory or stack: a document type (the only place where entities
-// are declared, and whose attribute defaults every element would repeat), and elements nested
-// deeper than any folder tree goes. Nothing is expanded or looked up before that: the reader stops
-// at the document type, and a reference to any entity but XML's own is no XML without one.
+// would let a few bytes cost much memory, stack or time: a document type (the only place where
+// entities are declared, and whose attribute defaults every element would repeat), elements nested
+// deeper than any folder tree goes, elements with more attributes than any release has
+// (documents/xml/markupscan.h), and encodings in which the scan could not count them. Nothing is
+// expanded or looked up before that: the reader stops at the document type, and a reference to any
+// entity but XML's own is no XML without one.
 class XmlTokenReader
 {
 public:
@@ -32,6 +34,7 @@ public:
 
 private:
     QXmlStreamReader reader;
+    int unitBytes = 1;
     int openElements = 0;
     std::optional<QString> refusal;
 };
