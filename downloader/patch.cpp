@@ -170,16 +170,18 @@ void Patch::Send(Request *request)
         if (AnswerOf(*reply) != Answer::None)
             untakenInARow = 0;
     });
-    connect(reply, &QNetworkReply::errorOccurred, this, [this, reply](QNetworkReply::NetworkError code) {
-        // The run starts over once the password is given: the patch only waits for the reply's end.
-        if (code == QNetworkReply::AuthenticationRequiredError) {
-            bAwaitingPassword = true;
-            stallWatch.stop();
-        }
-        // A request that is asked again at once has not failed.
-        if (!IsAskedAgainUntaken(*reply))
-            emit ErrorOccurred(code);
-    });
+    connect(reply, &QNetworkReply::errorOccurred, this,
+            [this, reply](QNetworkReply::NetworkError code) {
+                // The run starts over once the password is given: the patch only waits for the
+                // reply's end.
+                if (code == QNetworkReply::AuthenticationRequiredError) {
+                    bAwaitingPassword = true;
+                    stallWatch.stop();
+                }
+                // A request that is asked again at once has not failed.
+                if (!IsAskedAgainUntaken(*reply))
+                    emit ErrorOccurred(code);
+            });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (Request *current = RequestOf(reply))
             ReplyFinished(current);
@@ -295,9 +297,9 @@ void Patch::ReplyFinished(Request *request)
     // A request that the server did not take is no attempt of the patch's.
     if (bAskAgain) {
         ++untakenInARow;
-        qCInfo(lcRun).noquote()
-            << QStringLiteral("Asking again for a range of %1: the server did not take the request (%2)")
-                   .arg(asked, untaken);
+        qCInfo(lcRun).noquote() << QStringLiteral("Asking again for a range of %1: the server did "
+                                                  "not take the request (%2)")
+                                       .arg(asked, untaken);
         Send(request);
         return;
     }
@@ -725,9 +727,10 @@ void Patch::BlockArrivedWrong(int index)
                        .arg(lacking.wrongArrivals));
         return;
     }
-    qCWarning(lcRun).noquote() << QStringLiteral("%1: the block at byte %2 arrived wrong; fetching it again")
-                                      .arg(path())
-                                      .arg(block.offset);
+    qCWarning(lcRun).noquote()
+        << QStringLiteral("%1: the block at byte %2 arrived wrong; fetching it again")
+               .arg(path())
+               .arg(block.offset);
     lacking.bWhole = true;
     const auto own = std::find_if(requests.cbegin(), requests.cend(),
                                   [index](const std::unique_ptr<Request> &request) {

@@ -11,8 +11,8 @@ namespace {
 // could list millions of them.
 constexpr int namedPaths = 100;
 
-// An element that is open while the manifest streams by. Whether it is a folder, a wrapper or a file
-// is known only once it is known whether it has content.
+// An element that is open while the manifest streams by. Whether it is a folder, a wrapper or a
+// file is known only once it is known whether it has content.
 struct OpenElement
 {
     enum class Kind { Wrapper, Folder, File };

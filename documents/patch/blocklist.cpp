@@ -76,7 +76,8 @@ std::optional<QString> ListedBlockListProblem(const DownloadItem &item, qint64 l
 {
     static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
     if (!IsSafeManifestPath(item.blockList))
-        return QStringLiteral("its block list %1 is not a path below the release").arg(item.blockList);
+        return QStringLiteral("its block list %1 is not a path below the release")
+            .arg(item.blockList);
     if (!sha256.match(item.blockListSha256).hasMatch()) {
         return QStringLiteral("its block list's digest \"%1\" is not a SHA-256 digest")
             .arg(item.blockListSha256.left(80));

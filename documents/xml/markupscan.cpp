@@ -14,7 +14,9 @@ struct Units
 // As a parser tells them, from a byte order mark or from the "<" that every document begins with.
 Units UnitsOf(const QByteArray &content)
 {
-    const auto byte = [&content](int i) { return i < content.size() ? uchar(content.at(i)) : 0x100; };
+    const auto byte = [&content](int i) {
+        return i < content.size() ? uchar(content.at(i)) : 0x100;
+    };
     const auto starts = [&](std::initializer_list<int> bytes) {
         int i = 0;
         for (const int expected : bytes) {

@@ -12,7 +12,8 @@
 // costs seconds; the scan counts them in one pass over the bytes instead.
 struct MarkupScan
 {
-    int unitBytes = 1;  // 1 for UTF-8 and the other encodings that keep ASCII, 2 for UTF-16, 4 for UTF-32
+    // 1 for UTF-8 and the other encodings that keep ASCII as it is, 2 for UTF-16, 4 for UTF-32.
+    int unitBytes = 1;
     std::optional<QString> problem;
 };
 
