@@ -280,6 +280,11 @@ void tst_MakeManifest::badInput_data()
     QTest::newRow("sign notes that are not XML")
         << QStringList{QStringLiteral("--sign"), secretKeyPath, broken, manifestPath}
         << QStringLiteral("not XML");
+    const QString typed = dir.filePath(QStringLiteral("typed.xml"));
+    QVERIFY(writeFile(typed, "<!DOCTYPE M [<!ENTITY e \"e\">]><M><FileProperties FileName=\"&e;\"/></M>"));
+    QTest::newRow("sign a manifest that updaters would not read")
+        << QStringList{QStringLiteral("--sign"), secretKeyPath, notesPath, typed}
+        << QStringLiteral("it declares entities (e)");
     QTest::newRow("a release number not above the last one")
         << QStringList(sign + QStringList{QStringLiteral("--release"), QStringLiteral("1")})
         << QStringLiteral("not above 1");

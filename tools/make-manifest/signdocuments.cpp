@@ -1,7 +1,8 @@
 #include "commands.h"
 
-#include "tools/publishing/signingkeys.h"
+#include "documents/installation/manifestlisting.h"
 #include "tools/publishing/releasesigning.h"
+#include "tools/publishing/signingkeys.h"
 
 #include <QDomDocument>
 #include <QFileInfo>
@@ -129,6 +130,13 @@ ExitCode SignDocuments(const QString &secretPath, const QString &notesPath,
         && notesDocument.documentElement().tagName() == QLatin1String("FolderProperties")) {
         ReportError(notesPath + QStringLiteral(": a manifest, not release notes; give NOTES first, "
                                                "then MANIFEST"));
+        return BadInput;
+    }
+
+    // A signature does not make a manifest that the updaters refuse unread any better.
+    ManifestListing listing;
+    if (const std::optional<QString> problem = ManifestListingProblem(manifest, QString(), &listing)) {
+        ReportError(manifestPath + QStringLiteral(": updaters would not read it: ") + *problem);
         return BadInput;
     }
 
