@@ -22,7 +22,7 @@ TestRelease TestRelease::sample()
     release.addFile(Programs::application, traceProgram);
     QByteArray pak(300 * 1024, '\0');
     for (int i = 0; i < pak.size(); ++i)
-        pak[i] = char((i * 7919) >> 3);
+        pak[i] = char((uint(i) * 7919u) >> 3);
     release.addFile(QStringLiteral("App/Content/Paks/QOR-Windows.pak"), pak);
     release.addFile(QStringLiteral("App/Content/Movies/Intro.mp4"), QByteArray(4096, 'm'));
     release.addFile(QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe"), "binary");
