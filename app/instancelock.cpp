@@ -1,6 +1,6 @@
 #include "instancelock.h"
 
-#include "updaterfiles.h"
+#include "app/updaterfiles.h"
 
 #include <QFile>
 
