@@ -120,7 +120,11 @@ BlockMatch MatchBlocks(const BlockList &list, int firstBlock, const std::vector<
     const LocalChunks local = IndexChunks(oldBlocks);
     BlockMatch match;
     match.localOffsets.assign(list.blocks.size(), -1);
+    // The blocks before firstBlock are written already; the old copy's blocks that they match are
+    // no edited places, and would only lengthen the scan for pieces, or stop it past its limit.
     std::unordered_set<ContentChunks::Digest, ContentChunks::DigestHash> used;
+    for (int i = 0; i < firstBlock && i < int(list.blocks.size()); ++i)
+        used.insert(list.blocks.at(std::size_t(i)).digest);
     for (int i = firstBlock; i < int(list.blocks.size()); ++i) {
         const Chunk &block = list.blocks.at(std::size_t(i));
         const auto found = local.find(block.digest);

@@ -1,0 +1,263 @@
+#include "documents/patch/patchplan.h"
+#include "support/testsupport.h"
+#include "tools/publishing/blocklistwriter.h"
+
+#include <QRandomGenerator>
+#include <QtEndian>
+#include <QtTest>
+
+using ContentChunks::Chunk;
+
+class tst_PatchPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mergedRanges_data();
+    void mergedRanges();
+    void matchBlocks_data();
+    void matchBlocks();
+    void blockListHead_data();
+    void blockListHead();
+    void pieceEntries_data();
+    void pieceEntries();
+    void publishedListPatchesAnEditedCopy();
+};
+
+namespace {
+
+template <typename Numbers> QString joined(const Numbers &numbers)
+{
+    QStringList words;
+    for (const auto number : numbers)
+        words << QString::number(number);
+    return words.join(' ');
+}
+
+// "A b E": blocks one after another, of 100 bytes for A, 200 for B..., each with its name's digest;
+// so "b" is B edited in place.
+std::vector<Chunk> blocksOf(const QString &names)
+{
+    std::vector<Chunk> blocks;
+    for (const QString &name : names.split(' ')) {
+        const qint64 offset = blocks.empty() ? 0 : blocks.back().offset + blocks.back().length;
+        const QByteArray bytes = name.toUtf8();
+        blocks.push_back({offset, 100 * (name.toUpper().at(0).unicode() - 'A' + 1),
+                          ContentChunks::DigestOf(bytes.constData(), bytes.size()), 1});
+    }
+    return blocks;
+}
+
+QByteArray patched(QByteArray bytes, int at, quint64 value, int size)
+{
+    char le[8];
+    qToLittleEndian(value, le);
+    return bytes.replace(at, size, le, size);
+}
+
+// The head that the publisher writes for blocks of these lengths and piece counts.
+QByteArray headOf(const QVector<QPair<qint64, int>> &blocks)
+{
+    std::vector<Chunk> chunks;
+    qint64 size = 0;
+    std::size_t pieces = 0;
+    for (const auto &[length, count] : blocks) {
+        chunks.push_back({size, length, {}, count});
+        size += length;
+        pieces += std::size_t(count);
+    }
+    return BlockListFormat::Write(size, chunks, std::vector<Chunk>(pieces))
+        .left(int(BlockListFormat::headerBytes + BlockListFormat::blockEntryBytes * blocks.size()));
+}
+
+} // namespace
+
+void tst_PatchPlan::mergedRanges_data()
+{
+    QTest::addColumn<QString>("chunks");  // offset+length, of 100-byte gaps and 1000-byte requests
+    QTest::addColumn<QString>("ranges");  // start-end
+
+    QTest::newRow("nothing") << "" << "";
+    QTest::newRow("touching") << "0+10 10+10" << "0-20";
+    QTest::newRow("a gap at the limit") << "0+10 110+10" << "0-120";
+    QTest::newRow("a gap past the limit") << "0+10 111+10" << "0-10 111-121";
+    QTest::newRow("a run up to the cap") << "0+500 500+500" << "0-1000";
+    QTest::newRow("the cap splits a run") << "0+400 400+400 800+400 1200+400"
+                                          << "0-800 800-1600";
+    QTest::newRow("the gap counts toward the cap") << "0+500 550+500" << "0-500 550-1050";
+    QTest::newRow("a chunk past the cap") << "0+10 20+2000 2030+10" << "0-10 20-2020 2030-2040";
+    // Callers give file order; a chunk out of it must still be fetched, never merged backwards.
+    QTest::newRow("a chunk out of order") << "100+10 0+10" << "100-110 0-10";
+}
+
+void tst_PatchPlan::mergedRanges()
+{
+    QFETCH(QString, chunks);
+    std::vector<Chunk> given;
+    for (const QString &chunk : chunks.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList at = chunk.split('+');
+        given.push_back({at.at(0).toLongLong(), at.at(1).toLongLong()});
+    }
+    QStringList ranges;
+    for (const ByteRange &range : MergedRanges(given, 100, 1000))
+        ranges << QStringLiteral("%1-%2").arg(range.start).arg(range.end);
+    QTEST(ranges.join(' '), "ranges");
+}
+
+void tst_PatchPlan::matchBlocks_data()
+{
+    QTest::addColumn<QString>("oldBlocks");  // of a new file "A B C D", at 0, 100, 300 and 600
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QString>("localOffsets");
+    QTest::addColumn<QString>("missing");
+    QTest::addColumn<qint64>("missingBytes");
+    QTest::addColumn<QString>("unused");  // their offsets in the old copy
+
+    QTest::newRow("the same copy") << "A B C D" << 0 << "0 100 300 600" << "" << 0LL << "";
+    QTest::newRow("nothing in common") << "E F" << 0 << "-1 -1 -1 -1" << "0 1 2 3" << 1000LL
+                                       << "0 500";
+    QTest::newRow("one block edited") << "A b C D" << 0 << "0 -1 300 600" << "1" << 200LL << "100";
+    QTest::newRow("moved by an insertion") << "E A B C D" << 0 << "500 600 800 1100" << "" << 0LL
+                                           << "0";
+    QTest::newRow("reordered, one dropped") << "D A C" << 0 << "400 -1 500 0" << "1" << 200LL << "";
+    // Resuming: the blocks already written are neither matched nor edited places of the old copy.
+    QTest::newRow("from a later block") << "A B C D" << 2 << "-1 -1 300 600" << "" << 0LL << "";
+    QTest::newRow("from a later block, edited") << "a b C E" << 1 << "-1 -1 300 -1" << "1 3"
+                                                << 600LL << "0 100 600";
+}
+
+void tst_PatchPlan::matchBlocks()
+{
+    QFETCH(QString, oldBlocks);
+    QFETCH(int, first);
+    BlockList list;
+    list.blocks = blocksOf(QStringLiteral("A B C D"));
+    list.fileSize = 1000;
+    const BlockMatch match = MatchBlocks(list, first, blocksOf(oldBlocks));
+    QTEST(joined(match.localOffsets), "localOffsets");
+    QTEST(joined(match.missing), "missing");
+    QTEST(match.missingBytes, "missingBytes");
+    QStringList unused;
+    for (const Chunk &block : match.unused)
+        unused << QString::number(block.offset);
+    QTEST(unused.join(' '), "unused");
+}
+
+void tst_PatchPlan::blockListHead_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<bool>("bGood");
+
+    // A block may pass the maximum by the piece that reaches it.
+    const qint64 longest = ContentChunks::blockMaximum + ContentChunks::pieceMaximum;
+    const QByteArray good = headOf({{100000, 7}, {200000, 13}, {5000, 1}});  // 21 pieces, 305000 B
+    QTest::newRow("three blocks") << good << true;
+    QTest::newRow("the longest block") << headOf({{longest, 65}}) << true;
+    QTest::newRow("a block a byte longer") << headOf({{longest + 1, 66}}) << false;
+    QTest::newRow("a block of no bytes") << headOf({{100000, 7}, {0, 0}}) << false;
+    QTest::newRow("too few pieces for a block") << headOf({{100000, 6}}) << false;
+    QTest::newRow("more pieces than bytes") << headOf({{10, 11}}) << false;
+    QTest::newRow("nothing") << QByteArray() << false;
+    QTest::newRow("a header cut short") << good.left(23) << false;
+    QTest::newRow("another version") << QByteArray("UPDBLKS2") + good.mid(8) << false;
+    QTest::newRow("a block entry cut short") << good.chopped(1) << false;
+    QTest::newRow("a byte past the blocks") << good + '\0' << false;
+    QTest::newRow("a file a byte longer") << patched(good, 8, 305001, 8) << false;
+    QTest::newRow("a file size's top bit") << patched(good, 8, (1ULL << 63) + 305000, 8) << false;
+    QTest::newRow("a piece more than the blocks") << patched(good, 20, 22, 4) << false;
+    QTest::newRow("a block fewer than the head") << patched(good, 16, 2, 4) << false;
+    // Its count must size nothing before the head is seen to hold it: 2^32 entries would not fit.
+    QTest::newRow("2^32 - 1 blocks") << patched(good, 16, 0xffffffff, 4) << false;
+}
+
+void tst_PatchPlan::blockListHead()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(bool, bGood);
+    BlockList list;
+    const std::optional<QString> problem = BlockListProblem(head, &list);
+    QVERIFY2(problem.has_value() != bGood, qPrintable(problem.value_or("none")));
+}
+
+void tst_PatchPlan::pieceEntries_data()
+{
+    QTest::addColumn<QString>("lengths");  // of the entries of a block of 20000 bytes at 1000
+    QTest::addColumn<int>("blockPieces");
+    QTest::addColumn<bool>("bGood");
+
+    QTest::newRow("two pieces") << "12000 8000" << 2 << true;
+    QTest::newRow("the longest piece") << "16384 3616" << 2 << true;
+    QTest::newRow("a piece a byte longer") << "16385 3615" << 2 << false;
+    QTest::newRow("a piece of no bytes") << "0 12000 8000" << 3 << false;
+    QTest::newRow("short of the block") << "12000 7999" << 2 << false;
+    QTest::newRow("past the block") << "12000 8001" << 2 << false;
+    QTest::newRow("fewer entries than pieces") << "12000 8000" << 3 << false;
+    QTest::newRow("more entries than pieces") << "12000 8000" << 1 << false;
+}
+
+void tst_PatchPlan::pieceEntries()
+{
+    QFETCH(QString, lengths);
+    QFETCH(int, blockPieces);
+    QFETCH(bool, bGood);
+    std::vector<Chunk> listed, pieces;
+    for (const QString &length : lengths.split(' '))
+        listed.push_back({0, length.toLongLong(), {}, 0});
+    listed.back().digest = {1};  // so that a digest read from the wrong place shows
+    const QByteArray entries =
+        BlockListFormat::Write(0, {}, listed).mid(int(BlockListFormat::headerBytes));
+    const std::optional<QString> problem =
+        PieceEntriesProblem(entries, Chunk{1000, 20000, {}, blockPieces}, &pieces);
+    QVERIFY2(problem.has_value() != bGood, qPrintable(problem.value_or("none")));
+    if (bGood) {
+        QCOMPARE(pieces.size(), listed.size());
+        QCOMPARE(pieces.back().offset, 1000 + listed.front().length);
+        QVERIFY(pieces.back().digest == listed.back().digest);
+    }
+}
+
+void tst_PatchPlan::publishedListPatchesAnEditedCopy()
+{
+    QTemporaryDir dir;
+    QByteArray content(2 << 20, Qt::Uninitialized);
+    QRandomGenerator(1).fillRange(reinterpret_cast<quint32 *>(content.data()), content.size() / 4);
+    const QByteArray old = content.left(1 << 20) + content.mid((1 << 20) + 3000);
+    const QString newPath = dir.filePath("new.bin"), oldPath = dir.filePath("old.bin");
+    QVERIFY(TestSupport::writeFile(newPath, content) && TestSupport::writeFile(oldPath, old));
+    const BlockListResult written =
+        WriteBlockList(newPath, TestSupport::md5Hex(content), dir.path(), nullptr);
+    QVERIFY(!written.problem);
+    const QByteArray whole = TestSupport::readFile(dir.filePath(written.list.path));
+    BlockList list;
+    QVERIFY(!BlockListProblem(whole.left(int(written.list.headBytes)), &list));
+    QCOMPARE(list.fileSize, qint64(content.size()));
+    QVERIFY(list.blocks.size() > 2);
+    QCOMPARE(list.PieceEntriesEnd(int(list.blocks.size()) - 1), qint64(whole.size()));
+
+    std::vector<Chunk> oldBlocks, oldPieces, pieces;
+    QVERIFY(!ScanBlocksProblem(oldPath, nullptr, &oldBlocks));
+    const BlockMatch match = MatchBlocks(list, 0, oldBlocks);
+    QVERIFY(!match.missing.empty() && match.missing.size() <= 2);  // the edited block, a neighbour
+    QVERIFY(!ScanPiecesProblem(oldPath, match.unused, nullptr, &oldPieces));
+    const LocalChunks local = IndexChunks(oldPieces);
+    qint64 fetched = 0;
+    for (const int i : match.missing) {
+        const qint64 start = list.PieceEntriesStart(i);
+        const QByteArray entries = whole.mid(int(start), int(list.PieceEntriesEnd(i) - start));
+        QVERIFY(!PieceEntriesProblem(entries, list.blocks.at(std::size_t(i)), &pieces));
+        for (const Chunk &piece : pieces) {
+            const auto found = local.find(piece.digest);
+            if (found == local.end())
+                fetched += piece.length;
+            else
+                QCOMPARE(old.mid(int(found->second), int(piece.length)),
+                         content.mid(int(piece.offset), int(piece.length)));
+        }
+    }
+    // The 3000 bytes that the old copy lacks cost themselves and the pieces around them.
+    QVERIFY2(fetched >= 3000 && fetched <= 3000 + 2 * ContentChunks::pieceMaximum,
+             qPrintable(QString::number(fetched)));
+}
+
+QTEST_GUILESS_MAIN(tst_PatchPlan)
+#include "tst_patchplan.moc"
