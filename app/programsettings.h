@@ -1,7 +1,7 @@
 #ifndef PROGRAMSETTINGS_H
 #define PROGRAMSETTINGS_H
 
-#include "downloader/updateserver.h"
+#include "downloader/network/updateserver.h"
 #include "updaterconfig.h"
 
 // The server that the program talks to, and the timings, limits and protocols that it runs with:

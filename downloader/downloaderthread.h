@@ -1,7 +1,7 @@
 #ifndef DOWNLOADERTHREAD_H
 #define DOWNLOADERTHREAD_H
 
-#include "downloader/updateserver.h"
+#include "downloader/network/updateserver.h"
 #include "updaterconfig.h"
 
 #include <QObject>

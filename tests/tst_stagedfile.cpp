@@ -1,4 +1,4 @@
-#include "downloader/stagedfile.h"
+#include "downloader/staging/stagedfile.h"
 #include "support/testsupport.h"
 #include "updaterconfig.h"
 

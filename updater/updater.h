@@ -1,7 +1,7 @@
 #ifndef UPDATER_H
 #define UPDATER_H
 
-#include "downloader/updateserver.h"
+#include "downloader/network/updateserver.h"
 #include "updaterconfig.h"
 
 #include <QMainWindow>

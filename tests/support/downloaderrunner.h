@@ -10,7 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include "downloader/updateserver.h"
+#include "downloader/network/updateserver.h"
 
 namespace TestSupport {
 

@@ -1,7 +1,7 @@
 #ifndef TESTHTTPSERVER_H
 #define TESTHTTPSERVER_H
 
-#include "downloader/updateserver.h"
+#include "downloader/network/updateserver.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,7 +1,7 @@
 #ifndef STAGINGSLOTS_H
 #define STAGINGSLOTS_H
 
-#include "downloader/resumerecord.h"
+#include "downloader/staging/resumerecord.h"
 
 #include <QHash>
 #include <QSet>

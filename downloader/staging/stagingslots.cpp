@@ -1,7 +1,7 @@
 #include "stagingslots.h"
 
 #include "app/updaterfiles.h"
-#include "downloader/downloadpath.h"
+#include "downloader/staging/downloadpath.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "networkerrors.h"
 
-#include "downloader/updateserver.h"
+#include "downloader/network/updateserver.h"
 
 #include <QRegularExpression>
 #include <QSslCipher>

@@ -1,7 +1,7 @@
 #include "stagedfile.h"
 
 #include "app/updaterfiles.h"
-#include "downloader/filereplacement.h"
+#include "downloader/staging/filereplacement.h"
 
 #include <QDir>
 #include <QFileInfo>
