@@ -151,12 +151,9 @@ void UpdateRun::DownloadQueuedFiles()
     }
 }
 
-void UpdateRun::FileArrived(const DownloadItem &item, const std::optional<Commit> &commit)
+void UpdateRun::FileArrived(const DownloadItem &item)
 {
-    const QString path = item.folder + item.fileName;
-    emit LogLine(path, false);
-    if (commit && commit->path == path)
-        verificationPass.RecordCommitted(path, commit->stamp, commit->md5);
+    emit LogLine(item.folder + item.fileName, false);
     // Small files arrive faster than the reports: the count follows each one.
     ShowProgress();
     if (!downloadQueue.isEmpty()) {
@@ -239,25 +236,26 @@ void UpdateRun::FailOnDocument(const QString &document, const QString &reason)
 // document, whatever its name, or a file in flight.
 void UpdateRun::FileDownloaded(QString downloadedFile)
 {
-    const std::optional<Commit> commit = std::exchange(lastCommit, std::nullopt);
     if (!awaitedDocument.isEmpty() && downloadedFile == awaitedDocument) {
         awaitedDocument.clear();
         (this->*documentStep)();
         return;
     }
     if (inFlight.contains(downloadedFile))
-        FileArrived(inFlight.take(downloadedFile), commit);
+        FileArrived(inFlight.take(downloadedFile));
 }
 
+// The Downloader reports it just before it announces the file, which is then still in flight.
 void UpdateRun::FileCommitted(QString path, FileStamp stamp, QString md5)
 {
-    lastCommit = Commit{path, stamp, md5};
+    if (InFlightAt(path) != inFlight.end())
+        verificationPass.RecordCommitted(path, stamp, md5);
 }
 
 void UpdateRun::FetchEstimated(QString path, qint64 bytes)
 {
-    const auto item = inFlight.find(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-    if (item == inFlight.end() || item->folder + item->fileName != path)
+    const auto item = InFlightAt(path);
+    if (item == inFlight.end())
         return;
     // The bar and the counts show what is fetched, not what is made from the old copy.
     bytesToDownload += bytes - item->size;
@@ -277,6 +275,12 @@ void UpdateRun::BytesDownloaded(int deltaBytes, float downloadSpeed)
     lastSpeed = downloadSpeed;
     emit ProgressValue(ProgressBarValue(downloadedBytes, progressDivisor));
     ShowProgress();
+}
+
+QHash<QString, DownloadItem>::iterator UpdateRun::InFlightAt(const QString &path)
+{
+    const auto item = inFlight.find(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    return item != inFlight.end() && item->folder + item->fileName == path ? item : inFlight.end();
 }
 
 void UpdateRun::ShowProgress()

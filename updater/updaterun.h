@@ -88,20 +88,13 @@ signals:
 
 private:
     using Step = void (UpdateRun::*)();
-    // A file that the Downloader put in place: it reports it just before it announces the file.
-    struct Commit
-    {
-        QString path;
-        FileStamp stamp;
-        QString md5;
-    };
 
     // Each step of a run, in order.
     void AwaitNotes();
     void NotesArrived();
     void ManifestArrived();
     void DownloadQueuedFiles();
-    void FileArrived(const DownloadItem &item, const std::optional<Commit> &commit);
+    void FileArrived(const DownloadItem &item);
     void FinishRun();
     // The ends that are not the launch.
     void GiveUp();
@@ -112,6 +105,8 @@ private:
     void RequestDocument(const QString &document, Step step);
     // Logs what the pass skipped or could not read; false if the run cannot go on.
     bool ReportCheck(const ManifestCheck &check);
+    // The file in flight at path, or inFlight's end: its bare name finds it, its folder must match.
+    QHash<QString, DownloadItem>::iterator InFlightAt(const QString &path);
     // The files still to fetch, the bytes left and the speed.
     void ShowProgress();
     void ShowFullBar();
@@ -126,7 +121,6 @@ private:
     // The files requested and not yet answered, by the bare name that the answer carries: the run
     // never has two of one name in flight.
     QHash<QString, DownloadItem> inFlight;
-    std::optional<Commit> lastCommit;
     QList<DownloadItem> downloadQueue;
     qint64 downloadedBytes = 0;
     qint64 bytesToDownload = 0;
