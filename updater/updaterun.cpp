@@ -23,7 +23,6 @@ UpdateRun::UpdateRun(const QByteArray &publicKey, const UpdaterConfig::RunSettin
     , trust(publicKey, settings.documentBytes)
 {
     connect(&verificationPass, &VerificationPass::Finished, this, &UpdateRun::Stage3);
-    AwaitNotes();
 }
 
 void UpdateRun::ConnectTo(Downloader *downloader)
@@ -39,21 +38,39 @@ void UpdateRun::ConnectTo(Downloader *downloader)
 
 // A run: the release notes, the manifest, then passes over the installation with the downloads of
 // what each pass finds, until one finds nothing; then the launch.
-
-// The Downloader asks for the notes as it starts, and again after each password.
-void UpdateRun::AwaitNotes()
+void UpdateRun::Advance(RunEvent event)
 {
-    awaitedDocument = DocumentFiles::releaseNotes;
-    documentStep = &UpdateRun::NotesArrived;
-}
-
-void UpdateRun::NotesArrived()
-{
-    // A keyed build reads the notes only with their signature.
-    if (trust.IsKeyed())
-        RequestDocument(DocumentFiles::releaseNotesSignature, &UpdateRun::Stage1);
-    else
+    step = NextStep(step, event, trust.IsKeyed());
+    switch (step) {
+    case RunStep::Notes:
+        // Whatever was in flight, the Downloader has let go of.
+        downloadPasses = 0;
+        inFlight.clear();
+        break;
+    case RunStep::NotesSignature:
+        RequestDocument(DocumentFiles::releaseNotesSignature);
+        break;
+    case RunStep::Manifest:
         Stage1();
+        break;
+    case RunStep::ManifestSignature:
+        RequestDocument(DocumentFiles::manifestSignature);
+        break;
+    case RunStep::Check:
+        Stage2();
+        break;
+    case RunStep::Downloads:
+        ++downloadPasses;
+        emit ExpectFiles(downloadQueue);
+        DownloadQueuedFiles();
+        break;
+    case RunStep::Launchable:
+        FinishRun();
+        break;
+    case RunStep::Failed:
+        // What failed has said why.
+        break;
+    }
 }
 
 // The stage lines are the ones the log has always had, whichever object runs the stages.
@@ -83,15 +100,7 @@ void UpdateRun::Stage1()
         }
     }
     emit UserMessage(QStringLiteral("下载文件列表"));
-    RequestDocument(DocumentFiles::manifest, &UpdateRun::ManifestArrived);
-}
-
-void UpdateRun::ManifestArrived()
-{
-    if (trust.IsKeyed())
-        RequestDocument(DocumentFiles::manifestSignature, &UpdateRun::Stage2);
-    else
-        Stage2();
+    RequestDocument(DocumentFiles::manifest);
 }
 
 void UpdateRun::Stage2()
@@ -122,17 +131,12 @@ void UpdateRun::Stage3()
     emit UserMessage(QStringLiteral("下载中..."));
 
     // The server may be uploading a release: the run ends with the files as they are installed.
-    if (notes.bUpdateInProgress || downloadQueue.isEmpty()) {
-        FinishRun();
-        return;
-    }
-    if (downloadPasses == settings.downloadPasses) {
+    if (notes.bUpdateInProgress || downloadQueue.isEmpty())
+        Advance(RunEvent::NothingToFetch);
+    else if (downloadPasses == settings.downloadPasses)
         GiveUp();
-        return;
-    }
-    ++downloadPasses;
-    emit ExpectFiles(downloadQueue);
-    DownloadQueuedFiles();
+    else
+        Advance(RunEvent::FilesFound);
 }
 
 // Requests queued files, in order, until as many are in flight as the settings allow.
@@ -159,9 +163,8 @@ void UpdateRun::FileArrived(const DownloadItem &item)
     if (!downloadQueue.isEmpty()) {
         DownloadQueuedFiles();
     } else if (inFlight.isEmpty()) {
-        // The next pass checks what arrived, and finds what did not.
         ShowFullBar();
-        Stage2();
+        Advance(RunEvent::FilesArrived);
     }
 }
 
@@ -218,6 +221,7 @@ void UpdateRun::GiveUp()
                                           .arg(settings.downloadPasses)
                                           .arg(item.folder + item.fileName);
     }
+    Advance(RunEvent::PassesSpent);
 }
 
 // Ends a run that cannot trust what the server said: nothing is fetched or installed. An
@@ -225,20 +229,20 @@ void UpdateRun::GiveUp()
 // updater completed has only the installer's marker to show for it.
 void UpdateRun::FailOnDocument(const QString &document, const QString &reason)
 {
-    awaitedDocument.clear();
     qCWarning(lcRun).noquote() << QStringLiteral("Cannot use %1: %2").arg(document, reason);
     emit UserMessage(QStringLiteral("更新失败"));
     emit LaunchAllowed(QFile::exists(MarkerFiles::completed)
                        || QFile::exists(MarkerFiles::installed));
+    Advance(RunEvent::Unusable);
 }
 
 // What the Downloader reports. An answer is to what was asked for, found by its bare name: a
 // document, whatever its name, or a file in flight.
 void UpdateRun::FileDownloaded(QString downloadedFile)
 {
-    if (!awaitedDocument.isEmpty() && downloadedFile == awaitedDocument) {
-        awaitedDocument.clear();
-        (this->*documentStep)();
+    const QString awaited = AwaitedDocument(step);
+    if (!awaited.isEmpty() && downloadedFile == awaited) {
+        Advance(RunEvent::DocumentArrived);
         return;
     }
     if (inFlight.contains(downloadedFile))
@@ -291,20 +295,15 @@ void UpdateRun::ShowProgress()
 
 void UpdateRun::PasswordRequired()
 {
-    // Login answers the password with a request for the notes: the run starts over, with download
-    // passes of its own. The player may give none and leave.
-    AwaitNotes();
-    downloadPasses = 0;
-    inFlight.clear();
+    // Login answers the password with a request for the notes. The player may give none and leave.
+    Advance(RunEvent::PasswordRequired);
     RestorePreviousReleaseNotes();
     emit PasswordWanted();
 }
 
-void UpdateRun::RequestDocument(const QString &document, Step step)
+void UpdateRun::RequestDocument(const QString &document)
 {
     QFile::remove(document);
-    awaitedDocument = document;
-    documentStep = step;
     emit RequestFile(QString(), document);
 }
 
@@ -343,6 +342,7 @@ bool UpdateRun::ReportCheck(const ManifestCheck &check)
                        .arg(path);
         }
         emit UserMessage(QStringLiteral("更新失败"));
+        Advance(RunEvent::Unusable);
         return false;
     }
     return true;

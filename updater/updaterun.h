@@ -6,6 +6,7 @@
 #include "documents/installation/manifestcheck.h"
 #include "documents/installation/verificationpass.h"
 #include "documents/release/releasetrust.h"
+#include "updater/runstep.h"
 #include "updaterconfig.h"
 
 #include <QDate>
@@ -87,23 +88,19 @@ signals:
     void Launched();
 
 private:
-    using Step = void (UpdateRun::*)();
-
-    // Each step of a run, in order.
-    void AwaitNotes();
-    void NotesArrived();
-    void ManifestArrived();
+    // Moves the run on from its step once event has happened, and begins the step that follows.
+    void Advance(RunEvent event);
     void DownloadQueuedFiles();
     void FileArrived(const DownloadItem &item);
     void FinishRun();
-    // The ends that are not the launch.
+    // The ends that are not the launch: they say why, then end the run.
     void GiveUp();
     void FailOnDocument(const QString &document, const QString &reason);
 
-    // Asks for a document at the top of the release, which step reads. A copy from earlier in this
-    // run must not stand in for an answer that fails, so it goes first.
-    void RequestDocument(const QString &document, Step step);
-    // Logs what the pass skipped or could not read; false if the run cannot go on.
+    // Asks for a document at the top of the release. A copy from earlier in this run must not stand
+    // in for an answer that fails, so it goes first.
+    void RequestDocument(const QString &document);
+    // Logs what the pass skipped or could not read; if the run cannot go on, ends it and is false.
     bool ReportCheck(const ManifestCheck &check);
     // The file in flight at path, or inFlight's end: its bare name finds it, its folder must match.
     QHash<QString, DownloadItem>::iterator InFlightAt(const QString &path);
@@ -115,9 +112,7 @@ private:
     ReleaseTrust trust;
     VerificationPass verificationPass;
     NotesState notes;
-    // The document that the run waits for, by its bare name, and the step that reads it.
-    QString awaitedDocument;
-    Step documentStep = nullptr;
+    RunStep step = RunStep::Notes;
     // The files requested and not yet answered, by the bare name that the answer carries: the run
     // never has two of one name in flight.
     QHash<QString, DownloadItem> inFlight;
