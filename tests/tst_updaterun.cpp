@@ -193,6 +193,7 @@ void tst_UpdateRun::signedRelease_data()
     const QString manifest = "GameManifest.xml";
     QTest::newRow("signed by the key") << "" << "";
     QTest::newRow("no key compiled in, nothing signed") << "no key" << "";
+    QTest::newRow("behind a password: signed again after it") << "password" << "";
     QTest::newRow("a byte of the notes changed") << "change ReleaseNotes.xml" << notes;
     QTest::newRow("a byte of the manifest changed") << "change GameManifest.xml" << manifest;
     QTest::newRow("no signature of the notes") << "remove ReleaseNotes.xml.sig" << notes;
@@ -229,6 +230,8 @@ void tst_UpdateRun::signedRelease()
         release.releaseNumber = tampering.section(' ', -1).toLongLong();
     if (tampering == "expired")
         release.expires = QDateTime::currentDateTimeUtc().addDays(-1);
+    if (tampering == "password")
+        server->requireBasicAuth("ReleaseNotes.xml", UpdaterConfig::authUser, "secret");
     const QByteArray floorBefore = TestSupport::readFile(floorPath);
     QVERIFY(release.publish(serverFolder->path()));
     QTemporaryDir nextFolder;
@@ -261,9 +264,11 @@ void tst_UpdateRun::signedRelease()
     TestSupport::MessageRecorder recorder;
     harness = std::make_unique<RunHarness>(server->url(),
                                            tampering == "no key" ? "" : keys.publicKey.toBase64());
+    harness->passwords = QStringList{"secret"};
 
     if (refused.isEmpty()) {
         QVERIFY(harness->waitForEnd());
+        QCOMPARE(harness->prompts, tampering == "password" ? 1 : 0);
         for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
             QCOMPARE(TestSupport::readFile(file.key()), file.value());
         QCOMPARE(requestsFor("ReleaseNotes.xml.sig") + requestsFor("GameManifest.xml.sig"),
