@@ -1,7 +1,9 @@
 #include "documents/patch/patchplan.h"
+#include "downloader/patch/patchwriter.h"
 #include "support/testsupport.h"
 #include "tools/publishing/blocklistwriter.h"
 
+#include <QBuffer>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
@@ -22,6 +24,8 @@ private slots:
     void pieceEntries_data();
     void pieceEntries();
     void publishedListPatchesAnEditedCopy();
+    void writerMakesTheFileInOrder_data();
+    void writerMakesTheFileInOrder();
 };
 
 namespace {
@@ -257,6 +261,93 @@ void tst_PatchPlan::publishedListPatchesAnEditedCopy()
     // The 3000 bytes that the old copy lacks cost themselves and the pieces around them.
     QVERIFY2(fetched >= 3000 && fetched <= 3000 + 2 * ContentChunks::pieceMaximum,
              qPrintable(QString::number(fetched)));
+}
+
+void tst_PatchPlan::writerMakesTheFileInOrder_data()
+{
+    // The new file is four blocks of eight bytes, AAAAAAAA BBBBBBBB CCCCCCCC DDDDDDDD.
+    QTest::addColumn<QByteArray>("oldCopy");
+    QTest::addColumn<QString>("own");      // where the old copy holds each block, or -1
+    QTest::addColumn<QString>("fetched");  // the blocks whose bytes have arrived
+    QTest::addColumn<int>("budget");
+    QTest::addColumn<qint64>("writeLimit");
+    QTest::addColumn<int>("wrongBlock");   // a fetched block whose bytes arrived wrong, or -1
+    QTest::addColumn<int>("pieceOffset");  // block 1 as two pieces: the first from here, or -1
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("written");
+
+    const QByteArray file = "AAAAAAAABBBBBBBBCCCCCCCCDDDDDDDD";
+    using Kind = PatchWriter::Step::Kind;
+    QTest::newRow("all from the old copy") << QByteArray("BBBBBBBBAAAAAAAADDDDDDDDCCCCCCCC")
+        << "8 0 24 16" << "" << 1000 << 1000LL << -1 << -1 << int(Kind::Complete) << file;
+    QTest::newRow("blocks fetched") << QByteArray("CCCCCCCCAAAAAAAA") << "8 -1 0 -1" << "1 3"
+        << 1000 << 1000LL << -1 << -1 << int(Kind::Complete) << file;
+    QTest::newRow("waits for a block") << QByteArray("CCCCCCCCAAAAAAAA") << "8 -1 0 -1" << "3"
+        << 1000 << 1000LL << -1 << -1 << int(Kind::Waiting) << file.left(8);
+    QTest::newRow("a block made wrong") << QByteArray("CCCCCCCCAAAAAAAA") << "8 -1 0 -1" << "1 3"
+        << 1000 << 1000LL << 1 << -1 << int(Kind::BlockWrong) << file.left(8);
+    QTest::newRow("old copy shorter") << QByteArray("AAAAAAAA") << "0 -1 40 -1" << "1 3"
+        << 1000 << 1000LL << -1 << -1 << int(Kind::OldCopyChanged) << file.left(16);
+    QTest::newRow("paused by its budget") << QByteArray("BBBBBBBBAAAAAAAADDDDDDDDCCCCCCCC")
+        << "8 0 24 16" << "" << 16 << 1000LL << -1 << -1 << int(Kind::Paused) << file.left(16);
+    QTest::newRow("a write fails") << QByteArray("CCCCCCCCAAAAAAAA") << "8 -1 0 -1" << "1 3"
+        << 1000 << 20LL << -1 << -1 << int(Kind::WriteFailed) << file.left(16);
+    QTest::newRow("a block from an old piece") << QByteArray("xxBBBBxx") << "-1 -1 -1 -1"
+        << "0 1 2 3" << 1000 << 1000LL << -1 << 2 << int(Kind::Complete) << file;
+}
+
+void tst_PatchPlan::writerMakesTheFileInOrder()
+{
+    QFETCH(QByteArray, oldCopy);
+    QFETCH(QString, own);
+    QFETCH(QString, fetched);
+    QFETCH(int, budget);
+    QFETCH(qint64, writeLimit);
+    QFETCH(int, wrongBlock);
+    QFETCH(int, pieceOffset);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, written);
+
+    QByteArray file = "AAAAAAAABBBBBBBBCCCCCCCCDDDDDDDD";
+    BlockList list;
+    list.fileSize = file.size();
+    BlockMatch match;
+    MissingBlocks missing;
+    for (int block = 0; block < 4; ++block) {
+        const char *bytes = file.constData() + 8 * block;
+        list.blocks.push_back({8 * block, 8, ContentChunks::DigestOf(bytes, 8), 1});
+        match.localOffsets.push_back(own.split(' ').at(block).toLongLong());
+        if (match.localOffsets.back() < 0)
+            missing[block].bWhole = true;
+    }
+    if (pieceOffset >= 0) {
+        MissingBlock &pieced = missing[1];
+        pieced.bWhole = false;
+        pieced.pieces = {{8, 4, {}, 0}, {12, 4, {}, 0}};
+        pieced.localOffsets = {pieceOffset, -1};
+        file.replace(8, 4, "????");  // what arrived there is not taken
+    }
+    if (wrongBlock >= 0)
+        file[8 * wrongBlock] = 'x';
+    QBuffer old(&oldCopy);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QByteArray out;
+    PatchWriter writer(list, match, &old, [&](const QByteArray &bytes) -> std::optional<QString> {
+        if (out.size() + bytes.size() > writeLimit)
+            return QStringLiteral("disk full");
+        out += bytes;
+        return std::nullopt;
+    }, 0, 0);
+    const QStringList arrived = fetched.split(' ', Qt::SkipEmptyParts);
+    const PatchWriter::Step step = writer.Advance(
+        budget, missing, true, [&](qint64 offset, qint64 length, int wholeBlock) -> const char * {
+            const bool bArrived = arrived.contains(QString::number(offset / 8))
+                                  && (offset + length - 1) / 8 == offset / 8;
+            return bArrived && wholeBlock < 0 ? file.constData() + offset : nullptr;
+        });
+    QCOMPARE(int(step.kind), kind);
+    QCOMPARE(out, written);
+    QCOMPARE(writer.Written(), qint64(written.size()));
 }
 
 QTEST_GUILESS_MAIN(tst_PatchPlan)

@@ -27,7 +27,8 @@ struct FetchPolicy
     QByteArray validator;
     // The most bytes of an error page that are read before the fetch gives up on it.
     qint64 errorPageBytes = 0;
-    // Attempts in a row without new data before the fetch gives up: after stalls, cuts, short answers.
+    // Attempts in a row without new data before the fetch gives up: after stalls, cuts, short
+    // answers.
     int attempts = 3;
     // Whether the Downloader's log hears of each of its replies' ends ("Downloader::FileFinished").
     bool bNamedInLog = false;

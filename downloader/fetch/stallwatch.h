@@ -47,7 +47,7 @@ private:
     const UpdaterConfig::RunSettings settings;
     ServerActivity *const server;
     const Probes probes;
-    QTimer stallTimer;        // fires once the stall interval may have passed since sinceData started
+    QTimer stallTimer;  // fires once the stall interval may have passed since sinceData started
     QElapsedTimer sinceData;  // since the request, or the last piece of its answer
     QTimer slowTimer;
     qint64 slowWindowStart = 0;  // bytes arrived when the current slow window began

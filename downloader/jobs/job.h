@@ -54,7 +54,10 @@ struct JobResult
     {
         return {Kind::Failed, problem, std::nullopt, QString(), false, false};
     }
-    static JobResult PasswordRequired() { return {Kind::PasswordRequired, {}, {}, {}, false, false}; }
+    static JobResult PasswordRequired()
+    {
+        return {Kind::PasswordRequired, std::nullopt, std::nullopt, QString(), false, false};
+    }
     static JobResult FetchWhole(const QString &problem)
     {
         return {Kind::FetchWhole, problem, std::nullopt, QString(), false, false};

@@ -48,7 +48,8 @@ PatchJob::PatchJob(const DownloadItem &item, const TransferExpectation &expected
     connect(&rereading, &QFutureWatcherBase::finished, this, [this] {
         if (rereading.result()) {
             qCWarning(lcRun).noquote()
-                << QStringLiteral("Cannot read what was staged for %1: making it afresh").arg(path());
+                << QStringLiteral("Cannot read what was staged for %1: making it afresh")
+                       .arg(path());
             staged->Restart();
         }
         PlanBlocks();
@@ -122,7 +123,8 @@ void PatchJob::FetchEnded(Fetch *fetch, const FetchResult &result)
         return;
     }
     if (result.kind != FetchResult::Kind::Complete) {
-        FetchWhole(result.problem.value_or(QStringLiteral("cannot fetch %1").arg(fetch->Policy().path)));
+        FetchWhole(result.problem.value_or(
+            QStringLiteral("cannot fetch %1").arg(fetch->Policy().path)));
         return;
     }
     DropFetch(fetch);

@@ -28,7 +28,8 @@ struct MissingBlock
 };
 using MissingBlocks = std::map<int, MissingBlock>;  // by block
 
-// The piece entries of a run of neighbouring missing blocks, first to last, fetched with one request.
+// The piece entries of a run of neighbouring missing blocks, first to last, fetched with one
+// request.
 struct PieceEntryRun
 {
     int first = 0;
