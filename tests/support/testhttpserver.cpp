@@ -147,14 +147,22 @@ int TestHttpServer::requestCount(const QByteArray &target) const
     return count;
 }
 
+int TestHttpServer::openConnections() const
+{
+    return open.size();
+}
+
 void TestHttpServer::acceptConnections()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
         socket->setParent(this);
         pending.insert(socket, QByteArray());
+        open.insert(socket);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequests(socket); });
+        // What the peer sent before it closed is read before its end is reported.
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             pending.remove(socket);
+            open.remove(socket);
             socket->deleteLater();
         });
     }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
@@ -101,6 +102,9 @@ public:
 
     QList<Request> requests() const;
     int requestCount(const QByteArray &target) const;
+    // Connections that are still open. Once a client has closed all of its own, every request that
+    // it sent has been received: none can arrive later, in the middle of a test's next step.
+    int openConnections() const;
 
 signals:
     void requestReceived(const QByteArray &target);
@@ -127,6 +131,7 @@ private:
     QHash<QString, Ranges> rangeAnswers;
     QHash<QString, QByteArray> credentials; // path -> "user:password"
     QHash<QTcpSocket *, QByteArray> pending; // bytes received and not yet parsed, per connection
+    QSet<QTcpSocket *> open;
 };
 
 } // namespace TestSupport
