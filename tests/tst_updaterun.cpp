@@ -400,20 +400,26 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
     };
     TestSupport::MessageRecorder recorder;
     startRun();
-    // Closed once the server holds the resumed request: none of this run's requests may arrive
-    // while the next one runs.
-    QTRY_COMPARE(resumedRequests(), 1);
+    // Closed once it has asked for the rest. Each stall asks again: how many of these asks the
+    // server has read by then depends on how long its thread, the test's, was kept from reading.
+    QTRY_VERIFY(resumedRequests() > 0);
     harness.reset();
     QVERIFY(!QDir("Config").entryList({"Download*.resume"}).isEmpty());
+    // Whatever this run sent has arrived before the next one starts.
+    QTRY_COMPARE(server->openConnections(), 0);
+    const int resumedBefore = resumedRequests();
     server->setFault(pak, TestHttpServer::Fault::None);
     if (installedMeanwhile)
         QVERIFY(TestSupport::writeFile(pak, release.files.value(pak)));
 
     const int linesBefore = recorder.texts().size();
-    harness = std::make_unique<RunHarness>(server->url());
+    // Nothing stalls now: a server slow to answer must not have the rest asked for twice.
+    UpdaterConfig::RunSettings patient = TestSupport::shortSettings();
+    patient.stallInterval = patient.slowWindow = 60000;
+    harness = std::make_unique<RunHarness>(server->url(), QByteArray(), patient);
     QVERIFY(harness->waitForEnd());
     QCOMPARE(TestSupport::readFile(pak), release.files.value(pak));
-    QCOMPARE(resumedRequests(), installedMeanwhile ? 1 : 2);
+    QCOMPARE(resumedRequests() - resumedBefore, installedMeanwhile ? 0 : 1);
     QCOMPARE(recorder.texts().mid(linesBefore).filter("Resuming " + pak).size(),
              installedMeanwhile ? 0 : 1);
     QCOMPARE(TestSupport::filesBelow("Config").filter("Download"), QStringList());
