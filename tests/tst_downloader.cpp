@@ -907,25 +907,56 @@ void tst_Downloader::severalTransfersRunAtOnce()
 
 void tst_Downloader::requestWaitingItsTurnIsNoStall()
 {
-    // Each slow file holds a connection for 400 ms, twice the stall interval: the last request
-    // waits for one of them.
+    // One access manager opens six connections to the server: the seventh request waits until one
+    // of six slow answers is done, well past the stall interval. The answers bring 4 KiB every
+    // 10 ms; the stall interval leaves room for the test's own thread, which serves them, to be
+    // held up on a busy machine.
+    const int connections = 6;
     UpdaterConfig::RunSettings settings;
-    settings.transfers = 8;
-    settings.stallInterval = 200;
+    settings.connectionPools = 1;
+    settings.transfers = connections + 1;
+    settings.stallInterval = 1000;
+    // Sent in a row on a busy connection, the request would not wait for a free one.
     settings.bPipelining = false;
+    const QByteArray slowContent = Pattern(1024 * 1024); // in 256 pieces, over at least 2.5 s
+    for (int i = 0; i < connections; ++i) {
+        const QString name = QStringLiteral("Slow%1.bin").arg(i);
+        serve(name, slowContent);
+        server->setFault(name, Fault::Slow);
+    }
+    serve("Waiting.bin", Pattern(5000));
     auto runner = startedRunner(settings);
     TestSupport::MessageRecorder recorder;
     QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
-    for (int i = 0; i < settings.transfers; ++i) {
-        const QString name = QStringLiteral("Slow%1.bin").arg(i);
-        serve(name, Pattern(160 * 1024));
-        server->setFault(name, Fault::Slow);
-        emit runner->DownloadFile("", name);
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), settings.transfers, 15000);
+    for (int i = 0; i < connections; ++i)
+        emit runner->DownloadFile("", QStringLiteral("Slow%1.bin").arg(i));
+    const auto slowRequests = [this] {
+        int count = 0;
+        for (const TestHttpServer::Request &request : server->requests())
+            count += request.target.startsWith("/qor_app/Slow");
+        return count;
+    };
+    // Every connection carries a slow answer before the last request is made.
+    QTRY_COMPARE(slowRequests(), connections);
+    QElapsedTimer sinceAsked;
+    qint64 waited = -1;
+    QObject watch;
+    connect(server.get(), &TestHttpServer::requestReceived, &watch, [&](const QByteArray &target) {
+        if (target == "/qor_app/Waiting.bin")
+            waited = sinceAsked.elapsed();
+    });
+    sinceAsked.start();
+    emit runner->DownloadFile("", "Waiting.bin");
+    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), connections + 1, 60000);
 
+    // It did wait its turn, past the stall interval.
+    QVERIFY2(waited > settings.stallInterval, qPrintable(QString::number(waited)));
     QCOMPARE(recorder.texts().filter("Downloader::Reconnect"), QStringList());
-    QCOMPARE(TestSupport::readFile("Slow7.bin"), Pattern(160 * 1024));
+    // The notes and each file, once.
+    QCOMPARE(server->requests().size(), 1 + connections + 1);
+    QCOMPARE(TestSupport::readFile("Waiting.bin"), Pattern(5000));
+    for (int i = 0; i < connections; ++i)
+        QCOMPARE(TestSupport::readFile(QStringLiteral("Slow%1.bin").arg(i)), slowContent);
 }
 
 void tst_Downloader::stoppingMidTransferLeavesNothing()
