@@ -63,6 +63,8 @@ void Fetch::Start()
 void Fetch::Send()
 {
     attempt = Attempt();
+    // Nothing of the last answer's body, nor a decode queued for it, carries over.
+    intake.Begin(false, nullptr);
     QNetworkRequest request = connection->RequestFor(policy.path, this);
     const qint64 held = sink->HeldBytes();
     if (policy.range) {
