@@ -101,7 +101,7 @@ std::optional<QString> RangeAnswerProblem(const QNetworkReply &reply, const QStr
 }
 
 AttemptEnd WholeFileEnd(const QNetworkReply &reply, Answer answer, bool bCutShort,
-                        const QString &path, const QString &redirectsProblem)
+                        const QString &path, const RedirectTrail &redirects, int maximumRedirects)
 {
     const QNetworkReply::NetworkError error = reply.error();
     // The connection broke while the file arrived: the next attempt asks for the rest.
@@ -121,8 +121,9 @@ AttemptEnd WholeFileEnd(const QNetworkReply &reply, Answer answer, bool bCutShor
     }
     return {AttemptEnd::Next::End,
             {FetchResult::Kind::Failed,
-             error == QNetworkReply::TooManyRedirectsError ? redirectsProblem
-                                                           : std::optional<QString>(),
+             error == QNetworkReply::TooManyRedirectsError
+                 ? std::optional<QString>(redirects.Problem(path, maximumRedirects))
+                 : std::nullopt,
              false}};
 }
 

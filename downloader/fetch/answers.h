@@ -2,6 +2,7 @@
 #define ANSWERS_H
 
 #include "downloader/fetch/fetchpolicy.h"
+#include "downloader/fetch/redirecttrail.h"
 #include "downloader/network/bodydecoder.h"
 #include "downloader/network/networkerrors.h"
 
@@ -46,9 +47,9 @@ struct AttemptEnd
     FetchResult result;
 };
 // Of a whole file at path, whose answer was answer; bCutShort: its encoded body ended before its
-// stream. redirectsProblem says why it ran out of redirects, if it did.
+// stream. redirects tells why it ran out of them, if it did.
 AttemptEnd WholeFileEnd(const QNetworkReply &reply, Answer answer, bool bCutShort,
-                        const QString &path, const QString &redirectsProblem);
+                        const QString &path, const RedirectTrail &redirects, int maximumRedirects);
 // Of a range of the file at path that holds held of its size bytes; shortAnswers counts the
 // answers that ended before the range did, of at most attempts.
 AttemptEnd RangeEnd(const QNetworkReply &reply, Answer answer, const QString &path, qint64 held,

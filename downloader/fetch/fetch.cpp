@@ -162,7 +162,7 @@ void Fetch::EndAttempt()
         policy.range ? RangeEnd(*reply, attempt.answer, policy.path, sink->HeldBytes(),
                                 policy.range->size(), &shortAnswers, policy.attempts)
                      : WholeFileEnd(*reply, attempt.answer, intake.IsCutShort(), policy.path,
-                                    redirects.Problem(policy.path, settings.maximumRedirects));
+                                    redirects, settings.maximumRedirects);
     switch (end.next) {
     case AttemptEnd::Next::Retry:
         Retry();
