@@ -1,10 +1,15 @@
 #include "documents/patch/patchplan.h"
+#include "downloader/fetch/bodyintake.h"
+#include "downloader/jobs/patchchoice.h"
+#include "downloader/patch/patchplanner.h"
 #include "downloader/patch/patchwriter.h"
 #include "support/testsupport.h"
 #include "tools/publishing/blocklistwriter.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
@@ -26,6 +31,13 @@ private slots:
     void publishedListPatchesAnEditedCopy();
     void writerMakesTheFileInOrder_data();
     void writerMakesTheFileInOrder();
+    void choosePatch_data();
+    void choosePatch();
+    void plannerGroupsAndFindsPieces();
+    void listHead_data();
+    void listHead();
+    void bodyIntake_data();
+    void bodyIntake();
 };
 
 namespace {
@@ -348,6 +360,222 @@ void tst_PatchPlan::writerMakesTheFileInOrder()
     QCOMPARE(int(step.kind), kind);
     QCOMPARE(out, written);
     QCOMPARE(writer.Written(), qint64(written.size()));
+}
+
+void tst_PatchPlan::choosePatch_data()
+{
+    QTest::addColumn<QString>("oldCopy");  // "file", "empty", "folder" or "none"
+    QTest::addColumn<QString>("list");     // the block list's path, empty for none
+    QTest::addColumn<QString>("md5");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("bFellBack");
+    QTest::addColumn<bool>("bPatch");
+    QTest::addColumn<QString>("reason");  // a part of it, empty for none
+
+    const QString md5(32, 'a');
+    const QString list = "BlockLists/Game.pak.blocks";
+    QTest::newRow("patched") << "file" << list << md5 << 100LL << false << true << "";
+    QTest::newRow("no list") << "file" << "" << md5 << 100LL << false << false << "";
+    QTest::newRow("no old copy") << "none" << list << md5 << 100LL << false << false << "";
+    QTest::newRow("fell back before") << "file" << list << md5 << 100LL << true << false << "";
+    QTest::newRow("a list outside the release") << "file" << "../x" << md5 << 100LL << false
+        << false << "not a path below the release";
+    QTest::newRow("no digest") << "file" << list << "" << 100LL << false << false << "no MD5";
+    QTest::newRow("no size") << "file" << list << md5 << 0LL << false << false << "no size";
+    QTest::newRow("an empty old copy") << "empty" << list << md5 << 100LL << false << false
+        << "is empty";
+    QTest::newRow("a folder") << "folder" << list << md5 << 100LL << false << false
+        << "not a file";
+}
+
+void tst_PatchPlan::choosePatch()
+{
+    QFETCH(QString, oldCopy);
+    QFETCH(QString, list);
+    QFETCH(QString, md5);
+    QFETCH(qint64, size);
+    QFETCH(bool, bFellBack);
+    QFETCH(bool, bPatch);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    DownloadItem item;
+    item.folder = dir.path() + "/";
+    item.fileName = "Game.pak";
+    item.blockList = list;
+    item.blockListHead = BlockListFormat::headerBytes + BlockListFormat::blockEntryBytes;
+    item.blockListSha256 = QString(64, 'b');
+    const QString path = item.folder + item.fileName;
+    if (oldCopy == "file" || oldCopy == "empty")
+        QVERIFY(TestSupport::writeFile(path, oldCopy == "file" ? "old" : ""));
+    if (oldCopy == "folder")
+        QVERIFY(QDir().mkpath(path));
+    TransferExpectation expected;
+    expected.md5 = md5;
+    expected.size = size;
+    const PatchChoice choice = ChoosePatch(item, expected, bFellBack, 1 << 20);
+    QCOMPARE(choice.bPatch, bPatch);
+    QCOMPARE(choice.reason.has_value(), !reason.isEmpty());
+    if (choice.reason)
+        QVERIFY2(choice.reason->contains(reason), qPrintable(*choice.reason));
+}
+
+void tst_PatchPlan::plannerGroupsAndFindsPieces()
+{
+    // Five blocks with two pieces each; the old copy lacks blocks 1, 2 and 4.
+    BlockList list;
+    for (int block = 0; block < 5; ++block) {
+        list.blocks.push_back({100 * block, 100, {}, 2});
+        list.firstPiece.push_back(2 * block);
+    }
+    list.fileSize = 500;
+    BlockMatch match;
+    match.missing = {1, 2, 4};
+    MissingBlocks missing;
+    const PatchPlanner planner(list);
+    const std::vector<PieceEntryRun> runs = planner.EntryRuns(match, &missing);
+    // Neighbours share one request of their entries.
+    QCOMPARE(int(runs.size()), 2);
+    QCOMPARE(runs.at(0).first, 1);
+    QCOMPARE(runs.at(0).last, 2);
+    QCOMPARE(runs.at(0).range.start, list.PieceEntriesStart(1));
+    QCOMPARE(runs.at(0).range.end, list.PieceEntriesEnd(2));
+    QCOMPARE(runs.at(1).first, 4);
+    QCOMPARE(int(missing.size()), 3);
+
+    // Block 1's first piece is in the old copy; block 2's entries did not hold; block 4 is new.
+    const auto piece = [](qint64 offset, char name) {
+        return Chunk{offset, 50, ContentChunks::DigestOf(&name, 1), 0};
+    };
+    missing[1].pieces = {piece(100, 'a'), piece(150, 'b')};
+    missing[2].bWhole = true;
+    missing[4].pieces = {piece(400, 'c'), piece(450, 'd')};
+    const std::vector<ByteRange> ranges = planner.Ranges(IndexChunks({piece(7, 'a')}), &missing);
+    QCOMPARE(missing[1].localOffsets, std::vector<qint64>({7, -1}));
+    QCOMPARE(missing[4].localOffsets, std::vector<qint64>({-1, -1}));
+    // Block 1's second piece, block 2 whole and block 4: the gap of block 3 costs less than a
+    // request of its own.
+    QCOMPARE(int(ranges.size()), 1);
+    QCOMPARE(ranges.at(0).start, 150);
+    QCOMPARE(ranges.at(0).end, 500);
+}
+
+void tst_PatchPlan::listHead_data()
+{
+    QTest::addColumn<bool>("bDamaged");
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("as listed") << false << 300LL << "";
+    QTest::newRow("size unknown") << false << -1LL << "";
+    QTest::newRow("damaged") << true << 300LL << "is damaged";
+    QTest::newRow("of another file") << false << 301LL << "of a file of 300 bytes";
+}
+
+void tst_PatchPlan::listHead()
+{
+    QFETCH(bool, bDamaged);
+    QFETCH(qint64, expectedSize);
+    QFETCH(QString, problem);
+
+    const QByteArray head = headOf({{100, 1}, {200, 2}});
+    DownloadItem item;
+    item.blockList = "BlockLists/Game.pak.blocks";
+    item.blockListSha256 = QString::fromLatin1(
+        QCryptographicHash::hash(bDamaged ? head + "x" : head, QCryptographicHash::Sha256).toHex());
+    BlockList list;
+    const std::optional<QString> found = ListHeadProblem(head, item, expectedSize, &list);
+    QCOMPARE(found.value_or(QString()).contains(problem) && found.has_value(), !problem.isEmpty());
+    if (!found)
+        QCOMPARE(list.fileSize, 300);
+}
+
+namespace {
+
+// A sink that holds what it takes in memory, up to a size after which its writes fail.
+struct MemorySink : FetchSink
+{
+    QByteArray held;
+    qint64 writable = 1 << 20;
+    qint64 HeldBytes() const override { return held.size(); }
+    void Restart() override { held.clear(); }
+    void Begins(const QByteArray &) override {}
+    std::optional<QString> WriteProblem(const QByteArray &bytes) override
+    {
+        if (held.size() + bytes.size() > writable)
+            return QStringLiteral("disk full");
+        held += bytes;
+        return std::nullopt;
+    }
+};
+
+} // namespace
+
+void tst_PatchPlan::bodyIntake_data()
+{
+    QTest::addColumn<bool>("bRange");    // a range of 1000 bytes, else a file of at most 1000
+    QTest::addColumn<bool>("bFile");     // else an error page, of at most 500 bytes
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<int>("bytes");      // taken in two halves
+    QTest::addColumn<qint64>("writable");
+    QTest::addColumn<int>("kind");       // the end that it makes, or -1 for none
+    QTest::addColumn<int>("held");
+
+    using Kind = FetchResult::Kind;
+    QTest::newRow("a file") << false << true << QByteArray() << 1000 << (1LL << 20) << -1 << 1000;
+    QTest::newRow("a file past its limit") << false << true << QByteArray() << 1001 << (1LL << 20)
+        << int(Kind::Refused) << 1001;
+    QTest::newRow("a range") << true << true << QByteArray() << 1000 << (1LL << 20) << -1 << 1000;
+    QTest::newRow("a range past its end") << true << true << QByteArray() << 1002 << (1LL << 20)
+        << int(Kind::Unusable) << 501;
+    QTest::newRow("a write that fails") << false << true << QByteArray() << 1000 << 600LL
+        << int(Kind::Failed) << 500;
+    QTest::newRow("an error page") << false << false << QByteArray() << 500 << (1LL << 20) << -1
+        << 0;
+    QTest::newRow("an error page too long") << false << false << QByteArray() << 502
+        << (1LL << 20) << int(Kind::Refused) << 0;
+    QTest::newRow("a range's error page too long") << true << false << QByteArray() << 502
+        << (1LL << 20) << int(Kind::Unusable) << 0;
+    QTest::newRow("deflate") << false << true << QByteArray("deflate") << 1000 << (1LL << 20) << -1
+        << 1000;
+    QTest::newRow("deflate past the limit") << false << true << QByteArray("deflate") << 1001
+        << (1LL << 20) << int(Kind::Refused) << 1001;
+}
+
+void tst_PatchPlan::bodyIntake()
+{
+    QFETCH(bool, bRange);
+    QFETCH(bool, bFile);
+    QFETCH(QByteArray, encoding);
+    QFETCH(int, bytes);
+    QFETCH(qint64, writable);
+    QFETCH(int, kind);
+    QFETCH(int, held);
+
+    FetchPolicy policy;
+    policy.path = "Game.pak";
+    if (bRange)
+        policy.range = ByteRange{5000, 6000};
+    else
+        policy.limit = 1000;
+    policy.errorPageBytes = 500;
+    MemorySink sink;
+    sink.writable = writable;
+    int parts = 0;
+    BodyIntake intake(policy, &sink, 256, [&parts] { ++parts; });
+    BodyDecoder::Choice decoder = BodyDecoder::ForEncoding(encoding);
+    QVERIFY(!decoder.problem);
+    intake.Begin(bFile, std::move(decoder.decoder));
+    const QByteArray body = QByteArray(bytes, 'x');
+    const QByteArray sent = encoding.isEmpty() ? body : qCompress(body).mid(4);
+    std::optional<FetchResult> end = intake.Take(sent.left(sent.size() / 2));
+    if (!end)
+        end = intake.Take(sent.mid(sent.size() / 2));
+    QCOMPARE(end ? int(end->kind) : -1, kind);
+    QCOMPARE(int(sink.held.size()), held);
+    QCOMPARE(intake.TakenBytes(), qint64(held));
+    QCOMPARE(parts > 0, held > 0);
+    QCOMPARE(intake.IsCutShort(), false);
 }
 
 QTEST_GUILESS_MAIN(tst_PatchPlan)

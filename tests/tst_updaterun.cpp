@@ -11,11 +11,15 @@
 #include "documents/release/releasenotes.h"
 #include "tools/publishing/signingkeys.h"
 #include "updater/programstarter.h"
+#include "updater/runstep.h"
 #include "updaterconfig.h"
 
 #include <QtTest>
 
 #include <memory>
+
+Q_DECLARE_METATYPE(RunStep)
+Q_DECLARE_METATYPE(RunEvent)
 
 using TestSupport::RunHarness;
 using TestSupport::TestHttpServer;
@@ -26,6 +30,8 @@ class tst_UpdateRun : public QObject
     Q_OBJECT
 
 private slots:
+    void nextStep_data();
+    void nextStep();
     void init();
     void cleanup();
 
@@ -583,6 +589,46 @@ void tst_UpdateRun::progressIsShownWhileFilesArrive()
         QVERIFY(std::is_sorted(positions.cbegin(), positions.cend()));
         QCOMPARE(positions.size(), release.files.size() - 1);
     }
+}
+
+void tst_UpdateRun::nextStep_data()
+{
+    QTest::addColumn<RunStep>("step");
+    QTest::addColumn<RunEvent>("event");
+    QTest::addColumn<bool>("bKeyed");
+    QTest::addColumn<RunStep>("next");
+
+    using S = RunStep;
+    using E = RunEvent;
+    QTest::newRow("notes, keyed") << S::Notes << E::DocumentArrived << true << S::NotesSignature;
+    QTest::newRow("notes") << S::Notes << E::DocumentArrived << false << S::Manifest;
+    QTest::newRow("notes' signature") << S::NotesSignature << E::DocumentArrived << true
+                                      << S::Manifest;
+    QTest::newRow("manifest, keyed") << S::Manifest << E::DocumentArrived << true
+                                     << S::ManifestSignature;
+    QTest::newRow("manifest") << S::Manifest << E::DocumentArrived << false << S::Check;
+    QTest::newRow("manifest's signature") << S::ManifestSignature << E::DocumentArrived << true
+                                          << S::Check;
+    QTest::newRow("files found") << S::Check << E::FilesFound << false << S::Downloads;
+    QTest::newRow("nothing to fetch") << S::Check << E::NothingToFetch << false << S::Launchable;
+    QTest::newRow("passes spent") << S::Check << E::PassesSpent << false << S::Failed;
+    QTest::newRow("files arrived") << S::Downloads << E::FilesArrived << false << S::Check;
+    QTest::newRow("manifest unusable") << S::Check << E::Unusable << true << S::Failed;
+    QTest::newRow("a password mid-download") << S::Downloads << E::PasswordRequired << true
+                                             << S::Notes;
+}
+
+void tst_UpdateRun::nextStep()
+{
+    QFETCH(RunStep, step);
+    QFETCH(RunEvent, event);
+    QFETCH(bool, bKeyed);
+    QFETCH(RunStep, next);
+    QCOMPARE(NextStep(step, event, bKeyed), next);
+    // Only the document steps wait for a document.
+    const bool bDocumentStep = next == RunStep::Notes || next == RunStep::NotesSignature
+                               || next == RunStep::Manifest || next == RunStep::ManifestSignature;
+    QCOMPARE(AwaitedDocument(next).isEmpty(), !bDocumentStep);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRun)
