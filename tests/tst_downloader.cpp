@@ -561,6 +561,9 @@ void tst_Downloader::largeFileIsPatched_data()
     QTest::newRow("range requests that hang")
         << "right" << Fault::None << Ranges::Hung << false
         << whole + "3 requests of its ranges in a row brought no new data";
+    QTest::newRow("range requests that trickle")
+        << "right" << Fault::None << Ranges::Trickled << false
+        << whole + "3 requests of its ranges in a row brought no new data";
     for (const QString name : {"../../etc/passwd", "file:///etc/passwd", "/qor_app/BlockLists/x"}) {
         QTest::newRow(qPrintable("a block list named " + name))
             << "named " + name << Fault::None << Ranges::Honoured << false
@@ -619,6 +622,9 @@ void tst_Downloader::largeFileIsPatched()
     // Wine: no request may count as stalled meanwhile.
     UpdaterConfig::RunSettings settings;
     settings.stallInterval = 3000;
+    // A trickle is told from a slow answer by the bytes of a whole window.
+    if (ranges == Ranges::Trickled)
+        settings.slowWindow = 2000;
     TestSupport::MessageRecorder recorder;
     if (bCutOff) {
         auto cut = startedRunner(settings);

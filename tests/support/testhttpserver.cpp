@@ -316,13 +316,14 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
         return false;
     }
     socket->write(head);
+    const bool bTrickle = fault == Fault::Trickle || (bRange && ranges == Ranges::Trickled);
     if (fault == Fault::Slow)
         sendInPieces(socket, body, 4096, 10);
-    else if (fault == Fault::Trickle)
+    else if (bTrickle)
         sendInPieces(socket, body, 1, 10);
     else
         socket->write(body);
-    return fault != Fault::Trickle;
+    return !bTrickle;
 }
 
 void TestHttpServer::sendInPieces(QTcpSocket *socket, const QByteArray &body, int piece,

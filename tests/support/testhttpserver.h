@@ -68,6 +68,7 @@ public:
         Garbled,     // 206 with the range asked for, its first byte changed
         Short,       // 206 with the first half of the range asked for, said to be that half
         Hung,        // never answered; requests without a range are
+        Trickled,    // 206 with the range asked for, one byte every 10 ms
     };
     Q_ENUM(Ranges)
 
