@@ -110,21 +110,20 @@ AttemptEnd WholeFileEnd(const QNetworkReply &reply, Answer answer, bool bCutShor
     if (answer == Answer::File && error == QNetworkReply::NoError) {
         if (bCutShort) {
             return {AttemptEnd::Next::End,
-                    {FetchResult::Kind::Refused,
-                     QStringLiteral("Refused %1: its encoded body ends before its stream").arg(path),
-                     false}};
+                    FetchResult::Refused(
+                        QStringLiteral("Refused %1: its encoded body ends before its stream")
+                            .arg(path))};
         }
         // An answer given to another request of the same connection may look complete.
         return {AttemptEnd::Next::End,
-                {FetchResult::Kind::Complete, std::nullopt,
-                 reply.attribute(QNetworkRequest::HttpPipeliningWasUsedAttribute).toBool()}};
+                FetchResult::Complete(
+                    reply.attribute(QNetworkRequest::HttpPipeliningWasUsedAttribute).toBool())};
     }
     return {AttemptEnd::Next::End,
-            {FetchResult::Kind::Failed,
-             error == QNetworkReply::TooManyRedirectsError
-                 ? std::optional<QString>(redirects.Problem(path, maximumRedirects))
-                 : std::nullopt,
-             false}};
+            FetchResult::Failed(
+                error == QNetworkReply::TooManyRedirectsError
+                    ? std::optional<QString>(redirects.Problem(path, maximumRedirects))
+                    : std::nullopt)};
 }
 
 AttemptEnd RangeEnd(const QNetworkReply &reply, Answer answer, const QString &path, qint64 held,
@@ -149,6 +148,6 @@ AttemptEnd RangeEnd(const QNetworkReply &reply, Answer answer, const QString &pa
                        .arg(*shortAnswers);
     }
     if (unusable)
-        return {AttemptEnd::Next::End, {FetchResult::Kind::Unusable, unusable, false}};
-    return {AttemptEnd::Next::End, {FetchResult::Kind::Complete, std::nullopt, false}};
+        return {AttemptEnd::Next::End, FetchResult::Unusable(*unusable)};
+    return {AttemptEnd::Next::End, FetchResult::Complete()};
 }

@@ -13,11 +13,6 @@ qint64 EncodedLimit(qint64 limit)
     return limit + limit / 64 + 64 * 1024;
 }
 
-FetchResult Refusal(const QString &problem)
-{
-    return {FetchResult::Kind::Refused, problem, false};
-}
-
 } // namespace
 
 BodyIntake::BodyIntake(const FetchPolicy &policy, FetchSink *sink, int sliceBytes,
@@ -47,14 +42,13 @@ std::optional<FetchResult> BodyIntake::Take(const QByteArray &data)
     if (discardedBytes <= policy.errorPageBytes)
         return std::nullopt;
     if (policy.IsRange()) {
-        return FetchResult{FetchResult::Kind::Unusable,
-                           QStringLiteral("the server's error page runs past %1 bytes")
-                               .arg(policy.errorPageBytes),
-                           false};
+        return FetchResult::Unusable(QStringLiteral("the server's error page runs past %1 bytes")
+                                         .arg(policy.errorPageBytes));
     }
-    return Refusal(QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
-                       .arg(policy.path)
-                       .arg(policy.errorPageBytes));
+    return FetchResult::Refused(
+        QStringLiteral("Refused %1: the server's error page runs past %2 bytes")
+            .arg(policy.path)
+            .arg(policy.errorPageBytes));
 }
 
 std::optional<FetchResult> BodyIntake::DecodeQueued()
@@ -67,11 +61,12 @@ std::optional<FetchResult> BodyIntake::Decode(const QByteArray &encoded)
 {
     encodedBytes += encoded.size();
     if (policy.limit >= 0 && encodedBytes > EncodedLimit(policy.limit)) {
-        return Refusal(QStringLiteral("Refused %1: the server sent more than %2 encoded bytes for "
-                                      "the %3 it may bring")
-                           .arg(policy.path)
-                           .arg(EncodedLimit(policy.limit))
-                           .arg(policy.limit));
+        return FetchResult::Refused(
+            QStringLiteral("Refused %1: the server sent more than %2 encoded bytes for the %3 it "
+                           "may bring")
+                .arg(policy.path)
+                .arg(EncodedLimit(policy.limit))
+                .arg(policy.limit));
     }
     decoder->Feed(encoded);
     return DecodeSome();
@@ -82,8 +77,9 @@ std::optional<FetchResult> BodyIntake::DecodeSome()
     for (qint64 decoded = 0; decoded < decodedAtOnce;) {
         QByteArray piece;
         if (const std::optional<QString> problem = decoder->DecodeProblem(&piece, sliceBytes)) {
-            return Refusal(QStringLiteral("Refused %1: its encoded body does not decode: %2")
-                               .arg(policy.path, *problem));
+            return FetchResult::Refused(
+                QStringLiteral("Refused %1: its encoded body does not decode: %2")
+                    .arg(policy.path, *problem));
         }
         if (piece.isEmpty())
             return std::nullopt;
@@ -98,22 +94,21 @@ std::optional<FetchResult> BodyIntake::DecodeSome()
 std::optional<FetchResult> BodyIntake::Stage(const QByteArray &data)
 {
     if (policy.range && sink->HeldBytes() + data.size() > policy.range->size()) {
-        return FetchResult{FetchResult::Kind::Unusable,
-                           QStringLiteral("the server sent more than the %1 bytes of a range")
-                               .arg(policy.range->size()),
-                           false};
+        return FetchResult::Unusable(
+            QStringLiteral("the server sent more than the %1 bytes of a range")
+                .arg(policy.range->size()));
     }
     if (const std::optional<QString> problem = sink->WriteProblem(data))
-        return FetchResult{FetchResult::Kind::Failed, *problem, false};
+        return FetchResult::Failed(problem);
     heldAtMost = qMax(heldAtMost, sink->HeldBytes());
     uncountedBytes += data.size();
     takenBytes += data.size();
     partWritten();
     if (policy.limit >= 0 && sink->HeldBytes() > policy.limit) {
-        return Refusal(QStringLiteral("Refused %1: the server sent more than the %2 bytes it may "
-                                      "bring")
-                           .arg(policy.path)
-                           .arg(policy.limit));
+        return FetchResult::Refused(QStringLiteral("Refused %1: the server sent more than the %2 "
+                                                   "bytes it may bring")
+                                        .arg(policy.path)
+                                        .arg(policy.limit));
     }
     return std::nullopt;
 }

@@ -7,20 +7,6 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-namespace {
-
-FetchResult Refusal(const QString &problem)
-{
-    return {FetchResult::Kind::Refused, problem, false};
-}
-
-FetchResult Failure(const std::optional<QString> &problem)
-{
-    return {FetchResult::Kind::Failed, problem, false};
-}
-
-} // namespace
-
 Fetch::Fetch(FetchPolicy policy, FetchSink *sink, ServerConnection *connection, int slot,
              const UpdaterConfig::RunSettings &settings, QObject *parent)
     : QObject(parent)
@@ -204,13 +190,15 @@ void Fetch::Retry()
         return;
     }
     if (policy.range) {
-        Finish(Unusable(QStringLiteral("%1 requests of its ranges in a row brought no new data")
-                            .arg(attemptsWithoutProgress)));
+        Finish(FetchResult::Unusable(
+            QStringLiteral("%1 requests of its ranges in a row brought no new data")
+                .arg(attemptsWithoutProgress)));
         return;
     }
-    Finish(Failure(QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
-                       .arg(policy.path)
-                       .arg(policy.attempts)));
+    Finish(FetchResult::Failed(
+        QStringLiteral("Gave up on %1: %2 attempts in a row brought no new data")
+            .arg(policy.path)
+            .arg(policy.attempts)));
 }
 
 bool Fetch::Abandon()
@@ -279,7 +267,7 @@ bool Fetch::CheckAnswer()
     intake.Begin(true, nullptr);
     if (const std::optional<QString> problem =
             RangeAnswerProblem(*reply, policy.path, attempt.requestedFrom)) {
-        Finish(Unusable(*problem));
+        Finish(FetchResult::Unusable(*problem));
         return false;
     }
     return true;
@@ -290,7 +278,7 @@ bool Fetch::CheckWholeFileAnswer()
     WholeFileAnswer answer =
         ::CheckWholeFileAnswer(*reply, policy.path, attempt.requestedFrom, policy.limit);
     if (answer.failure) {
-        Finish(Failure(answer.failure));
+        Finish(FetchResult::Failed(answer.failure));
         return false;
     }
     if (answer.bAskWhole) {
@@ -305,7 +293,7 @@ bool Fetch::CheckWholeFileAnswer()
         sink->Begins(validator);
     }
     if (answer.refusal) {
-        Finish(Refusal(*answer.refusal));
+        Finish(FetchResult::Refused(*answer.refusal));
         return false;
     }
     intake.Begin(true, std::move(answer.decoder));
@@ -374,9 +362,4 @@ void Fetch::Finish(const FetchResult &result)
     DropReply();
     bEnded = true;
     emit Finished(result);
-}
-
-FetchResult Fetch::Unusable(const QString &reason) const
-{
-    return {FetchResult::Kind::Unusable, reason, false};
 }

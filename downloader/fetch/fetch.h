@@ -116,7 +116,6 @@ private:
     void RequestAgain();
     void DropReply();
     void Finish(const FetchResult &result);
-    FetchResult Unusable(const QString &reason) const;
 
     const FetchPolicy policy;
     FetchSink *const sink;

@@ -70,6 +70,17 @@ struct FetchResult
     // The answer came on a connection with requests in a row before their answers, so it may well
     // have been another request's.
     bool bPipelined = false;
+
+    static FetchResult Complete(bool bPipelined = false)
+    {
+        return {Kind::Complete, std::nullopt, bPipelined};
+    }
+    static FetchResult Refused(const QString &problem) { return {Kind::Refused, problem, false}; }
+    static FetchResult Failed(const std::optional<QString> &problem)
+    {
+        return {Kind::Failed, problem, false};
+    }
+    static FetchResult Unusable(const QString &reason) { return {Kind::Unusable, reason, false}; }
 };
 
 #endif // FETCHPOLICY_H
