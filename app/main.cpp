@@ -3,6 +3,7 @@
 #include "app/updaterfiles.h"
 #include "app/programsettings.h"
 #include "app/terminationsignals.h"
+#include "downloader/staging/stagedswitch.h"
 #include "updater/updater.h"
 
 #include <QApplication>
@@ -33,6 +34,9 @@ int main(int argc, char **argv)
         qCDebug(lcStartup, "Recovered a stale lock: the updater that left %s is no longer running",
                 qUtf8Printable(MarkerFiles::lock));
     }
+
+    // What the last updater left half switched is finished before anything reads the installation.
+    FinishInterruptedSwitch();
 
     QApplication application(argc, argv);
     TerminationSignals terminationSignals;

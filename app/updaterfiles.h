@@ -1,6 +1,7 @@
 #ifndef UPDATERFILES_H
 #define UPDATERFILES_H
 
+#include <QCryptographicHash>
 #include <QString>
 
 // Every file that the updater keeps or fetches for itself, relative to the current directory, not to
@@ -42,13 +43,30 @@ inline QString StagingPath(int slot)
                      : QStringLiteral("Config/Download-%1.part").arg(slot);
 }
 
-// A large file that a download replaced, kept under a second name until the record of digests is
-// written (ReplacedCopyPath(0) for the first slot, and so on): freeing gigabytes costs the system
-// a moment that the download need not wait for.
-inline QString ReplacedCopyPath(int slot)
+// A file of the installation that arrived whole and verified, waiting in Config/Staged/ until every
+// file of its pass has: then they are put in place together. Named by the file's path, size and
+// digest, so that a later start finds what is staged for the file that its manifest lists.
+inline const QString stagedFolder = QStringLiteral("Config/Staged");
+inline QString StagedCopyPath(const QString &path, qint64 size, const QString &md5)
 {
-    return slot == 0 ? QStringLiteral("Config/Replaced.old")
-                     : QStringLiteral("Config/Replaced-%1.old").arg(slot);
+    const QByteArray name = QCryptographicHash::hash(
+        QStringLiteral("%1 %2 %3").arg(size).arg(md5, path).toUtf8(), QCryptographicHash::Md5);
+    return stagedFolder + QLatin1Char('/') + QString::fromLatin1(name.toHex())
+           + QStringLiteral(".staged");
+}
+
+// The list of staged files and their targets, written before the first of them is put in place: a
+// start that finds it finishes what the switch began before it does anything else.
+inline const QString switchJournal = QStringLiteral("Config/Switch.journal");
+
+// A file that a switch replaced, kept under a second name until the record of digests is written
+// (ReplacedCopyPath(0), then ReplacedCopyPath(1), and so on): freeing gigabytes costs the system a
+// moment that the update need not wait for, and a program still running from it on Windows can be
+// moved but not removed.
+inline QString ReplacedCopyPath(int index)
+{
+    return index == 0 ? QStringLiteral("Config/Replaced.old")
+                      : QStringLiteral("Config/Replaced-%1.old").arg(index);
 }
 inline const QString replacedCopies = QStringLiteral("Replaced*.old");
 

@@ -12,7 +12,7 @@
 #include "downloader/network/serverconnection.h"
 #include "downloader/patch/blocklistprefetch.h"
 #include "downloader/staging/downloadpath.h"
-#include "downloader/staging/stagedfile.h"
+#include "downloader/staging/stagedswitch.h"
 #include "downloader/transferspeed.h"
 
 #include <QDebug>
@@ -45,7 +45,7 @@ void Downloader::Connect()
 {
     qDebug() << "Downloader::Connect";
     stagingSlots.FindLeftovers();
-    StagedFile::RemoveReplacedCopies();
+    RemoveReplacedCopies();
     RotateReleaseNotes();
     connection->Open();
     currentSpeed = 0.0f;
@@ -131,8 +131,6 @@ void Downloader::DownloadFile(QString dir, QString file)
         emit FileDownloaded(file);
         return;
     }
-    if (!dir.isEmpty())
-        QDir().mkpath(dir);
     const auto listed = expectedFiles.constFind(path);
     const StagingSlots::Claim claim = stagingSlots.ClaimFor(path);
     const TransferExpectation expected = ExpectationOf(
@@ -163,7 +161,11 @@ Job *Downloader::JobFor(const QString &dir, const QString &file,
                 << QStringLiteral("Fetching %1 whole: %2").arg(dir + file, *choice.reason);
         }
     }
-    return new WholeFileJob(dir, file, expected, slot, connection, settings, this);
+    // A file of the installation waits for its switch; a document is the updater's own.
+    const QString target = listed == expectedFiles.constEnd()
+                               ? dir + file
+                               : ConfigFiles::StagedCopyPath(dir + file, listed->size, listed->md5);
+    return new WholeFileJob(dir, file, target, expected, slot, connection, settings, this);
 }
 
 void Downloader::FilePart()
@@ -225,7 +227,7 @@ void Downloader::UpdateSpeedInfo()
 void Downloader::ExpectFiles(QList<DownloadItem> files)
 {
     // A pass has written the record of digests since the files that it found were replaced.
-    StagedFile::RemoveReplacedCopies();
+    RemoveReplacedCopies();
     expectedFiles.clear();
     for (const DownloadItem &item : qAsConst(files))
         expectedFiles.insert(item.folder + item.fileName, item);
@@ -273,7 +275,7 @@ void Downloader::JobFinished(Job *job, const JobResult &result)
     // The file's last bytes are reported before it is announced, after which the run moves on.
     ReportBytes(unreported);
     if (result.kind == JobResult::Kind::Committed && result.stamp)
-        emit FileCommitted(path, *result.stamp, result.md5);
+        emit FileStaged(path, *result.stamp, result.md5);
     emit FileDownloaded(job->file());
 }
 

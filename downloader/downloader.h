@@ -24,10 +24,10 @@ struct JobResult;
 struct TransferExpectation;
 
 // The updater's only network client. It lives on the window's worker thread and talks to the window
-// through queued signals only. Each file in flight is a Job, which fetches it into the tree below
-// the current directory and puts it in place only when it is what the manifest says: a whole file,
-// or a patch of a large file that has a block list, made from its old copy and the pieces that it
-// lacks. The Downloader keeps what the jobs share: their queue and their staging slots, the
+// through queued signals only. Each file in flight is a Job, which fetches it and stages it under
+// Config/ for the switch of its pass only when it is what the manifest says (a document goes to its
+// place at once): a whole file, or a patch of a large file that has a block list, made from its
+// old copy and the pieces that it lacks. The Downloader keeps what the jobs share: their queue and their staging slots, the
 // ServerConnection through which every request goes, the judgement of a line that stalled, and the
 // byte and speed reports; it announces each job's one result.
 class Downloader : public QObject
@@ -44,9 +44,10 @@ signals:
     void BytesDownloaded(int, float);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
-    // A download is in place at path (relative to the current directory), with this stamp and the
-    // digest of what was written. Comes before its FileDownloaded.
-    void FileCommitted(QString path, FileStamp stamp, QString md5);
+    // A file of the manifest at path (relative to the current directory) has arrived as expected:
+    // its staged copy (ConfigFiles::StagedCopyPath), which waits for the switch of its pass, has
+    // this stamp and the digest of what was written. Comes before its FileDownloaded.
+    void FileStaged(QString path, FileStamp stamp, QString md5);
     // A file at path is patched from its old copy: it now costs this many bytes in place of its size.
     void FetchEstimated(QString path, qint64 bytes);
 

@@ -32,6 +32,8 @@ private slots:
     void cancelledCheckQueuesNothing();
     void recordedDigest_data();
     void recordedDigest();
+    void stagedCopy_data();
+    void stagedCopy();
     void unusableRecord_data();
     void unusableRecord();
 };
@@ -410,6 +412,50 @@ void tst_ManifestCheck::recordedDigest()
     DigestRecord verified = check.verified;
     QCOMPARE(verified.take("App/a.pak", *stamp), md5Of(bRead ? "alpha" : "stale"));
     QCOMPARE(verified.size(), 0);
+}
+
+void tst_ManifestCheck::stagedCopy_data()
+{
+    QTest::addColumn<QByteArray>("installed");  // what App/a.pak holds
+    QTest::addColumn<QByteArray>("staged");     // what its staged copy holds
+    QTest::addColumn<bool>("bRecorded");        // the record knows the staged copy
+    QTest::addColumn<QString>("found");         // "staged", "download" or nothing
+
+    QTest::newRow("staged as the manifest lists it") << QByteArray("old") << QByteArray("alpha")
+                                                     << false << "staged";
+    QTest::newRow("staged, and known from the record") << QByteArray("old") << QByteArray("alpha")
+                                                       << true << "staged";
+    QTest::newRow("staged damaged") << QByteArray("old") << QByteArray("alphX") << false
+                                    << "download";
+    QTest::newRow("staged for a file in place by now") << QByteArray("alpha")
+                                                       << QByteArray("alpha") << false << "";
+}
+
+void tst_ManifestCheck::stagedCopy()
+{
+    QFETCH(QByteArray, installed);
+    QFETCH(QByteArray, staged);
+    QFETCH(bool, bRecorded);
+    QFETCH(QString, found);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("App/a.pak")), installed));
+    const QString copy = ConfigFiles::StagedCopyPath("App/a.pak", 5, md5Of("alpha"));
+    QVERIFY(writeFile(dir.filePath(copy), staged));
+    DigestRecord known;
+    if (bRecorded)
+        known.insert(copy, *ReadFileStamp(dir.filePath(copy)), md5Of("alpha"));
+    const QByteArray document = QStringLiteral("<M><FolderProperties FolderName='App'>"
+                                               "<FileProperties FileName='a.pak' Size='5' md5='%1'/>"
+                                               "</FolderProperties></M>").arg(md5Of("alpha")).toUtf8();
+
+    const ManifestCheck check = CheckManifest(manifestListing(document), {}, dir.path(), nullptr, known);
+    QCOMPARE(describe(check.staged), found == "staged" ? QStringList{"App/|a.pak|5"} : QStringList());
+    QCOMPARE(describe(check.downloads), found == "download" ? QStringList{"App/|a.pak|5"} : QStringList());
+    QCOMPARE(check.bytesToDownload, found == "download" ? 5 : 0);
+    // What is staged is read only where the record does not know it, and then recorded.
+    QCOMPARE(check.filesHashed, bRecorded ? 1 : 2);
+    DigestRecord verified = check.verified;
+    QCOMPARE(verified.take(copy, *ReadFileStamp(dir.filePath(copy))).isEmpty(), found.isEmpty());
 }
 
 void tst_ManifestCheck::unusableRecord_data()

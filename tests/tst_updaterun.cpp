@@ -7,10 +7,12 @@
 
 #include "app/markerfile.h"
 #include "app/updaterfiles.h"
+#include "downloader/staging/stagedswitch.h"
 #include "documents/release/installedrelease.h"
 #include "documents/release/releasenotes.h"
 #include "tools/publishing/signingkeys.h"
 #include "updater/programstarter.h"
+#include "updater/progress.h"
 #include "updater/runstep.h"
 #include "updaterconfig.h"
 
@@ -38,6 +40,10 @@ private slots:
     void currentInstallationFetchesOnlyTheDocuments();
     void installationThatCannotBeCompleted();
     void swappedBodyNeverReachesTheInstallation();
+    void interruptedUpdateLeavesOneReleaseWhole_data();
+    void interruptedUpdateLeavesOneReleaseWhole();
+    void fileInTheWayHoldsTheSwitchUp();
+    void updateThatDoesNotFitFetchesNothing();
     void fileCutOffByClosingResumesAtTheNextStart_data();
     void fileCutOffByClosingResumesAtTheNextStart();
     void secondStartReadsNoFile();
@@ -433,6 +439,125 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
     QTRY_COMPARE(TestSupport::filesBelow("Config").filter("Download"), QStringList());
 }
 
+void tst_UpdateRun::interruptedUpdateLeavesOneReleaseWhole_data()
+{
+    QTest::addColumn<QString>("cutOff");
+
+    QTest::newRow("while a file of the update arrives") << "arriving";
+    QTest::newRow("in the middle of the switch") << "switching";
+    QTest::newRow("after the switch, before its check") << "switched";
+}
+
+void tst_UpdateRun::interruptedUpdateLeavesOneReleaseWhole()
+{
+    QFETCH(QString, cutOff);
+    startRun();
+    QVERIFY(harness->waitForEnd());
+    harness.reset();
+    // The next release changes a small file and a package.
+    const TestRelease first = release;
+    const QString binary = QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe");
+    const QString pak = QStringLiteral("App/Content/Paks/QOR-Windows.pak");
+    release.files[binary] = "binary of release 2";
+    release.files[pak].prepend("release 2");
+    QVERIFY(release.publish(serverFolder->path()));
+    if (cutOff == "arriving") {
+        server->setFault(pak, TestHttpServer::Fault::Stall);
+        harness = std::make_unique<RunHarness>(server->url());
+        QTRY_COMPARE(QDir(ConfigFiles::stagedFolder).entryList(QDir::Files).size(), 1);
+        harness.reset();
+    } else {
+        // What a switch that the end of the process cut off leaves: both files staged, the
+        // journal written, and the first file moved.
+        QList<SwitchEntry> entries;
+        for (const QString &path : {binary, pak}) {
+            const QByteArray content = release.files.value(path);
+            entries.append({ConfigFiles::StagedCopyPath(path, content.size(),
+                                                        TestSupport::md5Hex(content)),
+                            path});
+            QVERIFY(TestSupport::writeFile(entries.last().staged, content));
+        }
+        QVERIFY(!SaveSwitchJournalProblem(ConfigFiles::switchJournal, entries));
+        QVERIFY(QFile::remove(binary) && QFile::rename(entries.first().staged, binary));
+        if (cutOff == "switched")
+            QVERIFY(QFile::remove(pak) && QFile::rename(entries.last().staged, pak));
+    }
+
+    // The next start finds the server gone, and offers what is installed: one release, whole.
+    const QUrl url = server->url();
+    server.reset();
+    FinishInterruptedSwitch();
+    harness = std::make_unique<RunHarness>(url);
+    QVERIFY(!harness->waitForEnd());
+    QVERIFY(harness->bLaunchAllowed);
+    const TestRelease &installed = cutOff == "arriving" ? first : release;
+    for (auto file = installed.files.cbegin(); file != installed.files.cend(); ++file)
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
+    harness.reset();
+
+    // Online again, the update completes without fetching again what was staged.
+    server = std::make_unique<TestHttpServer>(serverFolder->path());
+    startRun();
+    QVERIFY(harness->waitForEnd());
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
+    QCOMPARE(requestsFor(binary), 0);
+    QCOMPARE(QDir(ConfigFiles::stagedFolder).entryList(QDir::Files), QStringList());
+    QVERIFY(!IsSwitchPending());
+}
+
+void tst_UpdateRun::fileInTheWayHoldsTheSwitchUp()
+{
+    startRun();
+    QVERIFY(harness->waitForEnd());
+    harness.reset();
+    const TestRelease first = release;
+    const QString binary = QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe");
+    release.files[binary] = "binary of release 2";
+    release.addFile(QStringLiteral("App/New/Level.pak"), "level");
+    // A file stands where the new file's folder must go.
+    QVERIFY(TestSupport::writeFile("App/New", "in the way"));
+    UpdaterConfig::RunSettings settings = TestSupport::shortSettings();
+    settings.switchRetryInterval = 50;
+    QVERIFY(release.publish(serverFolder->path()));
+    TestSupport::MessageRecorder recorder;
+    harness = std::make_unique<RunHarness>(server->url(), QByteArray(), settings);
+
+    QTRY_COMPARE(harness->status(), HeldFileText("App/New/Level.pak"));
+    // Tried again and again, it changes nothing, and says so once.
+    QTRY_VERIFY(recorder.texts().filter("Cannot replace App/New/Level.pak yet").size() == 1
+                && harness->statuses.count(HeldFileText("App/New/Level.pak")) > 3);
+    QCOMPARE(TestSupport::readFile(binary), first.files.value(binary));
+    QVERIFY(!harness->bLaunchAllowed);
+
+    QVERIFY(QFile::remove("App/New"));
+    QVERIFY(harness->waitForEnd());
+    for (auto file = release.files.cbegin(); file != release.files.cend(); ++file)
+        QCOMPARE(TestSupport::readFile(file.key()), file.value());
+}
+
+void tst_UpdateRun::updateThatDoesNotFitFetchesNothing()
+{
+    startRun();
+    QVERIFY(harness->waitForEnd());
+    harness.reset();
+    const QString binary = QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe");
+    release.files[binary] = "binary of release 2";
+    release.addFile(QStringLiteral("App/Content/Paks/Huge.pak"), "huge");
+    release.listedSizes.insert(QStringLiteral("App/Content/Paks/Huge.pak"), qint64(1) << 50);
+    TestSupport::MessageRecorder recorder;
+    startRun();
+
+    QVERIFY(!harness->waitForEnd());
+    QVERIFY2(harness->status().startsWith("磁盘空间不足: 需要 1048576.0 GB, 可用 "),
+             qPrintable(harness->status()));
+    QCOMPARE(recorder.texts().filter("Not enough space on the disk").size(), 1);
+    // What is installed stays playable, and nothing was fetched for what cannot fit.
+    QVERIFY(harness->bLaunchAllowed);
+    QCOMPARE(requestsFor(binary), 1);
+    QVERIFY(QDir(ConfigFiles::stagedFolder).isEmpty());
+}
+
 void tst_UpdateRun::secondStartReadsNoFile()
 {
     QVERIFY(release.install("."));
@@ -612,7 +737,11 @@ void tst_UpdateRun::nextStep_data()
     QTest::newRow("files found") << S::Check << E::FilesFound << false << S::Downloads;
     QTest::newRow("nothing to fetch") << S::Check << E::NothingToFetch << false << S::Launchable;
     QTest::newRow("passes spent") << S::Check << E::PassesSpent << false << S::Failed;
-    QTest::newRow("files arrived") << S::Downloads << E::FilesArrived << false << S::Check;
+    QTest::newRow("files arrived, some not as expected") << S::Downloads << E::FilesArrived << false
+                                                         << S::Check;
+    QTest::newRow("every file staged") << S::Downloads << E::ReadyToSwitch << false << S::Switch;
+    QTest::newRow("only the switch left") << S::Check << E::ReadyToSwitch << false << S::Switch;
+    QTest::newRow("switched") << S::Switch << E::Switched << false << S::Check;
     QTest::newRow("manifest unusable") << S::Check << E::Unusable << true << S::Failed;
     QTest::newRow("a password mid-download") << S::Downloads << E::PasswordRequired << true
                                              << S::Notes;

@@ -25,6 +25,32 @@ QString ProgressText(int filesLeft, qint64 bytesLeft, float downloadSpeed)
     return text;
 }
 
+namespace {
+
+// One decimal, in the largest of the window's units that the size reaches.
+QString SizeText(qint64 bytes)
+{
+    constexpr qint64 gibibyte = 1024 * mebibyte;
+    if (bytes >= gibibyte)
+        return QStringLiteral("%1 GB").arg(double(bytes) / gibibyte, 0, 'f', 1);
+    if (bytes >= mebibyte)
+        return QStringLiteral("%1 MB").arg(double(bytes) / mebibyte, 0, 'f', 1);
+    return QStringLiteral("%1 KB").arg(double(qMax<qint64>(bytes, 0)) / kibibyte, 0, 'f', 1);
+}
+
+} // namespace
+
+QString DiskSpaceText(qint64 neededBytes, qint64 availableBytes)
+{
+    return QStringLiteral("磁盘空间不足: 需要 %1, 可用 %2")
+        .arg(SizeText(neededBytes), SizeText(availableBytes));
+}
+
+QString HeldFileText(const QString &path)
+{
+    return QStringLiteral("文件 %1 正在使用中, 关闭游戏后更新将自动继续").arg(path);
+}
+
 qint64 ProgressBarDivisor(qint64 totalBytes)
 {
     constexpr qint64 largest = std::numeric_limits<int>::max();

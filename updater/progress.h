@@ -8,6 +8,11 @@
 // when more arrived than announced) and the speed in KiB per second.
 QString ProgressText(int filesLeft, qint64 bytesLeft, float downloadSpeed);
 
+// The status text of a disk without room for the update: "磁盘空间不足: 需要 12.4 GB, 可用 3.1 GB".
+QString DiskSpaceText(qint64 neededBytes, qint64 availableBytes);
+// The status text while a file that is in use holds the update up.
+QString HeldFileText(const QString &path);
+
 // A progress bar holds int values. Byte counts are divided by this before they reach it, so that
 // installations beyond that range still show the right share.
 qint64 ProgressBarDivisor(qint64 totalBytes);

@@ -22,8 +22,11 @@ RunStep NextStep(RunStep step, RunEvent event, bool bKeyed)
     case RunEvent::NothingToFetch:
         return RunStep::Launchable;
     case RunEvent::FilesArrived:
+    case RunEvent::Switched:
         // The next pass checks what arrived, and finds what did not.
         return RunStep::Check;
+    case RunEvent::ReadyToSwitch:
+        return RunStep::Switch;
     case RunEvent::PasswordRequired:
         return RunStep::Notes;
     }
@@ -43,6 +46,7 @@ QString AwaitedDocument(RunStep step)
         return DocumentFiles::manifestSignature;
     case RunStep::Check:
     case RunStep::Downloads:
+    case RunStep::Switch:
     case RunStep::Launchable:
     case RunStep::Failed:
         return QString();

@@ -14,7 +14,10 @@ enum class RunStep {
     Manifest,           // reads the notes and asks for the manifest
     ManifestSignature,  // asks for the manifest's signature, in a keyed build
     Check,              // reads the manifest and passes over the installation
-    Downloads,          // fetches what the pass found
+    Downloads,          // fetches what the pass found, each file into its staged copy
+    // puts the staged copies in place together, trying again while a file is held open; until
+    // then the installation is the release that it was
+    Switch,
     Launchable,         // the end: the run has finished and offers the launch
     Failed,             // the end, once the run has said why: nothing more is fetched
 };
@@ -26,7 +29,9 @@ enum class RunEvent {
     FilesFound,        // the pass found files to fetch
     NothingToFetch,    // the pass found none, or the server is being updated
     PassesSpent,       // the pass found files again after the last download pass allowed
-    FilesArrived,      // the last file of a download pass, whatever became of it
+    FilesArrived,      // the last file of a download pass, and not every one arrived as expected
+    ReadyToSwitch,     // every file that the pass found is staged as expected
+    Switched,          // the staged copies are in place
     PasswordRequired,  // the server wants one: the Downloader asks for the notes with it
 };
 

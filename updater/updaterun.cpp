@@ -7,6 +7,7 @@
 #include "documents/release/releasenotes.h"
 #include "documents/release/xmldocument.h"
 #include "downloader/downloader.h"
+#include "downloader/staging/diskspace.h"
 #include "updater/programstarter.h"
 #include "updater/progress.h"
 
@@ -21,15 +22,26 @@ UpdateRun::UpdateRun(const QByteArray &publicKey, const UpdaterConfig::RunSettin
     : QObject(parent)
     , settings(settings)
     , trust(publicKey, settings.documentBytes)
+    , releaseSwitch(settings.switchRetryInterval)
 {
     connect(&verificationPass, &VerificationPass::Finished, this, &UpdateRun::Stage3);
+    connect(&releaseSwitch, &ReleaseSwitch::Ended, this, &UpdateRun::SwitchEnded);
 }
+
+namespace {
+
+QString StagedCopyOf(const DownloadItem &item)
+{
+    return ConfigFiles::StagedCopyPath(item.folder + item.fileName, item.size, item.md5);
+}
+
+} // namespace
 
 void UpdateRun::ConnectTo(Downloader *downloader)
 {
     connect(this, &UpdateRun::RequestFile, downloader, &Downloader::DownloadFile);
     connect(this, &UpdateRun::ExpectFiles, downloader, &Downloader::ExpectFiles);
-    connect(downloader, &Downloader::FileCommitted, this, &UpdateRun::FileCommitted);
+    connect(downloader, &Downloader::FileStaged, this, &UpdateRun::FileStaged);
     connect(downloader, &Downloader::FetchEstimated, this, &UpdateRun::FetchEstimated);
     connect(downloader, &Downloader::FileDownloaded, this, &UpdateRun::FileDownloaded);
     connect(downloader, &Downloader::BytesDownloaded, this, &UpdateRun::BytesDownloaded);
@@ -37,7 +49,8 @@ void UpdateRun::ConnectTo(Downloader *downloader)
 }
 
 // A run: the release notes, the manifest, then passes over the installation with the downloads of
-// what each pass finds, until one finds nothing; then the launch.
+// what each pass finds, switched into place together once all of them have arrived, until a pass
+// finds nothing; then the launch.
 void UpdateRun::Advance(RunEvent event)
 {
     step = NextStep(step, event, trust.IsKeyed());
@@ -46,6 +59,9 @@ void UpdateRun::Advance(RunEvent event)
         // Whatever was in flight, the Downloader has let go of.
         downloadPasses = 0;
         inFlight.clear();
+        fetchCosts.clear();
+        stagedInFlight.clear();
+        releaseSwitch.Stop();
         break;
     case RunStep::NotesSignature:
         RequestDocument(DocumentFiles::releaseNotesSignature);
@@ -61,8 +77,12 @@ void UpdateRun::Advance(RunEvent event)
         break;
     case RunStep::Downloads:
         ++downloadPasses;
+        bPassStaged = true;
         emit ExpectFiles(downloadQueue);
         DownloadQueuedFiles();
+        break;
+    case RunStep::Switch:
+        StartSwitch();
         break;
     case RunStep::Launchable:
         FinishRun();
@@ -125,18 +145,31 @@ void UpdateRun::Stage3()
         return;
     downloadQueue += check.downloads;
     bytesToDownload += check.bytesToDownload;
+    toSwitch = check.staged;
+    // What was staged for another release, or for a file that is in place by now, is of no use.
+    QSet<QString> wanted;
+    for (const QList<DownloadItem> *items : {&check.staged, &check.downloads}) {
+        for (const DownloadItem &item : *items)
+            wanted.insert(StagedCopyOf(item));
+    }
+    RemoveStagedCopiesExcept(wanted);
 
     progressDivisor = ProgressBarDivisor(bytesToDownload);
     emit ProgressRange(0, ProgressBarValue(bytesToDownload, progressDivisor));
     emit UserMessage(QStringLiteral("下载中..."));
 
     // The server may be uploading a release: the run ends with the files as they are installed.
-    if (notes.bUpdateInProgress || downloadQueue.isEmpty())
+    if (notes.bUpdateInProgress || (downloadQueue.isEmpty() && toSwitch.isEmpty())) {
         Advance(RunEvent::NothingToFetch);
-    else if (downloadPasses == settings.downloadPasses)
+    } else if (downloadPasses == settings.downloadPasses) {
         GiveUp();
-    else
+    } else if (downloadQueue.isEmpty()) {
+        // Only the switch is left, of what an earlier pass or start staged.
+        ++downloadPasses;
+        Advance(RunEvent::ReadyToSwitch);
+    } else if (FitsOnDisk(check.bytesToDownload)) {
         Advance(RunEvent::FilesFound);
+    }
 }
 
 // Requests queued files, in order, until as many are in flight as the settings allow.
@@ -158,14 +191,58 @@ void UpdateRun::DownloadQueuedFiles()
 void UpdateRun::FileArrived(const DownloadItem &item)
 {
     emit LogLine(item.folder + item.fileName, false);
+    fetchCosts.remove(item.fileName);
+    if (!stagedInFlight.remove(item.folder + item.fileName))
+        bPassStaged = false;
     // Small files arrive faster than the reports: the count follows each one.
     ShowProgress();
     if (!downloadQueue.isEmpty()) {
         DownloadQueuedFiles();
     } else if (inFlight.isEmpty()) {
         ShowFullBar();
-        Advance(RunEvent::FilesArrived);
+        Advance(bPassStaged ? RunEvent::ReadyToSwitch : RunEvent::FilesArrived);
     }
+}
+
+void UpdateRun::StartSwitch()
+{
+    QList<SwitchEntry> entries;
+    entries.reserve(toSwitch.size());
+    for (const DownloadItem &item : qAsConst(toSwitch))
+        entries.append({StagedCopyOf(item), item.folder + item.fileName});
+    lastHeldUp.clear();
+    releaseSwitch.Start(entries);
+}
+
+void UpdateRun::SwitchEnded(const SwitchOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case SwitchOutcome::Kind::Held: {
+        // The player may keep the game open for hours: one line for each thing that holds it up.
+        const QString heldUp = QStringLiteral("Cannot replace %1 yet: %2; trying again every %3 s")
+                                   .arg(outcome.path, outcome.problem)
+                                   .arg(settings.switchRetryInterval / 1000.0);
+        if (heldUp != lastHeldUp)
+            qCWarning(lcRun).noquote() << heldUp;
+        lastHeldUp = heldUp;
+        emit UserMessage(HeldFileText(outcome.path));
+        return;
+    }
+    case SwitchOutcome::Kind::Failed:
+        qCWarning(lcRun).noquote() << outcome.problem;
+        EndUnchanged(QStringLiteral("更新失败"));
+        return;
+    case SwitchOutcome::Kind::Switched:
+        break;
+    }
+    for (int index = 0; index < toSwitch.size(); ++index) {
+        const DownloadItem &item = toSwitch.at(index);
+        if (const std::optional<FileStamp> &stamp = outcome.stamps.value(index))
+            verificationPass.RecordCommitted(item.folder + item.fileName, *stamp, item.md5);
+    }
+    qCInfo(lcRun).noquote() << QStringLiteral("Put %1 files in place").arg(toSwitch.size());
+    toSwitch.clear();
+    Advance(RunEvent::Switched);
 }
 
 // Runs the prerequisites installer once per installation and offers the launch.
@@ -185,6 +262,9 @@ void UpdateRun::FinishRun()
     }
     if (!notes.bUpdateInProgress) {
         SetMarkerFile(MarkerFiles::completed, true);
+        // The installation is whole as it is: a switch that an earlier start could not finish
+        // has nothing more to do.
+        ForgetPendingSwitch();
         // Nothing more is fetched: what an earlier start staged and this one did not need is of no
         // use.
         emit ExpectFiles({});
@@ -230,9 +310,30 @@ void UpdateRun::GiveUp()
 void UpdateRun::FailOnDocument(const QString &document, const QString &reason)
 {
     qCWarning(lcRun).noquote() << QStringLiteral("Cannot use %1: %2").arg(document, reason);
-    emit UserMessage(QStringLiteral("更新失败"));
-    emit LaunchAllowed(QFile::exists(MarkerFiles::completed)
-                       || QFile::exists(MarkerFiles::installed));
+    EndUnchanged(QStringLiteral("更新失败"));
+}
+
+bool UpdateRun::FitsOnDisk(qint64 bytesToStage)
+{
+    const StagingSpace space = MeasureStagingSpace(bytesToStage);
+    if (space.Fits())
+        return true;
+    qCWarning(lcRun).noquote()
+        << QStringLiteral("Not enough space on the disk %1 for the update: it needs %2 bytes, "
+                          "%3 are free for it")
+               .arg(space.disk)
+               .arg(space.needed)
+               .arg(space.available);
+    EndUnchanged(DiskSpaceText(space.needed, space.available));
+    return false;
+}
+
+void UpdateRun::EndUnchanged(const QString &message)
+{
+    emit UserMessage(message);
+    emit LaunchAllowed((QFile::exists(MarkerFiles::completed)
+                        || QFile::exists(MarkerFiles::installed))
+                       && !IsSwitchPending());
     Advance(RunEvent::Unusable);
 }
 
@@ -250,10 +351,15 @@ void UpdateRun::FileDownloaded(QString downloadedFile)
 }
 
 // The Downloader reports it just before it announces the file, which is then still in flight.
-void UpdateRun::FileCommitted(QString path, FileStamp stamp, QString md5)
+void UpdateRun::FileStaged(QString path, FileStamp stamp, QString md5)
 {
-    if (InFlightAt(path) != inFlight.end())
-        verificationPass.RecordCommitted(path, stamp, md5);
+    const auto item = InFlightAt(path);
+    if (item == inFlight.end())
+        return;
+    // So that the next pass knows the staged copy without reading it, should the switch not come.
+    verificationPass.RecordCommitted(StagedCopyOf(*item), stamp, md5);
+    toSwitch.append(*item);
+    stagedInFlight.insert(path);
 }
 
 void UpdateRun::FetchEstimated(QString path, qint64 bytes)
@@ -262,8 +368,8 @@ void UpdateRun::FetchEstimated(QString path, qint64 bytes)
     if (item == inFlight.end())
         return;
     // The bar and the counts show what is fetched, not what is made from the old copy.
-    bytesToDownload += bytes - item->size;
-    item->size = bytes;
+    bytesToDownload += bytes - fetchCosts.value(item->fileName, item->size);
+    fetchCosts.insert(item->fileName, bytes);
     progressDivisor = ProgressBarDivisor(bytesToDownload);
     emit ProgressRange(0, ProgressBarValue(bytesToDownload, progressDivisor));
     emit ProgressValue(ProgressBarValue(downloadedBytes, progressDivisor));

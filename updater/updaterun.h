@@ -6,6 +6,7 @@
 #include "documents/installation/manifestcheck.h"
 #include "documents/installation/verificationpass.h"
 #include "documents/release/releasetrust.h"
+#include "updater/releaseswitch.h"
 #include "updater/runstep.h"
 #include "updaterconfig.h"
 
@@ -13,6 +14,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -63,7 +65,7 @@ public slots:
     void Stage3();
     // What the Downloader reports.
     void FileDownloaded(QString downloadedFile);
-    void FileCommitted(QString path, FileStamp stamp, QString md5);
+    void FileStaged(QString path, FileStamp stamp, QString md5);
     // A file in flight is patched: it costs bytes in place of its size.
     void FetchEstimated(QString path, qint64 bytes);
     void BytesDownloaded(int deltaBytes, float downloadSpeed);
@@ -92,10 +94,17 @@ private:
     void Advance(RunEvent event);
     void DownloadQueuedFiles();
     void FileArrived(const DownloadItem &item);
+    void StartSwitch();
+    void SwitchEnded(const SwitchOutcome &outcome);
     void FinishRun();
     // The ends that are not the launch: they say why, then end the run.
     void GiveUp();
     void FailOnDocument(const QString &document, const QString &reason);
+    // Whether bytesToStage more fit on the disk; if not, ends the run.
+    bool FitsOnDisk(qint64 bytesToStage);
+    // Ends a run that left the installation as it was: it may be launched as it is if a run
+    // completed it before and no switch is left half done.
+    void EndUnchanged(const QString &message);
 
     // Asks for a document at the top of the release. A copy from earlier in this run must not stand
     // in for an answer that fails, so it goes first.
@@ -111,12 +120,20 @@ private:
     const UpdaterConfig::RunSettings settings;
     ReleaseTrust trust;
     VerificationPass verificationPass;
+    ReleaseSwitch releaseSwitch;
     NotesState notes;
     RunStep step = RunStep::Notes;
     // The files requested and not yet answered, by the bare name that the answer carries: the run
     // never has two of one name in flight.
     QHash<QString, DownloadItem> inFlight;
     QList<DownloadItem> downloadQueue;
+    // What a bare name in flight is now expected to cost, where that is not its size: a patch.
+    QHash<QString, qint64> fetchCosts;
+    // The files staged for the next switch, and those of them still in flight, by path.
+    QList<DownloadItem> toSwitch;
+    QSet<QString> stagedInFlight;
+    bool bPassStaged = false;  // every file of the download pass so far arrived as expected
+    QString lastHeldUp;        // what held the switch up when it was last tried
     qint64 downloadedBytes = 0;
     qint64 bytesToDownload = 0;
     float lastSpeed = 0.0f;  // KiB per second, as the Downloader last reported it

@@ -7,6 +7,7 @@
 #include "documents/installation/filestamp.h"
 #include "documents/installation/manifestlisting.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,9 @@ struct ManifestCheck
 {
     QList<DownloadItem> downloads;  // files missing or different, in document order
     qint64 bytesToDownload = 0;     // the sum of their sizes
+    // Files missing or different whose verified copy is staged already (ConfigFiles::StagedCopyPath):
+    // only their switch is left.
+    QList<DownloadItem> staged;
     int listedFiles = 0;            // files listed with a safe path, whatever their state
     QStringList rejectedPaths;      // folder or file paths that are not safe to write
     QStringList ownPaths;           // folder or file paths of the updater's own files
@@ -48,14 +52,25 @@ struct ManifestWalk
         QString relativePath() const { return item.folder + item.fileName; }
     };
 
+    // A staged copy of a listed file, for the case that the file is to be fetched.
+    struct StagedCopy
+    {
+        QString path;    // relative to the installation
+        int hashed = -1;  // its place in hashedPaths, if it is read
+        std::optional<FileStamp> stamp;
+        QString md5;     // as the record knew it, if it did
+    };
+
     ManifestCheck check;      // what is known before the files are read
     QVector<ListedFile> files;
+    QHash<int, StagedCopy> stagedCopies;  // by the index of their file in files
     QStringList hashedPaths;  // the local paths of the files whose digests must be read
 };
 
 // Checks the files of the listing against the local files below installationDir (empty: the current
 // directory). A file is to be downloaded when it is missing, or when it has an md5, its bare name is
-// not in notUpdatedFiles and its digest is not that md5 (in any case) or it cannot be read. The
+// not in notUpdatedFiles and its digest is not that md5 (in any case) or it cannot be read; unless
+// a copy with that digest is staged for it, which leaves it to be switched. The
 // digest of a file whose stamp the known record holds is taken from there; every other file is
 // read. Paths where something other than a regular file stands are neither read nor queued.
 //

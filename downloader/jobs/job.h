@@ -20,7 +20,7 @@ class ServerConnection;
 struct JobResult
 {
     enum class Kind {
-        Committed,         // the file is in place, as expected
+        Committed,         // the file is staged (a document: in place), as expected
         Refused,           // what arrived was not what was expected
         Failed,            // the file did not arrive
         PasswordRequired,  // the server wants a password first
@@ -31,11 +31,11 @@ struct JobResult
     // Refused, Failed and FetchWhole: why, for the log; none where the network error that ended
     // it said so.
     std::optional<QString> problem;
-    // Committed: the file's stamp as it was put in place (none if it could not be read) and the
-    // digest of what was written.
+    // Committed: the stamp of the file where it was moved to (none if it could not be read) and
+    // the digest of what was written.
     std::optional<FileStamp> stamp;
     QString md5;
-    // Committed: the updater knows the blocks of what was put in place, from its block list.
+    // Committed: the updater knows the blocks of what was made, from its block list.
     bool bBlocksKnown = false;
     // Refused: the answer may well have been another request's, on a connection with requests in
     // a row before their answers.
@@ -65,7 +65,7 @@ struct JobResult
 };
 
 // One file in flight, from its request to its report: it fetches the file into its staging slot
-// (ConfigFiles::StagingPath) with one Fetch or several, and puts it in place only when it is what
+// (ConfigFiles::StagingPath) with one Fetch or several, and stages it only when it is what
 // the manifest says. The Downloader owns it and hears of it through its signals, whatever its kind.
 class Job : public QObject
 {

@@ -42,6 +42,7 @@ PatchJob::PatchJob(const DownloadItem &item, const TransferExpectation &expected
     : Job(item.folder, item.fileName, slot, connection, settings, parent)
     , item(item)
     , expected(expected)
+    , stagedCopy(ConfigFiles::StagedCopyPath(path(), item.size, item.md5))
     , oldCopy(path())
     , scan(path(), item.localMd5, this)
 {
@@ -71,7 +72,7 @@ void PatchJob::Start(const std::optional<ResumeRecord> &leftover)
 {
     // Digested as it is written, on the writer's thread: the old copy's blocks are written from one
     // buffer that stays in the cache, which handing each slice to another core would not leave so.
-    staged.emplace(path(), slot(), std::numeric_limits<qint64>::max());
+    staged.emplace(stagedCopy, slot(), std::numeric_limits<qint64>::max());
     if (leftover && !staged->ReopenProblem()) {
         bRecordWritten = true;
         rereading.setFuture(staged->Rereading());
@@ -353,7 +354,8 @@ void PatchJob::Complete()
         return;
     }
     if (const std::optional<QString> problem = staged->CommitProblem()) {
-        Finish(JobResult::Failed(QStringLiteral("Cannot replace %1: %2").arg(path(), *problem)));
+        Finish(JobResult::Failed(
+            QStringLiteral("Cannot move %1 to %2: %3").arg(path(), stagedCopy, *problem)));
         return;
     }
     KnownBlocks::Forget(item.localMd5);
@@ -362,7 +364,7 @@ void PatchJob::Complete()
                                    .arg(path(), Mebibytes(writer->ReusedBytes()),
                                         Mebibytes(FetchedBytes()))
                                    .arg(RequestsSent());
-    Finish(JobResult::Committed(ReadFileStamp(path()), md5, true));
+    Finish(JobResult::Committed(ReadFileStamp(stagedCopy), md5, true));
 }
 
 void PatchJob::FetchWhole(const QString &reason)

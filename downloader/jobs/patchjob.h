@@ -24,8 +24,8 @@
 // updater put that copy in place) or cut on the thread pool; the blocks that the old copy lacks are
 // then cut into pieces, on both sides, and only the pieces that it lacks are fetched, neighbours
 // merged into one range each, several at once. The PatchWriter writes the new file in order into
-// the staging file, and it is put in place only with the size and MD5 digest that the manifest
-// lists, like any download.
+// the staging file, and it is staged for the switch only with the size and MD5 digest that the
+// manifest lists, like any download.
 //
 // Whatever keeps a patch from being made (no block list that holds, a server that ignores ranges,
 // answers them short again and again or never, blocks that keep arriving wrong, a file that changed
@@ -67,6 +67,7 @@ private:
 
     const DownloadItem item;
     const TransferExpectation expected;
+    const QString stagedCopy;  // where the made file waits for the switch
 
     std::optional<StagedFile> staged;
     bool bRecordWritten = false;

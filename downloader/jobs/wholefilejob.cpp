@@ -18,14 +18,15 @@ constexpr qint64 errorPageBytes = 64 * 1024;
 
 } // namespace
 
-WholeFileJob::WholeFileJob(const QString &folder, const QString &file,
+WholeFileJob::WholeFileJob(const QString &folder, const QString &file, const QString &target,
                            const TransferExpectation &expected, int slot,
                            ServerConnection *connection, const UpdaterConfig::RunSettings &settings,
                            QObject *parent)
     : Job(folder, file, slot, connection, settings, parent)
+    , target(target)
     , expected(expected)
 {
-    staged.emplace(path(), slot, settings.partBytes);
+    staged.emplace(target, slot, settings.partBytes);
     connect(&rereading, &QFutureWatcherBase::finished, this, &WholeFileJob::RereadEnded);
 }
 
@@ -120,11 +121,12 @@ void WholeFileJob::Commit(bool bPipelined)
         return;
     }
     if (const std::optional<QString> problem = staged->CommitProblem()) {
-        Finish(JobResult::Failed(QStringLiteral("Cannot replace %1: %2").arg(path(), *problem)));
+        Finish(JobResult::Failed(
+            QStringLiteral("Cannot move %1 to %2: %3").arg(path(), target, *problem)));
         return;
     }
     // Without a stamp the next verification pass reads the file, as it would any other.
-    Finish(JobResult::Committed(ReadFileStamp(path()), staged->md5(), false));
+    Finish(JobResult::Committed(ReadFileStamp(target), staged->md5(), false));
 }
 
 void WholeFileJob::Finish(const JobResult &result)

@@ -10,16 +10,16 @@
 #include <optional>
 
 // A file fetched whole, with one Fetch, into its staging file: resumed from what an earlier start
-// staged where the server allows, and put in place only with the expected size and digest. It is
-// also how the documents arrive, bounded by the largest document.
+// staged where the server allows, and moved to target only with the expected size and digest. It
+// is also how the documents arrive, bounded by the largest document.
 class WholeFileJob : public Job, private FetchSink
 {
     Q_OBJECT
 
 public:
-    WholeFileJob(const QString &folder, const QString &file, const TransferExpectation &expected,
-                 int slot, ServerConnection *connection, const UpdaterConfig::RunSettings &settings,
-                 QObject *parent);
+    WholeFileJob(const QString &folder, const QString &file, const QString &target,
+                 const TransferExpectation &expected, int slot, ServerConnection *connection,
+                 const UpdaterConfig::RunSettings &settings, QObject *parent);
     ~WholeFileJob() override;
 
     // What an earlier transfer of the same file staged is digested again before the first request;
@@ -46,6 +46,7 @@ private:
     void Begins(const QByteArray &validator) override;
     std::optional<QString> WriteProblem(const QByteArray &bytes) override;
 
+    const QString target;
     const TransferExpectation expected;
     std::optional<StagedFile> staged;  // until the job lets go of it
     QFutureWatcher<std::optional<QString>> rereading;

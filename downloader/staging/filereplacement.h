@@ -2,6 +2,7 @@
 #define FILEREPLACEMENT_H
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -13,9 +14,22 @@ class QFile;
 [[nodiscard]] std::optional<QString> MoveIntoPlaceProblem(const QString &source,
                                                           const QString &target);
 
-// Gives target a second name, aside, so that replacing target later does not free its data on the
-// spot; false where the system cannot (another volume, a file system without hard links).
-[[nodiscard]] bool LinkAside(const QString &target, const QString &aside);
+// Moves source over target, as MoveIntoPlaceProblem, keeping the previous target under the name
+// aside, so that its data is not freed on the spot (gigabytes take the system a moment) and a
+// program still running from it stays where it is (Windows moves a running program, but replaces
+// none). On failure target and source are as they were.
+[[nodiscard]] std::optional<QString> ReplaceKeepingAsideProblem(const QString &source,
+                                                                const QString &target,
+                                                                const QString &aside);
+
+// Why the regular file at target (which may be missing) in the existing folder cannot be replaced
+// now, as far as the system tells without trying: another program holds it open without letting it
+// be moved (Windows), it or the folder is immutable, or the folder is not writable (Linux).
+[[nodiscard]] std::optional<QString> HeldFileProblem(const QString &target, const QString &folder);
+
+// Waits until the data of files (all on one file system) is on the disk, so that a crash after
+// they were renamed into place cannot leave them empty.
+void FlushToDisk(const QStringList &files);
 
 // Asks the system to start writing length bytes of the open file from offset to disk, without
 // waiting for them: a large file then need not be written all at once when it is put in place (a

@@ -9,8 +9,6 @@
 
 namespace {
 
-// A replaced file this large is freed later (RemoveReplacedCopies); a smaller one at once.
-constexpr qint64 replacedCopyBytes = 64 * 1024 * 1024;
 constexpr qint64 writebackBytes = 8 * 1024 * 1024;
 
 } // namespace
@@ -113,32 +111,8 @@ std::optional<QString> StagedFile::CommitProblem()
         return QStringLiteral("the staging file is not open");
     // Windows moves no file that is still open.
     staging.close();
-    // The new copy takes over the target's permissions, except that its owner can always read and
-    // write it: a read-only copy must not become a file that its owner cannot delete. The User
-    // flags stay behind: they say what this process may do (anything, for root), not what the
-    // target grants.
-    const QFileInfo previous(target);
-    const QFileDevice::Permissions userFlags =
-        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
-    const QFileDevice::Permissions kept = previous.exists()
-                                              ? previous.permissions() & ~userFlags
-                                              : QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    staging.setPermissions(kept | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    // Where the system cannot keep the previous copy aside, the move frees it.
-    if (previous.size() >= replacedCopyBytes) {
-        QFile::remove(ConfigFiles::ReplacedCopyPath(slot));
-        if (!LinkAside(target, ConfigFiles::ReplacedCopyPath(slot)))
-            QFile::remove(ConfigFiles::ReplacedCopyPath(slot));
-    }
+    QDir().mkpath(QFileInfo(target).path());
     return MoveIntoPlaceProblem(staging.fileName(), target);
-}
-
-void StagedFile::RemoveReplacedCopies()
-{
-    QDir config(MarkerFiles::configFolder);
-    const QStringList copies = config.entryList({ConfigFiles::replacedCopies}, QDir::Files);
-    for (const QString &copy : copies)
-        config.remove(copy);
 }
 
 QString StagedFile::md5()

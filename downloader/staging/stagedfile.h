@@ -10,9 +10,11 @@
 
 #include <optional>
 
-// A download's local file: written to the staging file and put in place by CommitProblem() in one
-// step, so that the target is the previous copy until the new one is whole. Destroying it without a
-// commit removes what was written, unless it is kept for the next start to resume.
+// A download's local file: written to the staging file and moved to its target by CommitProblem()
+// in one step, so that the target is the previous copy until the new one is whole. The target of a
+// file of the installation is its staged copy (ConfigFiles::StagedCopyPath), which the switch puts
+// in place with the rest of its pass; that of a document, the document itself. Destroying it
+// without a commit removes what was written, unless it is kept for the next start to resume.
 //
 // The staging files have fixed names in the updater's own folder, one for each transfer that may run
 // at once (its slot, ConfigFiles::StagingPath), and one updater runs per folder: a run that is killed
@@ -48,9 +50,6 @@ public:
     [[nodiscard]] std::optional<QString> CommitProblem();
     // Leaves the staging file as it is when this object goes.
     void Keep() { bKept = true; }
-    // Frees the large files that commits replaced (ConfigFiles::ReplacedCopyPath): once the record
-    // of digests is written, which would otherwise wait for the system to free them.
-    static void RemoveReplacedCopies();
 
     qint64 size() const { return bytesWritten; }
     // The lower-case hexadecimal MD5 digest of everything written: computed as it is written, so

@@ -101,11 +101,11 @@ application_has_run() {
     [ "$(application_runs "$1")" -ge "$2" ]
 }
 
-# Every file of the release present with the release's digest, the lock gone, and the two programs
-# started as often as expected.
+# Every file of the release (RELEASE_MD5, by default the one served) present with the release's
+# digest, the lock gone, and the two programs started as often as expected.
 check_installation() {
-    local install=$1 installer=$2 application=$3
-    (cd "$install" && md5sum --quiet -c "$scratch/release.md5") \
+    local install=$1 installer=$2 application=$3 release_md5=${4:-$scratch/release.md5}
+    (cd "$install" && md5sum --quiet -c "$release_md5") \
         || fail "files in $install differ from the release"
     [ ! -e "$install/Config/UU_Lock.setting" ] || fail "Config/UU_Lock.setting was left behind"
     [ -e "$install/Config/UU_Installed.setting" ] || fail "no Config/UU_Installed.setting"
@@ -188,6 +188,33 @@ check_installation "$install" 1 3
 expect_fetched "App/Engine/Binaries/Win64/PhysX3_x64.dll
 App/QOR/Content/Movies/Intro Movie.mp4"
 
+echo "==> An update killed at any moment leaves one release whole: an offline start launches it"
+cp "$scratch/release.md5" "$scratch/release-1.md5"
+make_sample_release "$www" "$make_manifest" 2.0.2
+(cd "$www/qor_app" && find App -type f -print0 | xargs -0 md5sum) > "$scratch/release.md5"
+some_staged() { [ -n "$(ls "$install/Config/Staged" 2>/dev/null)" ]; }
+runs=3
+for moment in "a file to be staged:some_staged" \
+              "the package to be half staged:staged_more_than $install 200000"; do
+    serve --limit-rate 256k
+    start_updater "$install"
+    wait_until 60 "${moment%%:*}" ${moment#*:}
+    kill -9 "$updater_pid"
+    wait "$updater_pid" 2>/dev/null || true
+    nginx_stop
+    runs=$((runs + 1))
+    start_updater "$install"
+    launch_when_ready
+    check_installation "$install" 1 "$runs" "$scratch/release-1.md5"
+done
+echo "==> Online again, the update completes without fetching again what was staged"
+serve
+start_updater "$install"
+launch_when_ready
+check_installation "$install" 1 $((runs + 1))
+[ -z "$(requests 200 | grep '^App/')" ] || fail "files were fetched again whole: $(requests 200 | grep '^App/')"
+[ -z "$(ls -A "$install/Config/Staged" 2>/dev/null)" ] || fail "staged copies survived the switch"
+
 echo "==> An updater killed in the middle of a file resumes it at the next start"
 install=$scratch/install-killed
 serve --limit-rate 512k
@@ -199,8 +226,7 @@ updater_pid=""
 part=$(largest_staged "$install")
 resumed=$(sed -n 3p "${part%.part}.resume")
 staged=$(stat -c %s "$part")
-(cd "$install" && md5sum --quiet --ignore-missing -c "$scratch/release.md5") \
-    || fail "the killed updater left a file of the application half-written"
+[ ! -e "$install/App" ] || fail "the killed updater put files of an unfinished release in place"
 serve
 start_updater "$install"
 launch_when_ready

@@ -1,6 +1,9 @@
 #include "downloaderrunner.h"
 
+#include "app/updaterfiles.h"
 #include "downloader/downloader.h"
+
+#include <QDir>
 
 namespace TestSupport {
 
@@ -15,11 +18,15 @@ DownloaderRunner::DownloaderRunner(const UpdateServer &server, const UpdaterConf
     connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);
     connect(downloader, &Downloader::NetworkError, this, &DownloaderRunner::NetworkError);
-    connect(downloader, &Downloader::FileCommitted, this, &DownloaderRunner::FileCommitted);
-    connect(this, &DownloaderRunner::FileCommitted, this,
+    connect(downloader, &Downloader::FileStaged, this, &DownloaderRunner::FileStaged);
+    connect(this, &DownloaderRunner::FileStaged, this,
             [this](const QString &path, const FileStamp &stamp, const QString &md5) {
-                committed << path + QLatin1Char(' ') + md5
-                                 + (ReadFileStamp(path) == stamp ? "" : " (stale stamp)");
+                // A file of the manifest is staged, a document in place.
+                const QDir stagedCopies(ConfigFiles::stagedFolder);
+                bool bFresh = ReadFileStamp(path) == stamp;
+                for (const QString &name : stagedCopies.entryList(QDir::Files))
+                    bFresh = bFresh || ReadFileStamp(stagedCopies.filePath(name)) == stamp;
+                committed << path + QLatin1Char(' ') + md5 + (bFresh ? "" : " (stale stamp)");
             });
 
     connect(this, &DownloaderRunner::PasswordRequired, this,

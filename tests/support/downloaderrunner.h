@@ -31,7 +31,7 @@ public:
     QStringList events() const;
     // The sum of every BytesDownloaded delta so far.
     qint64 reportedBytes() const;
-    // Every FileCommitted as "<path> <md5>", with " (stale stamp)" if the stamp was not the file's as
+    // Every FileStaged as "<path> <md5>", with " (stale stamp)" if the stamp was not the file's as
     // it arrived.
     QStringList commits() const;
 
@@ -46,7 +46,7 @@ signals:
     void BytesDownloaded(int deltaBytes, float downloadSpeed);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
-    void FileCommitted(QString path, FileStamp stamp, QString md5);
+    void FileStaged(QString path, FileStamp stamp, QString md5);
 
 private:
     DownloaderThread worker;

@@ -50,7 +50,8 @@ bool TestRelease::publish(const QString &serverFolder) const
     QList<ManifestFile> listed;
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
         const QString md5 = md5Hex(file.value());
-        listed.append({file.key(), file.value().size(), bUpperCaseDigests ? md5.toUpper() : md5});
+        listed.append({file.key(), listedSizes.value(file.key(), file.value().size()),
+                       bUpperCaseDigests ? md5.toUpper() : md5});
     }
     const QDir server(serverFolder);
     const QByteArray manifest = WriteManifest(listed);

@@ -38,6 +38,7 @@ public:
     qint64 releaseNumber = 1;
     std::optional<QDateTime> expires;
     bool bUpperCaseDigests = false; // the manifest's digests as some tools print them
+    QMap<QString, qint64> listedSizes; // what the manifest says of these files' sizes instead
 };
 
 } // namespace TestSupport

@@ -1,0 +1,27 @@
+#include "diskspace.h"
+
+#include "app/updaterfiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+StagingSpace MeasureStagingSpace(qint64 bytesToStage)
+{
+    StagingSpace space;
+    space.needed = bytesToStage;
+    const QStorageInfo storage(QDir::currentPath());
+    if (!storage.isValid() || storage.bytesAvailable() < 0) {
+        space.available = bytesToStage;
+        return space;
+    }
+    space.disk = storage.rootPath();
+    space.available = storage.bytesAvailable();
+    const QFileInfoList freed = QDir(MarkerFiles::configFolder)
+                                    .entryInfoList({QStringLiteral("Download*.part"),
+                                                    ConfigFiles::replacedCopies},
+                                                   QDir::Files);
+    for (const QFileInfo &file : freed)
+        space.available += file.size();
+    return space;
+}
