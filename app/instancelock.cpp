@@ -2,7 +2,17 @@
 
 #include "app/updaterfiles.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// QLockFile writes its owner into the lock right after it makes it: a lock that names none for
+// longer than this was left by an updater that ended in between.
+constexpr qint64 unnamedLockMilliseconds = 2000;
+
+} // namespace
 
 InstanceLock::InstanceLock()
     : lockFile(ConfigFiles::instanceLock)
@@ -15,8 +25,17 @@ InstanceLock::InstanceLock()
 InstanceLock::Outcome InstanceLock::acquire()
 {
     if (!lockFile.tryLock(0)) {
-        return lockFile.error() == QLockFile::LockFailedError ? Outcome::HeldByOther
-                                                               : Outcome::Unavailable;
+        if (lockFile.error() != QLockFile::LockFailedError)
+            return Outcome::Unavailable;
+        // QLockFile never takes a lock without an owner for stale: it would keep out every start.
+        qint64 pid = 0;
+        QString hostName;
+        QString application;
+        const QDateTime made = QFileInfo(ConfigFiles::instanceLock).lastModified();
+        const bool bUnnamed = !lockFile.getLockInfo(&pid, &hostName, &application)
+                              && made.msecsTo(QDateTime::currentDateTime()) > unnamedLockMilliseconds;
+        if (!bUnnamed || !lockFile.removeStaleLockFile() || !lockFile.tryLock(0))
+            return Outcome::HeldByOther;
     }
     // We own the lock, so a marker that is still there was left by an updater that did not end cleanly.
     return QFile::exists(MarkerFiles::lock) ? Outcome::RecoveredStale : Outcome::Acquired;

@@ -46,6 +46,7 @@ private slots:
     void init();
     void firstStartCreatesMarkersAndCleansUp();
     void secondStartLeavesAtOnceAndTouchesNothing();
+    void killedInstanceIsRecovered_data();
     void killedInstanceIsRecovered();
     void lockThatCannotBeWrittenLeavesItToTheMarker();
     void leftoverMarkerWithContentIsRecoveredAndEmptied();
@@ -109,10 +110,24 @@ void tst_Startup::secondStartLeavesAtOnceAndTouchesNothing()
     QVERIFY(!QDir(folder->path()).exists(lockMarker));
 }
 
+void tst_Startup::killedInstanceIsRecovered_data()
+{
+    QTest::addColumn<bool>("bBeforeItsLockNamedIt");
+    QTest::newRow("killed while it runs") << false;
+    QTest::newRow("killed before its lock named it") << true;
+}
+
 void tst_Startup::killedInstanceIsRecovered()
 {
+    QFETCH(bool, bBeforeItsLockNamedIt);
     const QDir dir(folder->path());
-    {
+    if (bBeforeItsLockNamedIt) {
+        QVERIFY(TestSupport::writeFile(dir.filePath(lockMarker), ""));
+        QFile lock(dir.filePath("Config/UU_Instance.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                 QFileDevice::FileModificationTime));
+    } else {
         TestSupport::UpdaterProcess killed(dir.path());
         QVERIFY(killed.startAndWaitUntilRunning());
         killed.kill();
