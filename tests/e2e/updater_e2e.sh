@@ -195,7 +195,7 @@ make_sample_release "$www" "$make_manifest" 2.0.2
 some_staged() { [ -n "$(ls "$install/Config/Staged" 2>/dev/null)" ]; }
 runs=3
 for moment in "a file to be staged:some_staged" \
-              "the package to be half staged:staged_more_than $install 200000"; do
+              "the package to be half staged:staged_more_than $install 300000"; do
     serve --limit-rate 256k
     start_updater "$install"
     wait_until 60 "${moment%%:*}" ${moment#*:}
