@@ -8,6 +8,7 @@
 #include "documents/release/xmldocument.h"
 #include "downloader/downloader.h"
 #include "downloader/staging/diskspace.h"
+#include "updater/checkreport.h"
 #include "updater/programstarter.h"
 #include "updater/progress.h"
 
@@ -25,17 +26,14 @@ UpdateRun::UpdateRun(const QByteArray &publicKey, const UpdaterConfig::RunSettin
     , releaseSwitch(settings.switchRetryInterval)
 {
     connect(&verificationPass, &VerificationPass::Finished, this, &UpdateRun::Stage3);
-    connect(&releaseSwitch, &ReleaseSwitch::Ended, this, &UpdateRun::SwitchEnded);
+    connect(&releaseSwitch, &ReleaseSwitch::Switched, this, &UpdateRun::FilesSwitched);
+    connect(&releaseSwitch, &ReleaseSwitch::HeldUp, this,
+            [this](const QString &path) { emit UserMessage(HeldFileText(path)); });
+    connect(&releaseSwitch, &ReleaseSwitch::Failed, this, [this](const QString &problem) {
+        qCWarning(lcRun).noquote() << problem;
+        EndUnchanged(QStringLiteral("更新失败"));
+    });
 }
-
-namespace {
-
-QString StagedCopyOf(const DownloadItem &item)
-{
-    return ConfigFiles::StagedCopyPath(item.folder + item.fileName, item.size, item.md5);
-}
-
-} // namespace
 
 void UpdateRun::ConnectTo(Downloader *downloader)
 {
@@ -59,7 +57,7 @@ void UpdateRun::Advance(RunEvent event)
         // Whatever was in flight, the Downloader has let go of.
         downloadPasses = 0;
         inFlight.clear();
-        fetchCosts.clear();
+        tally.SettleAll();
         stagedInFlight.clear();
         releaseSwitch.Stop();
         break;
@@ -82,7 +80,7 @@ void UpdateRun::Advance(RunEvent event)
         DownloadQueuedFiles();
         break;
     case RunStep::Switch:
-        StartSwitch();
+        releaseSwitch.Start(toSwitch);
         break;
     case RunStep::Launchable:
         FinishRun();
@@ -144,18 +142,12 @@ void UpdateRun::Stage3()
     if (!ReportCheck(check))
         return;
     downloadQueue += check.downloads;
-    bytesToDownload += check.bytesToDownload;
+    tally.AddToFetch(check.bytesToDownload);
     toSwitch = check.staged;
     // What was staged for another release, or for a file that is in place by now, is of no use.
-    QSet<QString> wanted;
-    for (const QList<DownloadItem> *items : {&check.staged, &check.downloads}) {
-        for (const DownloadItem &item : *items)
-            wanted.insert(StagedCopyOf(item));
-    }
-    RemoveStagedCopiesExcept(wanted);
+    RemoveStagedCopiesExcept(check.staged + check.downloads);
 
-    progressDivisor = ProgressBarDivisor(bytesToDownload);
-    emit ProgressRange(0, ProgressBarValue(bytesToDownload, progressDivisor));
+    emit ProgressRange(0, tally.BarMaximum());
     emit UserMessage(QStringLiteral("下载中..."));
 
     // The server may be uploading a release: the run ends with the files as they are installed.
@@ -191,7 +183,7 @@ void UpdateRun::DownloadQueuedFiles()
 void UpdateRun::FileArrived(const DownloadItem &item)
 {
     emit LogLine(item.folder + item.fileName, false);
-    fetchCosts.remove(item.fileName);
+    tally.Settle(item.fileName);
     if (!stagedInFlight.remove(item.folder + item.fileName))
         bPassStaged = false;
     // Small files arrive faster than the reports: the count follows each one.
@@ -204,43 +196,13 @@ void UpdateRun::FileArrived(const DownloadItem &item)
     }
 }
 
-void UpdateRun::StartSwitch()
+void UpdateRun::FilesSwitched(const QVector<std::optional<FileStamp>> &stamps)
 {
-    QList<SwitchEntry> entries;
-    entries.reserve(toSwitch.size());
-    for (const DownloadItem &item : qAsConst(toSwitch))
-        entries.append({StagedCopyOf(item), item.folder + item.fileName});
-    lastHeldUp.clear();
-    releaseSwitch.Start(entries);
-}
-
-void UpdateRun::SwitchEnded(const SwitchOutcome &outcome)
-{
-    switch (outcome.kind) {
-    case SwitchOutcome::Kind::Held: {
-        // The player may keep the game open for hours: one line for each thing that holds it up.
-        const QString heldUp = QStringLiteral("Cannot replace %1 yet: %2; trying again every %3 s")
-                                   .arg(outcome.path, outcome.problem)
-                                   .arg(settings.switchRetryInterval / 1000.0);
-        if (heldUp != lastHeldUp)
-            qCWarning(lcRun).noquote() << heldUp;
-        lastHeldUp = heldUp;
-        emit UserMessage(HeldFileText(outcome.path));
-        return;
-    }
-    case SwitchOutcome::Kind::Failed:
-        qCWarning(lcRun).noquote() << outcome.problem;
-        EndUnchanged(QStringLiteral("更新失败"));
-        return;
-    case SwitchOutcome::Kind::Switched:
-        break;
-    }
     for (int index = 0; index < toSwitch.size(); ++index) {
         const DownloadItem &item = toSwitch.at(index);
-        if (const std::optional<FileStamp> &stamp = outcome.stamps.value(index))
+        if (const std::optional<FileStamp> &stamp = stamps.value(index))
             verificationPass.RecordCommitted(item.folder + item.fileName, *stamp, item.md5);
     }
-    qCInfo(lcRun).noquote() << QStringLiteral("Put %1 files in place").arg(toSwitch.size());
     toSwitch.clear();
     Advance(RunEvent::Switched);
 }
@@ -318,12 +280,7 @@ bool UpdateRun::FitsOnDisk(qint64 bytesToStage)
     const StagingSpace space = MeasureStagingSpace(bytesToStage);
     if (space.Fits())
         return true;
-    qCWarning(lcRun).noquote()
-        << QStringLiteral("Not enough space on the disk %1 for the update: it needs %2 bytes, "
-                          "%3 are free for it")
-               .arg(space.disk)
-               .arg(space.needed)
-               .arg(space.available);
+    qCWarning(lcRun).noquote() << space.Shortage();
     EndUnchanged(DiskSpaceText(space.needed, space.available));
     return false;
 }
@@ -368,11 +325,9 @@ void UpdateRun::FetchEstimated(QString path, qint64 bytes)
     if (item == inFlight.end())
         return;
     // The bar and the counts show what is fetched, not what is made from the old copy.
-    bytesToDownload += bytes - fetchCosts.value(item->fileName, item->size);
-    fetchCosts.insert(item->fileName, bytes);
-    progressDivisor = ProgressBarDivisor(bytesToDownload);
-    emit ProgressRange(0, ProgressBarValue(bytesToDownload, progressDivisor));
-    emit ProgressValue(ProgressBarValue(downloadedBytes, progressDivisor));
+    tally.Reestimate(item->fileName, item->size, bytes);
+    emit ProgressRange(0, tally.BarMaximum());
+    emit ProgressValue(tally.BarValue());
     ShowProgress();
 }
 
@@ -381,9 +336,8 @@ void UpdateRun::BytesDownloaded(int deltaBytes, float downloadSpeed)
     // The documents' bytes are not among those that the files to fetch add up to.
     if (deltaBytes == 0 || inFlight.isEmpty())
         return;
-    downloadedBytes += deltaBytes;
-    lastSpeed = downloadSpeed;
-    emit ProgressValue(ProgressBarValue(downloadedBytes, progressDivisor));
+    tally.AddArrived(deltaBytes, downloadSpeed);
+    emit ProgressValue(tally.BarValue());
     ShowProgress();
 }
 
@@ -395,8 +349,7 @@ QHash<QString, DownloadItem>::iterator UpdateRun::InFlightAt(const QString &path
 
 void UpdateRun::ShowProgress()
 {
-    emit UserMessage(ProgressText(downloadQueue.size() + inFlight.size(),
-                                  bytesToDownload - downloadedBytes, lastSpeed));
+    emit UserMessage(tally.Text(downloadQueue.size() + inFlight.size()));
 }
 
 void UpdateRun::PasswordRequired()
@@ -415,25 +368,7 @@ void UpdateRun::RequestDocument(const QString &document)
 
 bool UpdateRun::ReportCheck(const ManifestCheck &check)
 {
-    for (const QString &path : check.rejectedPaths)
-        qCWarning(lcRun).noquote() << "Skipped a manifest entry with an unsafe path:" << path;
-    for (const QString &path : check.ownPaths) {
-        qCWarning(lcRun).noquote()
-            << "Skipped a manifest entry that names one of the updater's own files:" << path;
-    }
-    if (check.unlistedPaths > 0) {
-        qCWarning(lcRun).noquote()
-            << QStringLiteral("Skipped %1 more manifest entries with unsafe paths or paths of the "
-                              "updater's own files").arg(check.unlistedPaths);
-    }
-    for (const QString &path : check.unreadablePaths)
-        qCWarning(lcRun).noquote() << QStringLiteral("Cannot read %1: it is fetched again").arg(path);
-    for (const QString &problem : check.recordProblems)
-        qCWarning(lcRun).noquote() << problem;
-    qCInfo(lcRun).noquote() << QStringLiteral("Checked %1 files: read %2, knew %3 from the record")
-                                   .arg(check.listedFiles)
-                                   .arg(check.filesHashed)
-                                   .arg(check.filesFromRecord);
+    LogCheckFindings(check);
     // What an error page or a captive portal sends may well parse, but it lists nothing.
     if (check.listedFiles == 0) {
         FailOnDocument(DocumentFiles::manifest, QStringLiteral("it lists no file"));
@@ -456,7 +391,7 @@ bool UpdateRun::ReportCheck(const ManifestCheck &check)
 
 void UpdateRun::ShowFullBar()
 {
-    progressDivisor = 1;
+    tally.ShowFull();
     emit ProgressRange(0, 100);
     emit ProgressValue(100);
 }

@@ -6,6 +6,7 @@
 #include "documents/installation/manifestcheck.h"
 #include "documents/installation/verificationpass.h"
 #include "documents/release/releasetrust.h"
+#include "updater/downloadtally.h"
 #include "updater/releaseswitch.h"
 #include "updater/runstep.h"
 #include "updaterconfig.h"
@@ -94,8 +95,7 @@ private:
     void Advance(RunEvent event);
     void DownloadQueuedFiles();
     void FileArrived(const DownloadItem &item);
-    void StartSwitch();
-    void SwitchEnded(const SwitchOutcome &outcome);
+    void FilesSwitched(const QVector<std::optional<FileStamp>> &stamps);
     void FinishRun();
     // The ends that are not the launch: they say why, then end the run.
     void GiveUp();
@@ -127,18 +127,11 @@ private:
     // never has two of one name in flight.
     QHash<QString, DownloadItem> inFlight;
     QList<DownloadItem> downloadQueue;
-    // What a bare name in flight is now expected to cost, where that is not its size: a patch.
-    QHash<QString, qint64> fetchCosts;
     // The files staged for the next switch, and those of them still in flight, by path.
     QList<DownloadItem> toSwitch;
     QSet<QString> stagedInFlight;
     bool bPassStaged = false;  // every file of the download pass so far arrived as expected
-    QString lastHeldUp;        // what held the switch up when it was last tried
-    qint64 downloadedBytes = 0;
-    qint64 bytesToDownload = 0;
-    float lastSpeed = 0.0f;  // KiB per second, as the Downloader last reported it
-    // Byte counts are divided by this before they reach the progress bar, whose range is an int.
-    qint64 progressDivisor = 1;
+    DownloadTally tally;
     // Download passes since the run began (at start, or after a password): a file whose download
     // never matches its digest must not keep the updater fetching for ever.
     int downloadPasses = 0;

@@ -25,3 +25,12 @@ StagingSpace MeasureStagingSpace(qint64 bytesToStage)
         space.available += file.size();
     return space;
 }
+
+QString StagingSpace::Shortage() const
+{
+    return QStringLiteral("Not enough space on the disk %1 for the update: it needs %2 bytes, %3 "
+                          "are free for it")
+        .arg(disk)
+        .arg(needed)
+        .arg(available);
+}

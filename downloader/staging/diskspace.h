@@ -11,6 +11,8 @@ struct StagingSpace
     QString disk;  // the root of the disk's file system, for the log
 
     bool Fits() const { return needed <= available; }
+    // For the log, where it does not fit.
+    QString Shortage() const;
 };
 
 // What staging bytesToStage more needs on the disk of the current directory, against what the disk

@@ -170,12 +170,20 @@ void ForgetPendingSwitch()
     QFile::remove(ConfigFiles::switchJournal);
 }
 
-void RemoveStagedCopiesExcept(const QSet<QString> &wanted)
+QString StagedCopyOf(const DownloadItem &item)
 {
+    return ConfigFiles::StagedCopyPath(item.folder + item.fileName, item.size, item.md5);
+}
+
+void RemoveStagedCopiesExcept(const QList<DownloadItem> &wanted)
+{
+    QSet<QString> kept;
+    for (const DownloadItem &item : wanted)
+        kept.insert(StagedCopyOf(item));
     QDir staged(ConfigFiles::stagedFolder);
     const QStringList names = staged.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
-        if (!wanted.contains(ConfigFiles::stagedFolder + QLatin1Char('/') + name))
+        if (!kept.contains(ConfigFiles::stagedFolder + QLatin1Char('/') + name))
             staged.remove(name);
     }
 }

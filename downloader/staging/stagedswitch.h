@@ -1,6 +1,7 @@
 #ifndef STAGEDSWITCH_H
 #define STAGEDSWITCH_H
 
+#include "documents/installation/downloaditem.h"
 #include "documents/installation/filestamp.h"
 #include "downloader/staging/switchjournal.h"
 
@@ -44,8 +45,10 @@ void FinishInterruptedSwitch();
 // A check found the installation whole: a journal that could not be finished is of no more use.
 void ForgetPendingSwitch();
 
-// Removes every staged copy but those at the paths in wanted.
-void RemoveStagedCopiesExcept(const QSet<QString> &wanted);
+// Where the file of item waits for its switch (ConfigFiles::StagedCopyPath).
+[[nodiscard]] QString StagedCopyOf(const DownloadItem &item);
+// Removes every staged copy but those of the files in wanted.
+void RemoveStagedCopiesExcept(const QList<DownloadItem> &wanted);
 // Frees the files that switches replaced (ConfigFiles::ReplacedCopyPath), once the record of
 // digests no longer names them; one that a program still runs from stays for a later start.
 void RemoveReplacedCopies();
