@@ -162,9 +162,7 @@ Job *Downloader::JobFor(const QString &dir, const QString &file,
         }
     }
     // A file of the installation waits for its switch; a document is the updater's own.
-    const QString target = listed == expectedFiles.constEnd()
-                               ? dir + file
-                               : ConfigFiles::StagedCopyPath(dir + file, listed->size, listed->md5);
+    const QString target = listed == expectedFiles.constEnd() ? dir + file : StagedCopyOf(*listed);
     return new WholeFileJob(dir, file, target, expected, slot, connection, settings, this);
 }
 

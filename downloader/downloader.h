@@ -27,9 +27,9 @@ struct TransferExpectation;
 // through queued signals only. Each file in flight is a Job, which fetches it and stages it under
 // Config/ for the switch of its pass only when it is what the manifest says (a document goes to its
 // place at once): a whole file, or a patch of a large file that has a block list, made from its
-// old copy and the pieces that it lacks. The Downloader keeps what the jobs share: their queue and their staging slots, the
-// ServerConnection through which every request goes, the judgement of a line that stalled, and the
-// byte and speed reports; it announces each job's one result.
+// old copy and the pieces that it lacks. The Downloader keeps what the jobs share: their queue and
+// their staging slots, the ServerConnection through which every request goes, the judgement of a
+// line that stalled, and the byte and speed reports; it announces each job's one result.
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -44,9 +44,10 @@ signals:
     void BytesDownloaded(int, float);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
-    // A file of the manifest at path (relative to the current directory) has arrived as expected:
-    // its staged copy (ConfigFiles::StagedCopyPath), which waits for the switch of its pass, has
-    // this stamp and the digest of what was written. Comes before its FileDownloaded.
+    // The file at path (relative to the current directory) has arrived as expected, with this
+    // stamp and the digest of what was written: a file of the manifest in its staged copy
+    // (StagedCopyOf), where it waits for the switch of its pass, a document in its place. Comes
+    // before its FileDownloaded.
     void FileStaged(QString path, FileStamp stamp, QString md5);
     // A file at path is patched from its old copy: it now costs this many bytes in place of its size.
     void FetchEstimated(QString path, qint64 bytes);

@@ -70,9 +70,9 @@ struct ManifestWalk
 // Checks the files of the listing against the local files below installationDir (empty: the current
 // directory). A file is to be downloaded when it is missing, or when it has an md5, its bare name is
 // not in notUpdatedFiles and its digest is not that md5 (in any case) or it cannot be read; unless
-// a copy with that digest is staged for it, which leaves it to be switched. The
-// digest of a file whose stamp the known record holds is taken from there; every other file is
-// read. Paths where something other than a regular file stands are neither read nor queued.
+// a copy with that digest is staged for it, which leaves it to be switched. The digest of a file
+// whose stamp the known record holds is taken from there; every other file is read. Paths where
+// something other than a regular file stands are neither read nor queued.
 //
 // The check comes in two halves, so that the files can be read on the thread pool in between:
 // WalkManifest, then FinishCheck with the digests of the walk's hashedPaths (Md5OfFiles).

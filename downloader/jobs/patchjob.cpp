@@ -5,6 +5,7 @@
 #include "documents/installation/filestamp.h"
 #include "documents/patch/knownblocks.h"
 #include "downloader/fetch/fetch.h"
+#include "downloader/staging/stagedswitch.h"
 
 #include <QTimer>
 
@@ -42,7 +43,7 @@ PatchJob::PatchJob(const DownloadItem &item, const TransferExpectation &expected
     : Job(item.folder, item.fileName, slot, connection, settings, parent)
     , item(item)
     , expected(expected)
-    , stagedCopy(ConfigFiles::StagedCopyPath(path(), item.size, item.md5))
+    , stagedCopy(StagedCopyOf(item))
     , oldCopy(path())
     , scan(path(), item.localMd5, this)
 {
