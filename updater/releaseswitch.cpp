@@ -23,9 +23,8 @@ void ReleaseSwitch::Start(const QList<DownloadItem> &files)
     Stop();
     entries.clear();
     entries.reserve(files.size());
-    for (const DownloadItem &item : files) {
+    for (const DownloadItem &item : files)
         entries.append({StagedCopyOf(item), item.folder + item.fileName});
-    }
     lastHeldUp.clear();
     Try();
 }
