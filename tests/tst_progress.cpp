@@ -13,8 +13,6 @@ class tst_Progress : public QObject
 private slots:
     void progressText_data();
     void progressText();
-    void diskSpaceText_data();
-    void diskSpaceText();
     void barDivisorKeepsValuesInIntRange_data();
     void barDivisorKeepsValuesInIntRange();
 };
@@ -48,29 +46,6 @@ void tst_Progress::progressText()
     QFETCH(float, speed);
     QFETCH(QString, text);
     QCOMPARE(ProgressText(filesLeft, bytesLeft, speed), text);
-}
-
-void tst_Progress::diskSpaceText_data()
-{
-    QTest::addColumn<qint64>("needed");
-    QTest::addColumn<qint64>("available");
-    QTest::addColumn<QString>("text");
-
-    const qint64 mebibyte = 1024 * 1024;
-    QTest::newRow("GB") << qint64(12.4 * 1024) * mebibyte << qint64(3.1 * 1024) * mebibyte
-                        << "磁盘空间不足: 需要 12.4 GB, 可用 3.1 GB";
-    QTest::newRow("MB below a GB") << 1023 * mebibyte << 512 * mebibyte
-                                   << "磁盘空间不足: 需要 1023.0 MB, 可用 512.0 MB";
-    QTest::newRow("KB, and a full disk") << qint64(1536) << qint64(0)
-                                         << "磁盘空间不足: 需要 1.5 KB, 可用 0.0 KB";
-}
-
-void tst_Progress::diskSpaceText()
-{
-    QFETCH(qint64, needed);
-    QFETCH(qint64, available);
-    QFETCH(QString, text);
-    QCOMPARE(DiskSpaceText(needed, available), text);
 }
 
 void tst_Progress::barDivisorKeepsValuesInIntRange_data()
