@@ -22,9 +22,9 @@ InstanceLock::InstanceLock()
     lockFile.setStaleLockTime(0);
 }
 
-InstanceLock::Outcome InstanceLock::acquire()
+InstanceLock::Outcome InstanceLock::acquire(int waitMilliseconds)
 {
-    if (!lockFile.tryLock(0)) {
+    if (!lockFile.tryLock(waitMilliseconds)) {
         if (lockFile.error() != QLockFile::LockFailedError)
             return Outcome::Unavailable;
         // QLockFile never takes a lock without an owner for stale: it would keep out every start.
@@ -39,4 +39,9 @@ InstanceLock::Outcome InstanceLock::acquire()
     }
     // We own the lock, so a marker that is still there was left by an updater that did not end cleanly.
     return QFile::exists(MarkerFiles::lock) ? Outcome::RecoveredStale : Outcome::Acquired;
+}
+
+void InstanceLock::release()
+{
+    lockFile.unlock();
 }

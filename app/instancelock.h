@@ -20,8 +20,11 @@ public:
 
     InstanceLock();
 
-    // Call once, after Config/ exists. The lock is held until the object dies.
-    Outcome acquire();
+    // Call after Config/ exists, waiting as long for an updater that is about to end. The lock is
+    // held until the object dies or release() is called.
+    Outcome acquire(int waitMilliseconds = 0);
+    // For the program that takes over the folder from this one.
+    void release();
 
 private:
     QLockFile lockFile;

@@ -1,4 +1,6 @@
+#include "app/handover.h"
 #include "app/instancelock.h"
+#include "app/updaterprogram.h"
 #include "app/logfile.h"
 #include "app/updaterfiles.h"
 #include "app/programsettings.h"
@@ -22,8 +24,11 @@ int main(int argc, char **argv)
 
     // Another updater already works on this folder: leave without a window, a word or a touched file.
     // Where the lock cannot be written at all, the marker is the only sign of one left.
+    // A new updater program waits for the previous one, which hands the folder over to it.
+    const QString previousProgram = qEnvironmentVariable(previousProgramVariable);
+    qunsetenv(previousProgramVariable);
     InstanceLock instanceLock;
-    const InstanceLock::Outcome lock = instanceLock.acquire();
+    const InstanceLock::Outcome lock = instanceLock.acquire(previousProgram.isEmpty() ? 0 : 10000);
     if (lock == InstanceLock::Outcome::HeldByOther
         || (lock == InstanceLock::Outcome::Unavailable && QFile::exists(MarkerFiles::lock))) {
         return 0;
@@ -40,12 +45,30 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     TerminationSignals terminationSignals;
-    auto updater = std::make_unique<Updater>(ProgramServer(), nullptr, UpdaterConfig::publicKey,
-                                             ProgramSettings());
-    updater->show();
-    const int exitCode = application.exec();
-
-    // The window removes the marker and stops its worker thread; the lock itself goes last.
-    updater.reset();
-    return exitCode;
+    UpdaterConfig::RunSettings settings = ProgramSettings();
+    settings.updaterProgram = UpdaterProgramInFolder();
+    if (!previousProgram.isEmpty()) {
+        qCInfo(lcStartup, "Took the folder over from the previous updater program, kept at %s",
+               qUtf8Printable(previousProgram));
+    } else {
+        // The previous programs of earlier swaps, where nothing runs from them any more.
+        RemoveSwappedPrograms();
+    }
+    for (;;) {
+        auto updater = std::make_unique<Updater>(ProgramServer(), nullptr, UpdaterConfig::publicKey,
+                                                 settings);
+        if (!previousProgram.isEmpty())
+            QObject::connect(updater.get(), &Updater::Running, &ConfirmTakeOver);
+        updater->show();
+        const int exitCode = application.exec();
+        const Updater::ProgramSwap swapped = updater->SwappedProgram();
+        // The window removes the marker and stops its worker thread; the lock itself goes last.
+        updater.reset();
+        if (exitCode != Updater::restartExitCode)
+            return exitCode;
+        // The new program finishes the run; if it cannot, this one does, with the release's other
+        // files.
+        if (HandOver(settings.updaterProgram, swapped.aside, swapped.md5, &instanceLock))
+            return 0;
+    }
 }

@@ -70,6 +70,20 @@ inline QString ReplacedCopyPath(int index)
 }
 inline const QString replacedCopies = QStringLiteral("Replaced*.old");
 
+// Where a swap keeps the updater's previous program (UpdaterAsidePath(0), then 1, ...), so that it
+// can be put back if the new one does not start; a later start removes those that nothing runs.
+inline QString UpdaterAsidePath(int index)
+{
+    return QStringLiteral("Config/Updater-%1.old").arg(index);
+}
+inline const QString updaterAsides = QStringLiteral("Updater-*.old");
+// The MD5 digest of a new updater program that did not start: not tried again while the manifest
+// names it.
+inline const QString rejectedUpdater = QStringLiteral("Config/RejectedUpdater.record");
+// Written by a new updater program once its window is up and its first request has come back,
+// with its process id: the previous program hands the folder over only then.
+inline const QString updaterRunning = QStringLiteral("Config/UpdaterRunning.marker");
+
 // The record beside a staging file that says what it holds: Config/Download.resume, ...
 inline QString ResumeRecordPath(int slot)
 {

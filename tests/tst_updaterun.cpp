@@ -14,6 +14,7 @@
 #include "updater/programstarter.h"
 #include "updater/progress.h"
 #include "updater/runstep.h"
+#include "updater/selfupdate.h"
 #include "updaterconfig.h"
 
 #include <QtTest>
@@ -34,6 +35,8 @@ class tst_UpdateRun : public QObject
 private slots:
     void nextStep_data();
     void nextStep();
+    void updaterGoesFirst_data();
+    void updaterGoesFirst();
     void init();
     void cleanup();
 
@@ -757,6 +760,56 @@ void tst_UpdateRun::nextStep()
     const bool bDocumentStep = next == RunStep::Notes || next == RunStep::NotesSignature
                                || next == RunStep::Manifest || next == RunStep::ManifestSignature;
     QCOMPARE(AwaitedDocument(next).isEmpty(), !bDocumentStep);
+}
+
+void tst_UpdateRun::updaterGoesFirst_data()
+{
+    QTest::addColumn<QString>("program");     // the updater's, as the run knows it
+    QTest::addColumn<QString>("rejected");    // the digest of a program that did not start
+    QTest::addColumn<QString>("downloads");   // the round's files, "path:md5" each
+    QTest::addColumn<QString>("staged");
+    QTest::addColumn<QString>("round");       // what the round fetches, then what it switches
+    QTest::addColumn<bool>("bUpdaterOnly");
+
+    QTest::newRow("outside the folder") << "" << "" << "updater:b App/a:a" << "" << "updater App/a|"
+                                        << false;
+    QTest::newRow("fetched first, alone") << "updater" << "" << "App/a:a updater:b" << "App/c:c"
+                                          << "updater|" << true;
+    QTest::newRow("staged already") << "updater" << "" << "App/a:a" << "updater:b" << "|updater"
+                                    << true;
+    QTest::newRow("current") << "updater" << "" << "App/a:a" << "App/c:c" << "App/a|App/c" << false;
+    QTest::newRow("did not start before") << "updater" << "b" << "App/a:a updater:b" << ""
+                                          << "App/a|" << false;
+    QTest::newRow("another than the one that did not start")
+        << "updater" << "b" << "updater:d" << "" << "updater|" << true;
+}
+
+void tst_UpdateRun::updaterGoesFirst()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, rejected);
+    QFETCH(QString, downloads);
+    QFETCH(QString, staged);
+    QFETCH(QString, round);
+    QFETCH(bool, bUpdaterOnly);
+    const auto items = [](const QString &files) {
+        QList<DownloadItem> list;
+        for (const QString &file : files.split(' ', Qt::SkipEmptyParts)) {
+            const QString path = file.section(':', 0, 0);
+            list.append({path.left(path.lastIndexOf('/') + 1), path.section('/', -1), 1, true,
+                         file.section(':', 1)});
+        }
+        return list;
+    };
+    const auto paths = [](const QList<DownloadItem> &list) {
+        QStringList names;
+        for (const DownloadItem &item : list)
+            names << item.folder + item.fileName;
+        return names.join(' ');
+    };
+    const RoundFiles files = PutUpdaterFirst(items(downloads), items(staged), program, rejected);
+    QCOMPARE(paths(files.downloads) + '|' + paths(files.staged), round);
+    QCOMPARE(files.bUpdaterOnly, bUpdaterOnly);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRun)

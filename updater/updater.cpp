@@ -59,6 +59,16 @@ Updater::Updater(const UpdateServer &server, QWidget *parent, const QByteArray &
         close();
         QCoreApplication::quit();
     });
+    connect(run.get(), &UpdateRun::RestartWanted, this,
+            [this](const QString &aside, const QString &md5) {
+                swapped = {aside, md5};
+                close();
+                QCoreApplication::exit(restartExitCode);
+            });
+    firstAnswer = connect(downloader, &Downloader::FileDownloaded, this, [this] {
+        disconnect(firstAnswer);
+        emit Running();
+    });
 
     SetUserMessage(QStringLiteral("下载更新公告"));
     downloaderThread->Start();

@@ -36,9 +36,21 @@ public:
 
     static void SetMarkerFile(QString path, bool bPresent);
 
+    // The application's exit code once the run has swapped the updater's program: the entry starts
+    // the new one (SwappedProgram says where the previous one was kept, and the new one's digest).
+    static constexpr int restartExitCode = 75;
+    struct ProgramSwap
+    {
+        QString aside;
+        QString md5;
+    };
+    ProgramSwap SwappedProgram() const { return swapped; }
+
 signals:
     // Tells of every file that the run asks the Downloader for.
     void DownloadFile(QString dir, QString file);
+    // The first answer to a request has come, whatever it was: the window runs.
+    void Running();
 
 public slots:
     // The stages and the Downloader's reports, as the run takes them.
@@ -62,6 +74,8 @@ private:
     std::unique_ptr<UpdateRun> run;
     // Child of the window; the run is wired to its Downloader.
     DownloaderThread *downloaderThread = nullptr;
+    ProgramSwap swapped;
+    QMetaObject::Connection firstAnswer;
 };
 
 #endif // UPDATER_H

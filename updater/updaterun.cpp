@@ -9,6 +9,7 @@
 #include "downloader/downloader.h"
 #include "downloader/staging/diskspace.h"
 #include "updater/checkreport.h"
+#include "updater/selfupdate.h"
 #include "updater/programstarter.h"
 #include "updater/progress.h"
 
@@ -80,7 +81,10 @@ void UpdateRun::Advance(RunEvent event)
         DownloadQueuedFiles();
         break;
     case RunStep::Switch:
-        releaseSwitch.Start(toSwitch);
+        if (bUpdaterRound)
+            SwapUpdater();
+        else
+            releaseSwitch.Start(toSwitch);
         break;
     case RunStep::Launchable:
         FinishRun();
@@ -141,11 +145,23 @@ void UpdateRun::Stage3()
     const ManifestCheck check = verificationPass.Result();
     if (!ReportCheck(check))
         return;
-    downloadQueue += check.downloads;
-    tally.AddToFetch(check.bytesToDownload);
-    toSwitch = check.staged;
     // What was staged for another release, or for a file that is in place by now, is of no use.
     RemoveStagedCopiesExcept(check.staged + check.downloads);
+    // The updater's own program goes first, alone: the new one does the rest of the run.
+    const RoundFiles round = PutUpdaterFirst(check.downloads, check.staged,
+                                             settings.updaterProgram, RejectedUpdaterMd5());
+    if (round.bRejected) {
+        qCWarning(lcRun).noquote() << QStringLiteral("Keeping the updater program %1: the "
+                                                     "release's did not start before")
+                                          .arg(settings.updaterProgram);
+    }
+    bUpdaterRound = round.bUpdaterOnly;
+    qint64 bytesToFetch = 0;
+    for (const DownloadItem &item : round.downloads)
+        bytesToFetch += item.size;
+    downloadQueue += round.downloads;
+    tally.AddToFetch(bytesToFetch);
+    toSwitch = round.staged;
 
     emit ProgressRange(0, tally.BarMaximum());
     emit UserMessage(QStringLiteral("下载中..."));
@@ -159,7 +175,7 @@ void UpdateRun::Stage3()
         // Only the switch is left, of what an earlier pass or start staged.
         ++downloadPasses;
         Advance(RunEvent::ReadyToSwitch);
-    } else if (FitsOnDisk(check.bytesToDownload)) {
+    } else if (FitsOnDisk(bytesToFetch)) {
         Advance(RunEvent::FilesFound);
     }
 }
@@ -205,6 +221,28 @@ void UpdateRun::FilesSwitched(const QVector<std::optional<FileStamp>> &stamps)
     }
     toSwitch.clear();
     Advance(RunEvent::Switched);
+}
+
+// Puts the new updater program in place of this one, which the entry then starts to finish the run.
+void UpdateRun::SwapUpdater()
+{
+    const DownloadItem item = toSwitch.takeFirst();
+    emit UserMessage(QStringLiteral("正在更新更新程序"));
+    const ProgramSwap swap = SwapProgram(StagedCopyOf(item), settings.updaterProgram);
+    if (swap.problem) {
+        qCWarning(lcRun).noquote() << QStringLiteral("Cannot swap the updater program %1: %2")
+                                          .arg(settings.updaterProgram, *swap.problem);
+        RejectUpdater(item.md5);
+        Advance(RunEvent::Switched);
+        return;
+    }
+    qCInfo(lcRun).noquote() << QStringLiteral("Swapped the updater program %1: MD5 %2 for %3, "
+                                              "kept at %4; starting the new one")
+                                   .arg(settings.updaterProgram,
+                                        item.localMd5.isEmpty() ? QStringLiteral("unknown")
+                                                                : item.localMd5,
+                                        item.md5, swap.aside);
+    emit RestartWanted(swap.aside, item.md5);
 }
 
 // Runs the prerequisites installer once per installation and offers the launch.

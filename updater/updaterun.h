@@ -89,6 +89,9 @@ signals:
     void PasswordWanted();
     void LogLine(QString message, bool bIsHeavy);
     void Launched();
+    // The updater's program was swapped: the previous one is kept at aside, and the new one, of
+    // this digest, is to be started to finish the run.
+    void RestartWanted(QString aside, QString md5);
 
 private:
     // Moves the run on from its step once event has happened, and begins the step that follows.
@@ -96,6 +99,7 @@ private:
     void DownloadQueuedFiles();
     void FileArrived(const DownloadItem &item);
     void FilesSwitched(const QVector<std::optional<FileStamp>> &stamps);
+    void SwapUpdater();
     void FinishRun();
     // The ends that are not the launch: they say why, then end the run.
     void GiveUp();
@@ -131,6 +135,7 @@ private:
     QList<DownloadItem> toSwitch;
     QSet<QString> stagedInFlight;
     bool bPassStaged = false;  // every file of the download pass so far arrived as expected
+    bool bUpdaterRound = false;  // the round fetches the updater's own program alone
     DownloadTally tally;
     // Download passes since the run began (at start, or after a password): a file whose download
     // never matches its digest must not keep the updater fetching for ever.

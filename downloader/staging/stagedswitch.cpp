@@ -188,6 +188,27 @@ void RemoveStagedCopiesExcept(const QList<DownloadItem> &wanted)
     }
 }
 
+ProgramSwap SwapProgram(const QString &staged, const QString &program)
+{
+    ProgramSwap swap;
+    // A program that still runs from an older copy keeps its name: each swap takes a new one.
+    int index = 0;
+    while (QFile::exists(ConfigFiles::UpdaterAsidePath(index)))
+        ++index;
+    swap.aside = ConfigFiles::UpdaterAsidePath(index);
+    TakeOverPermissions(staged, program);
+    swap.problem = ReplaceKeepingAsideProblem(staged, program, swap.aside);
+    return swap;
+}
+
+void RemoveSwappedPrograms()
+{
+    QDir config(MarkerFiles::configFolder);
+    const QStringList programs = config.entryList({ConfigFiles::updaterAsides}, QDir::Files);
+    for (const QString &program : programs)
+        config.remove(program);
+}
+
 void RemoveReplacedCopies()
 {
     QDir config(MarkerFiles::configFolder);

@@ -37,6 +37,18 @@ struct SwitchOutcome
 // Why the file at target cannot be replaced now, if it cannot.
 [[nodiscard]] std::optional<QString> ReplaceProblem(const QString &target);
 
+// Puts the staged copy of the updater's own program in place of the running one, which it keeps
+// under a name of its own (ConfigFiles::UpdaterAsidePath) so that it can be put back; that name,
+// or why the swap could not be made (nothing moved then).
+struct ProgramSwap
+{
+    QString aside;
+    std::optional<QString> problem;
+};
+[[nodiscard]] ProgramSwap SwapProgram(const QString &staged, const QString &program);
+// Removes the previous programs that swaps kept, where nothing runs from them any more.
+void RemoveSwappedPrograms();
+
 // Finishes a switch that the end of an earlier updater cut off, before anything else reads the
 // installation; the log says what it did.
 void FinishInterruptedSwitch();

@@ -300,4 +300,47 @@ for scheme in http https; do
         || fail "files were served without the password"
 done
 
+echo "==> A release with a new updater program: it goes first, takes the folder over and finishes the run"
+install=$scratch/install-self
+mkdir -p "$install"
+cp "$updater" "$install/updater"
+publish_updater() {
+    "$@" > "$www/qor_app/updater"
+    chmod +x "$www/qor_app/updater"
+    "$make_manifest" "$www/qor_app" -o "$www/qor_app/GameManifest.xml" >/dev/null
+}
+# The same program with other bytes.
+publish_updater sh -c 'cat "$0"; echo "release 2.0.2"' "$updater"
+serve
+start_updater "$install" "$install/updater"
+wait_until 60 "the new updater program to take over" test -s "$install/Config/UpdaterRunning.marker"
+wait "$updater_pid" || fail "the previous updater program exited with $?"
+updater_pid=""
+successor=$(cat "$install/Config/UpdaterRunning.marker")
+window=$(window_wait 更新 20) || fail "the new updater program's window did not appear"
+wait_until 60 "the launch button to light up" launch_button_lit "$window"
+press_launch "$window"
+wait_until 10 "the new updater program to quit" sh -c "! kill -0 $successor 2>/dev/null"
+cmp -s "$install/updater" "$www/qor_app/updater" || fail "the new updater program is not in place"
+check_installation "$install" 1 1
+grep -q "Swapped the updater program updater: MD5 $(md5sum < "$updater" | cut -c1-32)" \
+    "$install/Config/updater.log.1" || fail "no line tells of the swap"
+
+echo "==> A release whose updater program does not start: rolled back once, and the run goes on"
+cp "$install/updater" "$scratch/working-updater"
+make_sample_release "$www" "$make_manifest" 2.0.3
+(cd "$www/qor_app" && find App -type f -print0 | xargs -0 md5sum) > "$scratch/release.md5"
+publish_updater echo "not a program"
+for start in first second; do
+    serve
+    start_updater "$install" "$install/updater"
+    launch_when_ready
+    cmp -s "$install/updater" "$scratch/working-updater" || fail "the working updater is gone"
+done
+check_installation "$install" 1 3
+[ "$(grep -c "was rolled back" "$install/Config/updater.log.1")" -eq 1 ] \
+    || fail "the first start did not roll the new program back"
+grep -q "Keeping the updater program updater" "$install/Config/updater.log" \
+    || fail "the second start tried the program that did not start again"
+
 echo "==> All cases passed"

@@ -163,6 +163,41 @@ wait_until 20 "updater.exe to quit after 启动 was pressed" updater_has_quit
 updater_pid=""
 check_installation 1 3
 
+echo "==> A release with a new updater.exe: it goes first, takes the folder over and finishes the run"
+install=$scratch/install-self
+mkdir -p "$install"
+cp "$updater" "$install/updater.exe"
+publish_updater() {
+    "$@" > "$release/updater.exe"
+    (cd "$release" && wine "$make_manifest" . -o GameManifest.xml) >"$scratch/make-manifest.out" 2>&1 \
+        || { cat "$scratch/make-manifest.out" >&2; fail "make-manifest.exe could not write the manifest"; }
+}
+# The same program with other bytes.
+publish_updater sh -c 'cat "$0"; echo "release 3.0"' "$updater"
+start_updater "$install/updater.exe"
+wait_until 120 "the new updater.exe to take over" test -s "$install/Config/UpdaterRunning.marker"
+wait "$updater_pid" || fail "the previous updater.exe exited with $?"
+updater_pid=""
+window=$(window_wait 更新 60) || fail "the new updater.exe's window did not appear"
+wait_until 120 "the launch button to light up" launch_button_lit "$window"
+press_launch "$window"
+window_gone 更新 20 || fail "the new updater.exe did not quit after 启动 was pressed"
+cmp -s "$install/updater.exe" "$release/updater.exe" || fail "the new updater.exe is not in place"
+check_installation 1 1
+
+echo "==> A release whose updater.exe does not start: rolled back, and the run goes on with the previous one"
+cp "$install/updater.exe" "$scratch/working-updater.exe"
+printf 'the physics library, new' > "$release/App/Engine/Binaries/Win64/PhysX3_x64.dll"
+(cd "$release" && find App -type f -print0 | xargs -0 md5sum) > "$scratch/release.md5"
+publish_updater echo "not a program"
+start_updater "$install/updater.exe"
+launch_when_ready
+cmp -s "$install/updater.exe" "$scratch/working-updater.exe" || fail "the working updater.exe is gone"
+check_installation 1 2
+grep -q "was rolled back" "$install/Config/updater.log" || fail "no line tells of the roll-back"
+rm "$release/updater.exe"
+(cd "$release" && wine "$make_manifest" . -o GameManifest.xml) >/dev/null 2>&1
+
 echo "==> Over HTTPS with HTTP/2, a fresh folder is the same"
 install=$scratch/install-https
 start_https_updater() { start_updater "$updater_https"; }

@@ -1,0 +1,31 @@
+#ifndef SELFUPDATE_H
+#define SELFUPDATE_H
+
+#include "documents/installation/downloaditem.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// What a round fetches and switches, once the updater's own program has been looked for among its
+// files: a new program goes first and alone, since the new one does the rest of the run; one that
+// did not start before (rejectedMd5) is left out, and the game's files go on without it.
+struct RoundFiles
+{
+    QList<DownloadItem> downloads;
+    QList<DownloadItem> staged;
+    bool bUpdaterOnly = false;  // the round is the updater's program alone
+    bool bRejected = false;     // the release's program is the one that did not start
+};
+
+[[nodiscard]] RoundFiles PutUpdaterFirst(const QList<DownloadItem> &downloads,
+                                         const QList<DownloadItem> &staged,
+                                         const QString &program, const QString &rejectedMd5);
+
+// The MD5 digest of the program that did not start (ConfigFiles::rejectedUpdater), or nothing.
+[[nodiscard]] QString RejectedUpdaterMd5();
+// The program of this digest is not to be tried again.
+void RejectUpdater(const QString &md5);
+
+#endif // SELFUPDATE_H
