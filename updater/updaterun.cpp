@@ -145,11 +145,13 @@ void UpdateRun::Stage3()
     const ManifestCheck check = verificationPass.Result();
     if (!ReportCheck(check))
         return;
-    // What was staged for another release, or for a file that is in place by now, is of no use.
-    RemoveStagedCopiesExcept(check.staged + check.downloads);
     // The updater's own program goes first, alone: the new one does the rest of the run.
     const RoundFiles round = PutUpdaterFirst(check.downloads, check.staged,
                                              settings.updaterProgram, RejectedUpdaterMd5());
+    // What was staged for another release, for a file that is in place by now, or for a program
+    // that did not start, is of no use.
+    RemoveStagedCopiesExcept(round.bUpdaterOnly ? check.staged + check.downloads
+                                                : round.staged + round.downloads);
     if (round.bRejected) {
         qCWarning(lcRun).noquote() << QStringLiteral("Keeping the updater program %1: the "
                                                      "release's did not start before")
