@@ -1,6 +1,8 @@
 #include "selfupdate.h"
 
+#include "app/runlog.h"
 #include "app/updaterfiles.h"
+#include "downloader/staging/stagedswitch.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -47,6 +49,39 @@ RoundFiles PutUpdaterFirst(const QList<DownloadItem> &downloads, const QList<Dow
         }
     }
     return round;
+}
+
+RoundFiles NextRound(const ManifestCheck &check, const QString &program)
+{
+    RoundFiles round = PutUpdaterFirst(check.downloads, check.staged, program, RejectedUpdaterMd5());
+    RemoveStagedCopiesExcept(round.bUpdaterOnly ? check.staged + check.downloads
+                                                : round.staged + round.downloads);
+    if (round.bRejected) {
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("Keeping the updater program %1: the release's did not start before")
+                   .arg(program);
+    }
+    for (const DownloadItem &item : qAsConst(round.downloads))
+        round.bytesToFetch += item.size;
+    return round;
+}
+
+std::optional<QString> SwapInUpdater(const DownloadItem &item, const QString &program)
+{
+    const ProgramSwap swap = SwapProgram(StagedCopyOf(item), program);
+    if (swap.problem) {
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("Cannot swap the updater program %1: %2").arg(program, *swap.problem);
+        RejectUpdater(item.md5);
+        return std::nullopt;
+    }
+    qCInfo(lcRun).noquote() << QStringLiteral("Swapped the updater program %1: MD5 %2 for %3, "
+                                              "kept at %4; starting the new one")
+                                   .arg(program,
+                                        item.localMd5.isEmpty() ? QStringLiteral("unknown")
+                                                                : item.localMd5,
+                                        item.md5, swap.aside);
+    return swap.aside;
 }
 
 QString RejectedUpdaterMd5()

@@ -2,6 +2,7 @@
 #define SELFUPDATE_H
 
 #include "documents/installation/downloaditem.h"
+#include "documents/installation/manifestcheck.h"
 
 #include <QList>
 #include <QString>
@@ -17,11 +18,23 @@ struct RoundFiles
     QList<DownloadItem> staged;
     bool bUpdaterOnly = false;  // the round is the updater's program alone
     bool bRejected = false;     // the release's program is the one that did not start
+    qint64 bytesToFetch = 0;    // the sum of the downloads' sizes
 };
 
 [[nodiscard]] RoundFiles PutUpdaterFirst(const QList<DownloadItem> &downloads,
                                          const QList<DownloadItem> &staged,
                                          const QString &program, const QString &rejectedMd5);
+
+// The next round of a run after check, for a run whose own program is program (empty: outside
+// the folder). What was staged for another release, for a file in place by now, or for a program
+// that did not start, is removed; the log hears of a program that is passed over.
+[[nodiscard]] RoundFiles NextRound(const ManifestCheck &check, const QString &program);
+
+// Puts the staged copy of item, the updater's new program, in place of the running one at program:
+// where the running one is kept, for the entry that hands the folder over. Where it cannot, item's
+// program is not tried again, and the log says why.
+[[nodiscard]] std::optional<QString> SwapInUpdater(const DownloadItem &item,
+                                                   const QString &program);
 
 // The MD5 digest of the program that did not start (ConfigFiles::rejectedUpdater), or nothing.
 [[nodiscard]] QString RejectedUpdaterMd5();

@@ -145,24 +145,10 @@ void UpdateRun::Stage3()
     const ManifestCheck check = verificationPass.Result();
     if (!ReportCheck(check))
         return;
-    // The updater's own program goes first, alone: the new one does the rest of the run.
-    const RoundFiles round = PutUpdaterFirst(check.downloads, check.staged,
-                                             settings.updaterProgram, RejectedUpdaterMd5());
-    // What was staged for another release, for a file that is in place by now, or for a program
-    // that did not start, is of no use.
-    RemoveStagedCopiesExcept(round.bUpdaterOnly ? check.staged + check.downloads
-                                                : round.staged + round.downloads);
-    if (round.bRejected) {
-        qCWarning(lcRun).noquote() << QStringLiteral("Keeping the updater program %1: the "
-                                                     "release's did not start before")
-                                          .arg(settings.updaterProgram);
-    }
+    const RoundFiles round = NextRound(check, settings.updaterProgram);
     bUpdaterRound = round.bUpdaterOnly;
-    qint64 bytesToFetch = 0;
-    for (const DownloadItem &item : round.downloads)
-        bytesToFetch += item.size;
     downloadQueue += round.downloads;
-    tally.AddToFetch(bytesToFetch);
+    tally.AddToFetch(round.bytesToFetch);
     toSwitch = round.staged;
 
     emit ProgressRange(0, tally.BarMaximum());
@@ -177,7 +163,7 @@ void UpdateRun::Stage3()
         // Only the switch is left, of what an earlier pass or start staged.
         ++downloadPasses;
         Advance(RunEvent::ReadyToSwitch);
-    } else if (FitsOnDisk(bytesToFetch)) {
+    } else if (FitsOnDisk(round.bytesToFetch)) {
         Advance(RunEvent::FilesFound);
     }
 }
@@ -230,21 +216,11 @@ void UpdateRun::SwapUpdater()
 {
     const DownloadItem item = toSwitch.takeFirst();
     emit UserMessage(QStringLiteral("正在更新更新程序"));
-    const ProgramSwap swap = SwapProgram(StagedCopyOf(item), settings.updaterProgram);
-    if (swap.problem) {
-        qCWarning(lcRun).noquote() << QStringLiteral("Cannot swap the updater program %1: %2")
-                                          .arg(settings.updaterProgram, *swap.problem);
-        RejectUpdater(item.md5);
+    // One that cannot be swapped in is passed over, as one that did not start.
+    if (const std::optional<QString> aside = SwapInUpdater(item, settings.updaterProgram))
+        emit RestartWanted(*aside, item.md5);
+    else
         Advance(RunEvent::Switched);
-        return;
-    }
-    qCInfo(lcRun).noquote() << QStringLiteral("Swapped the updater program %1: MD5 %2 for %3, "
-                                              "kept at %4; starting the new one")
-                                   .arg(settings.updaterProgram,
-                                        item.localMd5.isEmpty() ? QStringLiteral("unknown")
-                                                                : item.localMd5,
-                                        item.md5, swap.aside);
-    emit RestartWanted(swap.aside, item.md5);
 }
 
 // Runs the prerequisites installer once per installation and offers the launch.
