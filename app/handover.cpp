@@ -1,6 +1,7 @@
 #include "handover.h"
 
 #include "app/runlog.h"
+#include "app/runningprocess.h"
 #include "app/updaterfiles.h"
 #include "downloader/staging/filereplacement.h"
 #include "updater/selfupdate.h"
@@ -13,51 +14,10 @@
 #include <QSaveFile>
 #include <QThread>
 
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#else
-#include <csignal>
-#endif
-
 namespace {
 
 // Long enough for a program that a virus scanner looks at first.
 constexpr int handOverMilliseconds = 30000;
-
-#ifdef Q_OS_WIN
-bool IsRunning(qint64 pid)
-{
-    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
-    if (!process)
-        return false;
-    const bool bRunning = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return bRunning;
-}
-
-void End(qint64 pid)
-{
-    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, DWORD(pid));
-    if (!process)
-        return;
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-}
-#else
-bool IsRunning(qint64 pid)
-{
-    return ::kill(pid_t(pid), 0) == 0;
-}
-
-void End(qint64 pid)
-{
-    ::kill(pid_t(pid), SIGKILL);
-    // Detached, it is the init process's to reap: it is gone once it no longer answers.
-    for (int tries = 0; tries < 50 && IsRunning(pid); ++tries)
-        QThread::msleep(100);
-}
-#endif
 
 bool HasConfirmed(qint64 pid)
 {
@@ -88,13 +48,13 @@ bool HandOver(const QString &program, const QString &aside, const QString &md5, 
                                                           "%1 (process %2)").arg(program).arg(pid);
                 return true;
             }
-            if (!IsRunning(pid)) {
+            if (!IsProcessRunning(pid)) {
                 failure = QStringLiteral("it ended before it showed its window");
                 break;
             }
             QThread::msleep(100);
         }
-        End(pid);
+        EndProcess(pid);
     }
     // Never a folder without an updater that starts: the previous one goes back, for good.
     const std::optional<QString> problem = MoveIntoPlaceProblem(aside, program);
