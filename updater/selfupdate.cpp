@@ -9,44 +9,28 @@
 
 #include <algorithm>
 
-namespace {
-
-bool IsProgram(const DownloadItem &item, const QString &program)
-{
-    return item.folder + item.fileName == program;
-}
-
-} // namespace
-
 RoundFiles PutUpdaterFirst(const QList<DownloadItem> &downloads, const QList<DownloadItem> &staged,
                            const QString &program, const QString &rejectedMd5)
 {
     RoundFiles round{downloads, staged, false, false};
-    if (program.isEmpty())
-        return round;
-    for (QList<DownloadItem> *files : {&round.downloads, &round.staged}) {
-        for (const DownloadItem &item : qAsConst(*files)) {
-            if (!IsProgram(item, program))
-                continue;
-            if (!rejectedMd5.isEmpty() && item.md5 == rejectedMd5) {
-                round.bRejected = true;
-                break;
-            }
-            const bool bStaged = files == &round.staged;
-            round.downloads = bStaged ? QList<DownloadItem>() : QList<DownloadItem>{item};
-            round.staged = bStaged ? QList<DownloadItem>{item} : QList<DownloadItem>();
-            round.bUpdaterOnly = true;
+    const auto isProgram = [&program](const DownloadItem &item) {
+        return item.folder + item.fileName == program;
+    };
+    for (const QList<DownloadItem> *files : {&downloads, &staged}) {
+        const auto found = std::find_if(files->cbegin(), files->cend(), isProgram);
+        if (program.isEmpty() || found == files->cend())
+            continue;
+        if (!rejectedMd5.isEmpty() && found->md5 == rejectedMd5) {
+            round.bRejected = true;
+            for (QList<DownloadItem> *kept : {&round.downloads, &round.staged})
+                kept->erase(std::remove_if(kept->begin(), kept->end(), isProgram), kept->end());
             return round;
         }
-    }
-    if (round.bRejected) {
-        for (QList<DownloadItem> *files : {&round.downloads, &round.staged}) {
-            files->erase(std::remove_if(files->begin(), files->end(),
-                                        [&program](const DownloadItem &item) {
-                                            return IsProgram(item, program);
-                                        }),
-                         files->end());
-        }
+        const DownloadItem item = *found;
+        round.downloads = files == &downloads ? QList<DownloadItem>{item} : QList<DownloadItem>();
+        round.staged = files == &staged ? QList<DownloadItem>{item} : QList<DownloadItem>();
+        round.bUpdaterOnly = true;
+        return round;
     }
     return round;
 }
