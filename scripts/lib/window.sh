@@ -9,6 +9,8 @@
 #   window_modal_to ID PARENT  succeeds if window ID is a dialog modal to window PARENT
 #   window_screenshot ID FILE
 #   launch_button_lit ID       succeeds once the updater's launch button is enabled
+#   lit_window TITLE           succeeds once a visible window titled TITLE has its launch button
+#                              enabled, and sets LIT_WINDOW to its id
 #   press_launch ID            clicks the updater's launch button
 #   press_about ID             clicks the updater's About button
 #   close_about_box ID         clicks the About box's button 确定
@@ -83,8 +85,14 @@ window_modal_to() {
         && grep -q '_NET_WM_STATE_MODAL' <<<"$properties"
 }
 
+# import waits for a click on a window of the user's choice when the one named is gone: a window
+# that closes while it is looked at must fail the look, not hang it.
+_import_window() {
+    timeout 10 import -window "$@"
+}
+
 window_screenshot() {
-    import -window "$1" "$2"
+    _import_window "$1" "$2"
 }
 
 # While the button is disabled its icon and text are light grey (no pixel darker than 60 %);
@@ -92,10 +100,24 @@ window_screenshot() {
 launch_button_lit() {
     local x y width height face
     read -r x y width height <<<"${LAUNCH_BUTTON_FACE[*]}"
-    face=$(import -window "$1" miff:- 2>/dev/null \
+    face=$(_import_window "$1" miff:- 2>/dev/null \
                | convert - -crop "${width}x${height}+$x+$y" +repage -colorspace gray \
-                     -format '%[fx:minima] %[fx:mean]' info:) || return 1
+                     -format '%[fx:minima] %[fx:mean]' info: 2>/dev/null) || return 1
     awk -v darkest="${face% *}" -v mean="${face#* }" 'BEGIN { exit !(darkest < 0.4 && mean > 0.6) }'
+}
+
+# Each look searches the windows afresh: an updater that hands the run over to another program, or
+# takes it back, goes on in a new window.
+LIT_WINDOW=""
+lit_window() {
+    local id
+    for id in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+        if launch_button_lit "$id"; then
+            LIT_WINDOW=$id
+            return 0
+        fi
+    done
+    return 1
 }
 
 # Clicks the middle of the rectangle X Y WIDTH HEIGHT in window ID.

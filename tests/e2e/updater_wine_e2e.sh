@@ -75,10 +75,9 @@ start_updater() {
 
 
 launch_when_ready() {
-    local window
-    window=$(window_wait 更新 60) || fail "the updater's window did not appear"
-    wait_until 120 "the launch button to light up" launch_button_lit "$window"
-    press_launch "$window"
+    window_wait 更新 60 >/dev/null || fail "the updater's window did not appear"
+    wait_until 120 "the launch button to light up" lit_window 更新
+    press_launch "$LIT_WINDOW"
     wait_until 20 "updater.exe to quit after 启动 was pressed" updater_has_quit
     wait "$updater_pid" || fail "updater.exe exited with $?"
     updater_pid=""
@@ -178,9 +177,8 @@ start_updater "$install/updater.exe"
 wait_until 120 "the new updater.exe to take over" test -s "$install/Config/UpdaterRunning.marker"
 wait "$updater_pid" || fail "the previous updater.exe exited with $?"
 updater_pid=""
-window=$(window_wait 更新 60) || fail "the new updater.exe's window did not appear"
-wait_until 120 "the launch button to light up" launch_button_lit "$window"
-press_launch "$window"
+wait_until 120 "the launch button to light up" lit_window 更新
+press_launch "$LIT_WINDOW"
 window_gone 更新 20 || fail "the new updater.exe did not quit after 启动 was pressed"
 cmp -s "$install/updater.exe" "$release/updater.exe" || fail "the new updater.exe is not in place"
 check_installation 1 1
@@ -192,12 +190,8 @@ printf 'the physics library, new' > "$release/App/Engine/Binaries/Win64/PhysX3_x
 publish_updater echo "not a program"
 start_updater "$install/updater.exe"
 wait_until 120 "the roll-back" grep -q "was rolled back" "$install/Config/updater.log"
-# The run goes on in a window of its own; Wine may still list the one closed for the swap.
-wait_until 60 "the run to go on in a window" sh -c \
-    'xdotool search --onlyvisible --name "^更新\$" | tail -n 1 > "$0" && [ -s "$0" ]' "$scratch/window"
-window=$(cat "$scratch/window")
-wait_until 120 "the launch button to light up" launch_button_lit "$window"
-press_launch "$window"
+wait_until 120 "the launch button to light up" lit_window 更新
+press_launch "$LIT_WINDOW"
 wait_until 20 "updater.exe to quit after 启动 was pressed" updater_has_quit
 wait "$updater_pid" || fail "updater.exe exited with $?"
 updater_pid=""
