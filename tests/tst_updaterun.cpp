@@ -395,15 +395,18 @@ void tst_UpdateRun::swappedBodyNeverReachesTheInstallation()
 
 void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart_data()
 {
-    QTest::addColumn<bool>("installedMeanwhile");
-    QTest::newRow("still wanted") << false;
+    QTest::addColumn<QString>("meanwhile");
+    QTest::newRow("still wanted") << QString();
     // The staged part is of no use once the file is there: the run's end removes it.
-    QTest::newRow("installed meanwhile") << true;
+    QTest::newRow("installed meanwhile") << "installed";
+    // Closed after its last byte was written: the file is not asked for again.
+    QTest::newRow("staged whole") << "staged whole";
 }
 
 void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
 {
-    QFETCH(bool, installedMeanwhile);
+    QFETCH(QString, meanwhile);
+    const bool bAskedAgain = meanwhile.isEmpty();
     const QString pak = QStringLiteral("App/Content/Paks/QOR-Windows.pak");
     // Every answer for it stops halfway: the first run holds part of it when it is closed.
     server->setFault(pak, TestHttpServer::Fault::Stall);
@@ -424,8 +427,20 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
     QTRY_COMPARE(server->openConnections(), 0);
     const int resumedBefore = resumedRequests();
     server->setFault(pak, TestHttpServer::Fault::None);
-    if (installedMeanwhile)
+    if (meanwhile == "installed")
         QVERIFY(TestSupport::writeFile(pak, release.files.value(pak)));
+    if (meanwhile == "staged whole") {
+        const QStringList parts = QDir("Config").entryList({"Download*.part"});
+        QCOMPARE(parts.size(), 1);
+        QVERIFY(TestSupport::writeFile("Config/" + parts.first(), release.files.value(pak)));
+    }
+    const auto pakRequests = [this, &pak] {
+        int asked = 0;
+        for (const TestHttpServer::Request &request : server->requests())
+            asked += request.target.endsWith(pak.toUtf8());
+        return asked;
+    };
+    const int pakRequestsBefore = pakRequests();
 
     const int linesBefore = recorder.texts().size();
     // Nothing stalls now: a server slow to answer must not have the rest asked for twice.
@@ -434,9 +449,10 @@ void tst_UpdateRun::fileCutOffByClosingResumesAtTheNextStart()
     harness = std::make_unique<RunHarness>(server->url(), QByteArray(), patient);
     QVERIFY(harness->waitForEnd());
     QCOMPARE(TestSupport::readFile(pak), release.files.value(pak));
-    QCOMPARE(resumedRequests() - resumedBefore, installedMeanwhile ? 0 : 1);
+    QCOMPARE(resumedRequests() - resumedBefore, bAskedAgain ? 1 : 0);
+    QCOMPARE(pakRequests() - pakRequestsBefore, bAskedAgain ? 1 : 0);
     QCOMPARE(recorder.texts().mid(linesBefore).filter("Resuming " + pak).size(),
-             installedMeanwhile ? 0 : 1);
+             bAskedAgain ? 1 : 0);
     // The run's end tells the Downloader, on its own thread, that nothing more is fetched: what
     // was staged goes once it has heard, which may be after the end is shown.
     QTRY_COMPARE(TestSupport::filesBelow("Config").filter("Download"), QStringList());

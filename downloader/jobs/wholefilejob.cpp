@@ -58,6 +58,14 @@ void WholeFileJob::RereadEnded()
         qCWarning(lcRun).noquote()
             << QStringLiteral("Cannot read what was staged for %1: fetching it whole").arg(path());
         staged->Restart();
+    } else if (expected.size >= 0 && staged->size() >= expected.size) {
+        // Cut off after the last byte had arrived: nothing is left to ask for, only whether what
+        // arrived is the file.
+        if (staged->size() == expected.size && staged->md5() == expected.md5) {
+            Commit(false);
+            return;
+        }
+        staged->Restart();
     }
     StartFetching();
 }
