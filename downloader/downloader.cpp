@@ -239,6 +239,16 @@ void Downloader::ExpectFiles(QList<DownloadItem> files)
     });
 }
 
+void Downloader::SetSpeedLimit(qint64 bytesPerSecond)
+{
+    connection->Throttle()->SetLimit(bytesPerSecond);
+}
+
+void Downloader::SetPaused(bool bPause)
+{
+    connection->Throttle()->SetPaused(bPause);
+}
+
 void Downloader::JobFinished(Job *job, const JobResult &result)
 {
     // The staging slot is free before the next request can come.

@@ -89,6 +89,10 @@ public slots:
     // digits). Replaces what was expected before. A request for any other path is for a document,
     // and is bounded by the largest document.
     void ExpectFiles(QList<DownloadItem> files);
+    // The player's limit for every transfer together, in bytes per second (0 for none), and pause:
+    // both hold back what is read, and a pause holds back every request as well.
+    void SetSpeedLimit(qint64 bytesPerSecond);
+    void SetPaused(bool bPause);
 
 private:
     // The job for a file at dir + file, expected so, in the staging slot claimed.

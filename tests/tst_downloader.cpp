@@ -3,6 +3,7 @@
 #include "downloader/downloader.h"
 #include "downloader/staging/downloadpath.h"
 #include "downloader/network/networkerrors.h"
+#include "downloader/throttle/tokenbucket.h"
 #include "downloader/transferspeed.h"
 #include "support/downloaderrunner.h"
 #include "support/testhttpserver.h"
@@ -33,6 +34,8 @@ private slots:
     void errorMessage();
     void transferSpeed_data();
     void transferSpeed();
+    void tokenBucket_data();
+    void tokenBucket();
     void safePath_data();
     void safePath();
 
@@ -48,6 +51,8 @@ private slots:
     void largeFileIsPatched_data();
     void largeFileIsPatched();
     void stalledTransferIsRequestedAgain();
+    void heldBackTransferIsNoStall_data();
+    void heldBackTransferIsNoStall();
     void passwordDemandStopsTheTransfer();
     void loginPresentsThePassword_data();
     void loginPresentsThePassword();
@@ -195,6 +200,53 @@ void tst_Downloader::transferSpeed()
     QFETCH(qint64, elapsedMs);
     QFETCH(float, speed);
     QCOMPARE(TransferSpeed(bytes, elapsedMs), speed);
+}
+
+void tst_Downloader::tokenBucket_data()
+{
+    QTest::addColumn<qint64>("rate");
+    QTest::addColumn<qint64>("changedRate");  // from changedAtMs on, if changedAtMs >= 0
+    QTest::addColumn<qint64>("changedAtMs");
+    QTest::addColumn<qint64>("takenAtMs");
+    QTest::addColumn<qint64>("wanted");
+    QTest::addColumn<qint64>("granted");
+
+    constexpr qint64 mib = 1024 * 1024;
+    QTest::newRow("no limit") << qint64(0) << qint64(0) << qint64(-1) << qint64(0) << 10 * mib
+                              << 10 * mib;
+    QTest::newRow("empty when set") << mib << qint64(0) << qint64(-1) << qint64(0) << mib
+                                    << qint64(0);
+    QTest::newRow("fills at the rate") << mib << qint64(0) << qint64(-1) << qint64(50) << mib
+                                       << mib / 20;
+    QTest::newRow("less wanted than held") << mib << qint64(0) << qint64(-1) << qint64(50)
+                                           << qint64(1000) << qint64(1000);
+    QTest::newRow("a pause bursts a tenth of a second at most")
+        << mib << qint64(0) << qint64(-1) << qint64(5000) << mib << mib / 10;
+    QTest::newRow("raised mid-transfer") << mib << 4 * mib << qint64(50) << qint64(100) << mib
+                                         << (mib + 4 * mib) / 20;
+    QTest::newRow("lowered mid-transfer: the smaller bucket")
+        << 4 * mib << mib << qint64(1000) << qint64(1000) << mib << mib / 10;
+    QTest::newRow("turned off mid-transfer")
+        << mib << qint64(0) << qint64(10) << qint64(10) << 10 * mib << 10 * mib;
+}
+
+void tst_Downloader::tokenBucket()
+{
+    QFETCH(qint64, rate);
+    QFETCH(qint64, changedRate);
+    QFETCH(qint64, changedAtMs);
+    QFETCH(qint64, takenAtMs);
+    QFETCH(qint64, wanted);
+    QFETCH(qint64, granted);
+    constexpr qint64 ms = 1'000'000;
+    TokenBucket bucket;
+    bucket.SetRate(rate, 0);
+    if (changedAtMs >= 0)
+        bucket.SetRate(changedRate, changedAtMs * ms);
+    QCOMPARE(bucket.Take(wanted, takenAtMs * ms), granted);
+    // What was taken is gone: a bucket that gave all it held has nothing more at that moment.
+    if (bucket.Rate() > 0 && granted < wanted)
+        QCOMPARE(bucket.Take(1, takenAtMs * ms), qint64(0));
 }
 
 void tst_Downloader::safePath_data()
@@ -705,6 +757,46 @@ void tst_Downloader::stalledTransferIsRequestedAgain()
              QStringList({"FileDownloaded ReleaseNotes.xml", "FileDownloaded Big.bin"}));
     QVERIFY(TestSupport::readFile("Big.bin") == content);
     QCOMPARE(TestSupport::filesBelow("."), QStringList({"Big.bin", notes}));
+}
+
+void tst_Downloader::heldBackTransferIsNoStall_data()
+{
+    QTest::addColumn<bool>("paused");
+    // Three stall intervals without a byte.
+    QTest::newRow("paused") << true;
+    // A slow window brings less than a trickle, if it were not the limit that holds it back.
+    QTest::newRow("limited below a trickle") << false;
+}
+
+void tst_Downloader::heldBackTransferIsNoStall()
+{
+    QFETCH(bool, paused);
+    const QByteArray content = Pattern(1200000);
+    serve("Big.bin", content);
+    UpdaterConfig::RunSettings settings = TestSupport::shortSettings();
+    settings.slowWindowBytes = 2 * 1024 * 1024;
+    auto runner = startedRunner(settings);
+    TestSupport::MessageRecorder recorder;
+    QSignalSpy downloaded(runner.get(), &DownloaderRunner::FileDownloaded);
+
+    emit runner->SetSpeedLimit(256 * 1024);
+    emit runner->DownloadFile("", "Big.bin");
+    if (paused) {
+        QTRY_VERIFY(QFileInfo(ConfigFiles::StagingPath(0)).size() > 0);
+        emit runner->SetPaused(true);
+        // What the reply held as the pause came may still be taken; after that nothing is.
+        QTest::qWait(settings.stallInterval);
+        const qint64 staged = QFileInfo(ConfigFiles::StagingPath(0)).size();
+        QTest::qWait(3 * settings.stallInterval);
+        QCOMPARE(QFileInfo(ConfigFiles::StagingPath(0)).size(), staged);
+        QVERIFY(staged < content.size());
+        emit runner->SetPaused(false);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), 1, 30000);
+
+    QCOMPARE(server->requestCount("/qor_app/Big.bin"), 1);
+    QCOMPARE(recorder.texts().count("Downloader::Reconnect"), 0);
+    QVERIFY(TestSupport::readFile("Big.bin") == content);
 }
 
 void tst_Downloader::passwordDemandStopsTheTransfer()

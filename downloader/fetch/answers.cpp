@@ -151,3 +151,11 @@ AttemptEnd RangeEnd(const QNetworkReply &reply, Answer answer, const QString &pa
         return {AttemptEnd::Next::End, FetchResult::Unusable(*unusable)};
     return {AttemptEnd::Next::End, FetchResult::Complete()};
 }
+
+qint64 HeaderBytes(const QNetworkReply &reply)
+{
+    qint64 bytes = qstrlen("HTTP/1.1 200 OK\r\n\r\n");
+    for (const QNetworkReply::RawHeaderPair &header : reply.rawHeaderPairs())
+        bytes += header.first.size() + header.second.size() + qstrlen(": \r\n");
+    return bytes;
+}

@@ -55,4 +55,7 @@ AttemptEnd WholeFileEnd(const QNetworkReply &reply, Answer answer, bool bCutShor
 AttemptEnd RangeEnd(const QNetworkReply &reply, Answer answer, const QString &path, qint64 held,
                     qint64 size, int *shortAnswers, int attempts);
 
+// About what an answer's status line and headers took on the line, as HTTP/1.1 sends them.
+qint64 HeaderBytes(const QNetworkReply &reply);
+
 #endif // ANSWERS_H

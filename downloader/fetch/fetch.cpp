@@ -7,6 +7,9 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <limits>
+#include <utility>
+
 Fetch::Fetch(FetchPolicy policy, FetchSink *sink, ServerConnection *connection, int slot,
              const UpdaterConfig::RunSettings &settings, QObject *parent)
     : QObject(parent)
@@ -15,21 +18,25 @@ Fetch::Fetch(FetchPolicy policy, FetchSink *sink, ServerConnection *connection, 
     , connection(connection)
     , slot(slot)
     , settings(settings)
+    , throttle(connection->Throttle())
     , watch(settings, connection->Activity(),
             {[this] { return IsAnswered(); },
              [this] {
                  return this->sink->HeldBytes() + intake.DiscardedBytes()
                         + (reply ? reply->bytesAvailable() : 0);
-             }},
+             },
+             [this] { return SinceHeldBack(); }},
             this)
     , intake(this->policy, sink, int(settings.readBufferBytes), [this] { emit PartWritten(); })
     , validator(this->policy.validator)
 {
     connect(&watch, &StallWatch::Stalled, this, &Fetch::ReportStall);
+    connect(throttle, &RateController::Changed, this, &Fetch::ThrottleChanged);
 }
 
 Fetch::~Fetch()
 {
+    throttle->Forget(this);
     DropReply();
 }
 
@@ -48,6 +55,11 @@ void Fetch::Start()
 
 void Fetch::Send()
 {
+    if (throttle->IsPaused()) {
+        bRequestHeld = true;
+        throttle->WakeWhenRefilled(this);
+        return;
+    }
     attempt = Attempt();
     // Nothing of the last answer's body, nor a decode queued for it, carries over.
     intake.Begin(false, nullptr);
@@ -81,10 +93,48 @@ void Fetch::Send()
     watch.Start();
 }
 
+void Fetch::Refilled()
+{
+    if (bEnded)
+        return;
+    if (std::exchange(bRequestHeld, false)) {
+        Send();
+        return;
+    }
+    // A wake that was asked for by an attempt since dropped finds nothing to take.
+    if (!reply || !attempt.bAnswerChecked)
+        return;
+    if (reply->isFinished())
+        EndAttempt();
+    else
+        TakeFromReply(Take::Granted);
+}
+
+void Fetch::ThrottleChanged()
+{
+    // A pause held everything back until now: the watch starts afresh as it ends.
+    if (!throttle->IsPaused())
+        heldBack.start();
+    if (!reply || bEnded || !throttle->IsHolding() || intake.IsDecoding()
+        || !reply->request().attribute(QNetworkRequest::Http2AllowedAttribute).toBool())
+        return;
+    if (IsAnswered() && reply->bytesAvailable() > 0 && !TakeFromReply(Take::All))
+        return;
+    if (reply->isFinished()) {
+        EndAttempt();
+        return;
+    }
+    qCInfo(lcRun).noquote()
+        << QStringLiteral("Asking again for the rest of %1 over HTTP/1.1, which a limit or a pause "
+                          "can hold back")
+               .arg(policy.path);
+    RequestAgain();
+}
+
 void Fetch::ReadPart()
 {
     watch.NoteData();
-    TakeFromReply(false);
+    TakeFromReply(Take::Part);
 }
 
 void Fetch::AnswerBegan()
@@ -126,10 +176,11 @@ void Fetch::EndAttempt()
         Finish({FetchResult::Kind::PasswordRequired, std::nullopt, false});
         return;
     }
-    if (!TakeFromReply(true))
+    if (!TakeFromReply(Take::Granted))
         return;
-    // The attempt ends once the decoder has given all it holds.
-    if (intake.IsDecodeQueued())
+    // The attempt ends once the decoder has given all it holds, and once the limit has let all the
+    // reply holds through.
+    if (intake.IsDecodeQueued() || reply->bytesAvailable() > 0)
         return;
     // A request that the server did not take is no attempt; nor is one that a server which does
     // not speak HTTP/2 broke off, on seeing which the connection turned HTTP/2 off.
@@ -165,7 +216,7 @@ void Fetch::EndAttempt()
 void Fetch::ReportStall()
 {
     // What the reply gathered before it stalled is kept for the attempt that resumes it.
-    if (reply && reply->bytesAvailable() > 0 && !TakeFromReply(true))
+    if (reply && reply->bytesAvailable() > 0 && !TakeFromReply(Take::All))
         return;
     watch.Stop();
     attempt.bStalled = true;
@@ -206,7 +257,7 @@ bool Fetch::Abandon()
     bool bSound = true;
     // An encoded body is not decoded further: a few bytes of it may take seconds.
     if (!policy.range && reply && attempt.answer == Answer::File && !intake.IsDecoding()
-        && TakeBody())
+        && TakeBody(false))
         bSound = false;
     DropReply();
     bEnded = true;
@@ -232,7 +283,7 @@ qint64 Fetch::TakeUnreportedBytes()
     return unreported;
 }
 
-bool Fetch::TakeFromReply(bool bWhole)
+bool Fetch::TakeFromReply(Take how)
 {
     if (!attempt.bAnswerChecked && !CheckAnswer())
         return false;
@@ -240,11 +291,11 @@ bool Fetch::TakeFromReply(bool bWhole)
     // step of the digest: the reply gathers them up to a part first.
     const qint64 available = reply->bytesAvailable();
     const bool bWithinLimit = policy.limit < 0 || sink->HeldBytes() + available <= policy.limit;
-    if (!bWhole && !policy.range && attempt.answer == Answer::File && !intake.IsDecoding()
-        && bWithinLimit && available < settings.partBytes)
+    if (how == Take::Part && !policy.range && attempt.answer == Answer::File
+        && !intake.IsDecoding() && bWithinLimit && available < settings.partBytes)
         return true;
     const qint64 taken = intake.TakenBytes();
-    if (const std::optional<FetchResult> end = TakeBody()) {
+    if (const std::optional<FetchResult> end = TakeBody(how != Take::All)) {
         Finish(*end);
         return false;
     }
@@ -258,6 +309,7 @@ bool Fetch::CheckAnswer()
 {
     attempt.bAnswerChecked = true;
     attempt.answer = AnswerOf(*reply);
+    throttle->Charge(HeaderBytes(*reply));
     if (attempt.answer != Answer::File) {
         intake.Begin(false, nullptr);
         return true;
@@ -300,18 +352,34 @@ bool Fetch::CheckWholeFileAnswer()
     return true;
 }
 
-std::optional<FetchResult> Fetch::TakeBody()
+std::optional<FetchResult> Fetch::TakeBody(bool bMetered)
 {
     // What the decoder holds goes first; the reply keeps the rest until then.
     if (intake.IsDecodeQueued())
         return std::nullopt;
-    const QByteArray data = reply->readAll();
+    qint64 wanted = reply->bytesAvailable();
+    if (bMetered) {
+        const qint64 granted = throttle->Grant(wanted);
+        if (granted < wanted) {
+            heldBack.start();
+            throttle->WakeWhenRefilled(this);
+        }
+        wanted = granted;
+    }
+    const QByteArray data = wanted > 0 ? reply->read(wanted) : QByteArray();
     if (data.isEmpty())
         return std::nullopt;
     std::optional<FetchResult> end = intake.Take(data);
     if (!end && intake.IsDecodeQueued())
         QueueDecode();
     return end;
+}
+
+qint64 Fetch::SinceHeldBack() const
+{
+    if (throttle->IsPaused() || bRequestHeld)
+        return 0;
+    return heldBack.isValid() ? heldBack.elapsed() : std::numeric_limits<qint64>::max();
 }
 
 void Fetch::QueueDecode()
@@ -337,7 +405,7 @@ void Fetch::DecodeQueued()
     if (reply->isFinished())
         EndAttempt();
     else
-        TakeFromReply(false);
+        TakeFromReply(Take::Part);
 }
 
 void Fetch::RequestAgain()

@@ -6,9 +6,11 @@
 #include "downloader/fetch/redirecttrail.h"
 #include "downloader/fetch/stallwatch.h"
 #include "downloader/network/networkerrors.h"
+#include "downloader/throttle/ratecontroller.h"
 #include "updaterconfig.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -28,7 +30,10 @@ class ServerConnection;
 //
 // A stall is reported (Stalled) for the Downloader to judge the line, which then has the fetch try
 // again (Retry); everything else it decides itself, by its policy.
-class Fetch : public QObject
+//
+// It reads its reply through the connection's RateController: what the limit or a pause holds back
+// waits in the reply, which is neither a stall nor a trickle, and no request goes out while paused.
+class Fetch : public QObject, private RateController::Waiter
 {
     Q_OBJECT
 
@@ -90,6 +95,10 @@ private:
     };
 
     void Send();
+    void Refilled() override;
+    // A limit or a pause has come: an answer over HTTP/2 would arrive whole whatever is read of it,
+    // so the rest is asked for again over HTTP/1.1.
+    void ThrottleChanged();
     // The reply's events.
     void ReadPart();
     void AnswerBegan();
@@ -100,15 +109,20 @@ private:
     // The attempt's request was not taken, and is asked again without counting as an attempt.
     bool IsAskedAgainUntaken() const;
 
-    // Takes what the reply holds: all of it with bWhole, else once there is a part's worth. False
-    // once the fetch has moved on: it has ended, or asks again.
-    bool TakeFromReply(bool bWhole);
+    // How much of what the reply holds is taken: a part's worth once there is one, within the limit;
+    // as much as the limit allows; or all of it, which has crossed the line already.
+    enum class Take { Part, Granted, All };
+    // False once the fetch has moved on: it has ended, or asks again.
+    bool TakeFromReply(Take how);
     // Looks at the status and headers of the attempt's answer, once, before its body; false as
     // above.
     bool CheckAnswer();
     bool CheckWholeFileAnswer();
-    // Hands what the reply holds to the intake; the end that it makes, if any.
-    [[nodiscard]] std::optional<FetchResult> TakeBody();
+    // Hands what the reply holds to the intake, bMetered as much as the limit allows; the end that
+    // it makes, if any.
+    [[nodiscard]] std::optional<FetchResult> TakeBody(bool bMetered);
+    // Milliseconds since the limit last held back what had come, 0 while paused.
+    qint64 SinceHeldBack() const;
     // The intake holds more of a decoded body, which follows after the worker's other events.
     void QueueDecode();
     void DecodeQueued();
@@ -122,6 +136,7 @@ private:
     ServerConnection *const connection;
     const int slot;
     const UpdaterConfig::RunSettings settings;
+    RateController *const throttle;
     QPointer<QNetworkReply> reply;
     Attempt attempt;
     BodyIntake intake;
@@ -131,6 +146,8 @@ private:
     bool bRangesRefused = false;  // the server answered a range wrongly: ask for the whole file
     bool bAwaitingPassword = false;
     bool bEnded = false;
+    bool bRequestHeld = false;    // the request waits for the pause to end
+    QElapsedTimer heldBack;       // since the limit last held back what had come
     qint64 arrivedBytes = 0;      // the most bytes that the sink and the reply held at once
     qint64 reportedBytes = 0;
     qint64 furthest = 0;          // the most bytes held at the end of an attempt

@@ -38,8 +38,10 @@ void StallWatch::StallTimerFired()
 {
     // Data that came meanwhile moved the watch on. Restarting the timer at every piece that arrives
     // instead took a fifth more of the updater's CPU time over a slow link (bench/link/run).
-    const qint64 quiet = probes.bAnswered() ? sinceData.elapsed()
-                                            : qMin(sinceData.elapsed(), server->QuietFor());
+    const qint64 quiet =
+        qMin(probes.sinceHeldBack(), probes.bAnswered()
+                                         ? sinceData.elapsed()
+                                         : qMin(sinceData.elapsed(), server->QuietFor()));
     if (quiet < settings.stallInterval) {
         stallTimer.start(int(settings.stallInterval - quiet));
         return;
@@ -51,7 +53,8 @@ void StallWatch::SlowWindowEnded()
 {
     // Waiting for the answer is not trickling.
     const qint64 arrived = probes.arrived();
-    if (probes.bAnswered() && arrived - slowWindowStart < settings.slowWindowBytes) {
+    if (probes.bAnswered() && probes.sinceHeldBack() >= settings.slowWindow
+        && arrived - slowWindowStart < settings.slowWindowBytes) {
         emit Stalled();
         return;
     }

@@ -23,6 +23,9 @@ public:
     {
         std::function<bool()> bAnswered;   // the server has answered with a status
         std::function<qint64()> arrived;  // the bytes of the answer so far, body and error page
+        // Milliseconds since the player's limit or pause last held the answer back: an answer held
+        // back neither stalls nor trickles.
+        std::function<qint64()> sinceHeldBack;
     };
 
     StallWatch(const UpdaterConfig::RunSettings &settings, ServerActivity *server, Probes probes,

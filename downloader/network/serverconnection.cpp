@@ -24,6 +24,7 @@ ServerConnection::ServerConnection(const UpdateServer &server,
     , bPipelining(settings.bPipelining)
     // Over TLS, HTTP/2 is a matter of the handshake, not of prior knowledge.
     , bHttp2(settings.bHttp2 && !IsHttps(server.url))
+    , throttle(new RateController(this))
 {
 }
 
@@ -75,9 +76,12 @@ QNetworkRequest ServerConnection::RequestFor(const QString &releasePath, QObject
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, bPipelining);
     // Over TLS, HTTP/2 is offered in the handshake and taken where the server accepts it; in clear
     // text only a server known to speak it is spoken to in it.
+    // Qt's HTTP/2 grants the server room for more as soon as data arrives, not as it is read: a
+    // limit or a pause holds a server back only over HTTP/1.1, where TCP does.
     const bool bTls = IsHttps(url);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bTls || bHttp2);
-    request.setAttribute(QNetworkRequest::Http2DirectAttribute, !bTls && bHttp2);
+    const bool bHttp2Allowed = !throttle->IsHolding() && (bTls || bHttp2);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, bHttp2Allowed);
+    request.setAttribute(QNetworkRequest::Http2DirectAttribute, bHttp2Allowed && !bTls);
     // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit
     // and digested are the bytes that arrive.
     request.setRawHeader("Accept-Encoding", "identity");

@@ -3,6 +3,7 @@
 
 #include "downloader/network/serveractivity.h"
 #include "downloader/network/updateserver.h"
+#include "downloader/throttle/ratecontroller.h"
 #include "updaterconfig.h"
 
 #include <QList>
@@ -48,6 +49,8 @@ public:
     QNetworkReply *Get(const QNetworkRequest &request, int slot);
 
     ServerActivity *Activity() { return &activity; }
+    // The player's speed limit and pause, which every transfer reads through.
+    RateController *Throttle() { return throttle; }
     bool IsHttp2() const { return bHttp2; }
     // What a reply that has ended tells of the server: over HTTPS, the first answer has the log say
     // what the handshake agreed on; an answer in HTTP/2 shows that the server speaks it.
@@ -80,6 +83,7 @@ private:
     std::vector<std::unique_ptr<QNetworkAccessManager>> accessManagers;
     QSet<QString> refusals;  // certificate refusals already logged
     ServerActivity activity;
+    RateController *throttle;  // child, so that it moves to the worker thread with the rest
 };
 
 #endif // SERVERCONNECTION_H

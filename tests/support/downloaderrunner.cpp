@@ -14,6 +14,8 @@ DownloaderRunner::DownloaderRunner(const UpdateServer &server, const UpdaterConf
     connect(this, &DownloaderRunner::DownloadFile, downloader, &Downloader::DownloadFile);
     connect(this, &DownloaderRunner::Login, downloader, &Downloader::Login);
     connect(this, &DownloaderRunner::ExpectFiles, downloader, &Downloader::ExpectFiles);
+    connect(this, &DownloaderRunner::SetSpeedLimit, downloader, &Downloader::SetSpeedLimit);
+    connect(this, &DownloaderRunner::SetPaused, downloader, &Downloader::SetPaused);
     connect(downloader, &Downloader::PasswordRequired, this, &DownloaderRunner::PasswordRequired);
     connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);

@@ -40,6 +40,8 @@ signals:
     void DownloadFile(QString dir, QString file);
     void Login(QString pwd);
     void ExpectFiles(QList<DownloadItem> files);
+    void SetSpeedLimit(qint64 bytesPerSecond);
+    void SetPaused(bool bPause);
 
     // From the Downloader.
     void PasswordRequired();
