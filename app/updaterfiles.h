@@ -77,6 +77,8 @@ inline QString UpdaterAsidePath(int index)
     return QStringLiteral("Config/Updater-%1.old").arg(index);
 }
 inline const QString updaterAsides = QStringLiteral("Updater-*.old");
+// What the player chooses in the window and keeps across starts, such as the speed limit.
+inline const QString settings = QStringLiteral("Config/Settings.ini");
 // The MD5 digest of a new updater program that did not start: not tried again while the manifest
 // names it.
 inline const QString rejectedUpdater = QStringLiteral("Config/RejectedUpdater.record");

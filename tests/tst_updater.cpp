@@ -9,10 +9,14 @@
 #include "downloader/downloader.h"
 #include "downloader/downloaderthread.h"
 #include "ui_updater.h"
+#include "app/updaterfiles.h"
+#include "updater/downloadcontrol/speedlimitsetting.h"
 #include "updater/richtextresources.h"
 #include "updater/statustext.h"
 #include "updater/updater.h"
 
+#include <QMenu>
+#include <QToolButton>
 #include <QtTest>
 
 class tst_Updater : public QObject
@@ -37,6 +41,8 @@ private slots:
     void richTextLoadsOnlyEmbeddedPictures_data();
     void richTextLoadsOnlyEmbeddedPictures();
 
+    void speedLimitSetting_data();
+    void speedLimitSetting();
     void aboutDialogIsShownOnceHoweverOftenAsked();
     void downloaderLivesOnTheWorkerThread();
     void logWritesOneQuotedLineAndChangesNothing();
@@ -66,6 +72,7 @@ Ui::Updater tst_Updater::form() const
     found.about = updater->findChild<QPushButton *>("about");
     found.image = updater->findChild<QLabel *>("image");
     found.image_2 = updater->findChild<QLabel *>("image_2");
+    found.downloadControl = updater->findChild<QToolButton *>("downloadControl");
     return found;
 }
 
@@ -118,13 +125,15 @@ void tst_Updater::stackingShowsOverlayWithButtonAndStatusOnTop()
             stacking << child->objectName();
     }
     const QStringList expected{"image", "downloadProgress", "releaseNotes", "streamedMessages",
-                               "about", "image_2", "launchGame", "userInformation"};
+                               "about", "image_2", "launchGame", "userInformation",
+                               "downloadControl"};
     QCOMPARE(stacking, expected);
 
     // What the user clicks at the launch button and the status line are those two; the overlay lets
     // clicks through to the notes and the About button below it.
     QCOMPARE(form().centralWidget->childAt(400, 530), form().launchGame);
     QCOMPARE(form().centralWidget->childAt(100, 544), form().userInformation);
+    QCOMPARE(form().centralWidget->childAt(700, 544), form().downloadControl);
     QVERIFY(form().releaseNotes->isAncestorOf(form().centralWidget->childAt(300, 200)));
     QCOMPARE(form().centralWidget->childAt(620, 20), form().about);
     QCOMPARE(form().centralWidget->childAt(400, 566), form().downloadProgress);
@@ -313,6 +322,54 @@ void tst_Updater::richTextLoadsOnlyEmbeddedPictures()
     QCOMPARE(status.text().contains(":/data/Res/Icon.png"), bEmbedded);
     // The notes' links lead nowhere, to a local file least of all.
     QVERIFY(!notes->openLinks());
+}
+
+void tst_Updater::speedLimitSetting_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<qint64>("kibPerSecond");
+    QTest::addColumn<bool>("ignored");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("none") << QByteArray() << qint64(0) << false << "不限速";
+    QTest::newRow("a step") << QByteArray("[Download]\nSpeedLimit=4096\n") << qint64(4096) << false
+                            << "限速 4 MB/s";
+    QTest::newRow("by hand, between steps") << QByteArray("[Download]\nSpeedLimit = 1536 \n")
+                                            << qint64(1536) << false << "限速 1.5 MB/s";
+    QTest::newRow("zero") << QByteArray("[Download]\nSpeedLimit=0\n") << qint64(0) << false
+                          << "不限速";
+    QTest::newRow("not a number") << QByteArray("[Download]\nSpeedLimit=fast\n") << qint64(0)
+                                  << true << "不限速";
+    QTest::newRow("negative") << QByteArray("[Download]\nSpeedLimit=-5\n") << qint64(0) << true
+                              << "不限速";
+}
+
+void tst_Updater::speedLimitSetting()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(qint64, kibPerSecond);
+    QFETCH(bool, ignored);
+    QFETCH(QString, shown);
+    updater.reset();
+    QFile::remove(ConfigFiles::settings);
+    if (!file.isEmpty())
+        QVERIFY(TestSupport::writeFile(ConfigFiles::settings, file));
+    const SpeedLimitSetting read = ReadSpeedLimit(ConfigFiles::settings);
+    QCOMPARE(read.kibPerSecond, kibPerSecond);
+    QCOMPARE(bool(read.problem), ignored);
+
+    // The window starts with it, and keeps what the player chooses for the next start.
+    init();
+    QCOMPARE(form().downloadControl->text(), shown);
+    const QList<QAction *> choices = form().downloadControl->menu()->actions();
+    const auto eightMegabytes = std::find_if(choices.cbegin(), choices.cend(), [](QAction *action) {
+        return action->text() == "8 MB/s";
+    });
+    QVERIFY(eightMegabytes != choices.cend());
+    (*eightMegabytes)->trigger();
+    QCOMPARE(form().downloadControl->text(), QStringLiteral("限速 8 MB/s"));
+    QCOMPARE(ReadSpeedLimit(ConfigFiles::settings).kibPerSecond, qint64(8192));
+    QFile::remove(ConfigFiles::settings);
 }
 
 void tst_Updater::aboutDialogIsShownOnceHoweverOftenAsked()

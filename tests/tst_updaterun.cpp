@@ -51,6 +51,7 @@ private slots:
     void fileCutOffByClosingResumesAtTheNextStart();
     void secondStartReadsNoFile();
     void corruptedFileIsFetchedAgain();
+    void repairFindsWhatTheRecordVouchedFor();
     void updateInProgressReachesReadyWithoutDownloads();
     void passwordIsAskedUntilTheServerTakesIt();
     void passwordRefusedAfterTheNotesKeepsThePreviousOnes();
@@ -612,6 +613,34 @@ void tst_UpdateRun::corruptedFileIsFetchedAgain()
     QCOMPARE(server->requests().size(), 3);
 }
 
+void tst_UpdateRun::repairFindsWhatTheRecordVouchedFor()
+{
+    startRun();
+    QVERIFY(harness->waitForEnd());
+    // A disk fault, or a tool that keeps the file's size and time: the record still vouches for it.
+    const QString damaged = QStringLiteral("App/Binaries/Win64/QOR-Win64-Shipping.exe");
+    const QDateTime modified = QFileInfo(damaged).lastModified();
+    QByteArray content = release.files.value(damaged);
+    content[0] = char(content[0] ^ 0x40);
+    QVERIFY(TestSupport::writeFile(damaged, content));
+    {
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+
+    TestSupport::MessageRecorder recorder;
+    harness->statuses.clear();
+    harness->run().Repair();
+    QVERIFY(!harness->bLaunchAllowed);
+    QVERIFY(harness->waitForEnd());
+    QCOMPARE(TestSupport::readFile(damaged), release.files.value(damaged));
+    QCOMPARE(requestsFor(damaged), 2);
+    QCOMPARE(recorder.texts().filter("Repair asked").size(), 1);
+    // One check reads everything; the record vouches again from then on.
+    QCOMPARE(recorder.texts().filter(QRegularExpression("Checked \\d+ files: read 0,")).size(), 1);
+}
+
 void tst_UpdateRun::updateInProgressReachesReadyWithoutDownloads()
 {
     release.setNotes("<ReleaseNotes><Server><UpdateInProgress>1</UpdateInProgress></Server>"
@@ -763,6 +792,7 @@ void tst_UpdateRun::nextStep_data()
     QTest::newRow("manifest unusable") << S::Check << E::Unusable << true << S::Failed;
     QTest::newRow("a password mid-download") << S::Downloads << E::PasswordRequired << true
                                              << S::Notes;
+    QTest::newRow("repair at the end") << S::Launchable << E::RepairAsked << false << S::Check;
 }
 
 void tst_UpdateRun::nextStep()

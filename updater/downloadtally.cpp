@@ -33,5 +33,5 @@ int DownloadTally::BarValue() const
 
 QString DownloadTally::Text(int filesLeft) const
 {
-    return ProgressText(filesLeft, toFetch - arrived, speed);
+    return ProgressText(filesLeft, BytesLeft(), speed);
 }

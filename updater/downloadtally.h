@@ -25,6 +25,7 @@ public:
     int BarMaximum() const;
     int BarValue() const;
     QString Text(int filesLeft) const;
+    qint64 BytesLeft() const { return toFetch - arrived; }
 
 private:
     qint64 toFetch = 0;

@@ -40,6 +40,11 @@ QString SizeText(qint64 bytes)
 
 } // namespace
 
+QString PausedText(qint64 bytesLeft)
+{
+    return QStringLiteral("已暂停, 剩余 %1").arg(SizeText(bytesLeft));
+}
+
 QString DiskSpaceText(qint64 neededBytes, qint64 availableBytes)
 {
     return QStringLiteral("磁盘空间不足: 需要 %1, 可用 %2")

@@ -8,6 +8,8 @@
 // when more arrived than announced) and the speed in KiB per second.
 QString ProgressText(int filesLeft, qint64 bytesLeft, float downloadSpeed);
 
+// The status text while the player has paused the downloads: "已暂停, 剩余 1.2 GB".
+QString PausedText(qint64 bytesLeft);
 // The status text of a disk without room for the update: "磁盘空间不足: 需要 12.4 GB, 可用 3.1 GB".
 QString DiskSpaceText(qint64 neededBytes, qint64 availableBytes);
 // The status text while a file that is in use holds the update up.

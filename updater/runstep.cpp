@@ -29,6 +29,8 @@ RunStep NextStep(RunStep step, RunEvent event, bool bKeyed)
         return RunStep::Switch;
     case RunEvent::PasswordRequired:
         return RunStep::Notes;
+    case RunEvent::RepairAsked:
+        return RunStep::Check;
     }
     return RunStep::Failed;
 }

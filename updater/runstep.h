@@ -33,6 +33,7 @@ enum class RunEvent {
     ReadyToSwitch,     // every file that the pass found is staged as expected
     Switched,          // the staged copies are in place
     PasswordRequired,  // the server wants one: the Downloader asks for the notes with it
+    RepairAsked,       // at an end, the player asks for every file to be read again
 };
 
 // The step that follows step once event has happened; bKeyed for a run that reads the documents

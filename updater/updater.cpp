@@ -7,6 +7,9 @@
 #include "dialogs/password.h"
 #include "downloader/downloader.h"
 #include "downloader/downloaderthread.h"
+#include "app/runlog.h"
+#include "updater/downloadcontrol/downloadcontrol.h"
+#include "updater/downloadcontrol/speedlimitsetting.h"
 #include "updater/richtextresources.h"
 #include "updater/statustext.h"
 #include "updater/updaterun.h"
@@ -69,6 +72,8 @@ Updater::Updater(const UpdateServer &server, QWidget *parent, const QByteArray &
         disconnect(firstAnswer);
         emit Running();
     });
+
+    SetUpDownloadControl(downloader);
 
     SetUserMessage(QStringLiteral("下载更新公告"));
     downloaderThread->Start();
@@ -140,6 +145,34 @@ void Updater::Log(QString message, bool bIsHeavy)
 void Updater::SetUserMessage(QString message)
 {
     ui->userInformation->setText(StatusLineHtml(run->PreviousVersion(), message));
+}
+
+void Updater::SetUpDownloadControl(Downloader *downloader)
+{
+    const SpeedLimitSetting stored = ReadSpeedLimit(ConfigFiles::settings);
+    if (stored.problem)
+        qCWarning(lcRun).noquote() << *stored.problem;
+    else if (stored.kibPerSecond > 0)
+        qCInfo(lcRun).noquote() << QStringLiteral("Download speed limit: %1 KiB/s, from %2")
+                                       .arg(stored.kibPerSecond)
+                                       .arg(ConfigFiles::settings);
+    downloadControl = new DownloadControl(ui->downloadControl, stored.kibPerSecond, this);
+    const auto limitDownloads = [downloader](qint64 kibPerSecond) {
+        // Queued: the Downloader lives on the worker thread, whose loop takes it before a reply.
+        QMetaObject::invokeMethod(downloader, [downloader, kibPerSecond] {
+            downloader->SetSpeedLimit(kibPerSecond * 1024);
+        });
+    };
+    limitDownloads(stored.kibPerSecond);
+    connect(downloadControl, &DownloadControl::LimitChosen, this, [limitDownloads](qint64 kib) {
+        qCInfo(lcRun).noquote() << QStringLiteral("Download speed limit set to %1 KiB/s").arg(kib);
+        limitDownloads(kib);
+        if (const std::optional<QString> problem = WriteSpeedLimit(ConfigFiles::settings, kib))
+            qCWarning(lcRun).noquote() << *problem;
+    });
+    connect(downloadControl, &DownloadControl::PauseChosen, downloader, &Downloader::SetPaused);
+    connect(downloadControl, &DownloadControl::PauseChosen, run.get(), &UpdateRun::SetPaused);
+    connect(downloadControl, &DownloadControl::RepairChosen, run.get(), &UpdateRun::Repair);
 }
 
 void Updater::ShowPasswordPrompt()

@@ -10,6 +10,8 @@
 #include <memory>
 
 class About;
+class DownloadControl;
+class Downloader;
 class DownloaderThread;
 class Password;
 class UpdateRun;
@@ -67,9 +69,12 @@ public slots:
 
 private:
     void ShowPasswordPrompt();
+    // The player's limit (kept in ConfigFiles::settings), pause and repair.
+    void SetUpDownloadControl(Downloader *downloader);
 
     std::unique_ptr<Ui::Updater> ui;
     About *aboutDialog = nullptr;         // child of the window
+    DownloadControl *downloadControl = nullptr;  // child of the window
     QPointer<Password> passwordPrompt;    // the one open prompt; it deletes itself once answered
     std::unique_ptr<UpdateRun> run;
     // Child of the window; the run is wired to its Downloader.

@@ -269,6 +269,20 @@ void UpdateRun::Launch()
     emit Launched();
 }
 
+void UpdateRun::Repair()
+{
+    verificationPass.SetRecordAsideOnce();
+    const bool bEnded = step == RunStep::Launchable || step == RunStep::Failed;
+    qCInfo(lcRun).noquote() << (bEnded ? QStringLiteral("Repair asked: reading every file again")
+                                       : QStringLiteral("Repair asked: the next check reads every "
+                                                        "file again"));
+    if (!bEnded)
+        return;
+    emit LaunchAllowed(false);
+    downloadPasses = 0;
+    Advance(RunEvent::RepairAsked);
+}
+
 // Ends a run whose files never matched: nothing more is fetched and launching stays disabled.
 void UpdateRun::GiveUp()
 {
@@ -365,7 +379,17 @@ QHash<QString, DownloadItem>::iterator UpdateRun::InFlightAt(const QString &path
 
 void UpdateRun::ShowProgress()
 {
-    emit UserMessage(tally.Text(downloadQueue.size() + inFlight.size()));
+    emit UserMessage(bPaused ? PausedText(tally.BytesLeft())
+                             : tally.Text(downloadQueue.size() + inFlight.size()));
+}
+
+void UpdateRun::SetPaused(bool bPause)
+{
+    bPaused = bPause;
+    qCInfo(lcRun).noquote() << (bPause ? QStringLiteral("Downloads paused")
+                                       : QStringLiteral("Downloads resumed"));
+    if (step == RunStep::Downloads)
+        ShowProgress();
 }
 
 void UpdateRun::PasswordRequired()

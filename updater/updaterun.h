@@ -74,6 +74,11 @@ public slots:
     void PasswordRequired();
     // Starts the application; Launched once it has started.
     void Launch();
+    // The player has paused the downloads, or resumed them: the status line says so.
+    void SetPaused(bool bPause);
+    // Has the next check read every file, ignoring the record of verified digests: at once where
+    // the run has ended, else when the check comes.
+    void Repair();
 
 signals:
     // To the Downloader.
@@ -136,6 +141,7 @@ private:
     QSet<QString> stagedInFlight;
     bool bPassStaged = false;  // every file of the download pass so far arrived as expected
     bool bUpdaterRound = false;  // the round fetches the updater's own program alone
+    bool bPaused = false;
     DownloadTally tally;
     // Download passes since the run began (at start, or after a password): a file whose download
     // never matches its digest must not keep the updater fetching for ever.

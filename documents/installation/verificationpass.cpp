@@ -7,15 +7,19 @@
 #include <utility>
 
 VerificationWalk WalkForVerification(ManifestListing listing, const QStringList &notUpdatedFiles,
-                                     const QString &recordPath, const DigestRecord &committed)
+                                     const QString &recordPath, const DigestRecord &committed,
+                                     bool bRecordSetAside)
 {
     DigestRecord known;
-    const std::optional<QString> unusable = known.LoadProblem(recordPath);
-    known.unite(committed);
+    std::optional<QString> unusable;
+    if (!bRecordSetAside) {
+        unusable = known.LoadProblem(recordPath);
+        known.unite(committed);
+    }
     VerificationWalk walk{WalkManifest(std::move(listing), notUpdatedFiles, QString(), std::move(known)),
                           // A record that could not be used is replaced at once, even by an empty
                           // one, so that it is reported once.
-                          unusable || committed.size() > 0};
+                          bRecordSetAside || unusable || committed.size() > 0};
     if (unusable) {
         walk.walk.check.recordProblems.append(
             QStringLiteral("Reading every file: cannot use the record of verified digests %1: %2")
@@ -65,9 +69,10 @@ void VerificationPass::Start(ManifestListing manifest, const QStringList &notUpd
     Stop();
     control.bCancel = false;
     walking = Watch(QtConcurrent::run([manifest = std::move(manifest), notUpdatedFiles,
-                                       known = std::exchange(committed, DigestRecord())]() mutable {
+                                       known = std::exchange(committed, DigestRecord()),
+                                       bSetAside = std::exchange(bRecordSetAside, false)]() mutable {
                         return WalkForVerification(std::move(manifest), notUpdatedFiles,
-                                                   ConfigFiles::verifiedDigests, known);
+                                                   ConfigFiles::verifiedDigests, known, bSetAside);
                     }),
                     &VerificationPass::Walked);
 }

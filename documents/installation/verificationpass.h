@@ -24,10 +24,13 @@ struct VerificationWalk
     ManifestWalk walk;
     bool bRecordBehind = false;  // the record on disk lacks what the pass knows
 };
+// With bRecordSetAside the record is not read, nor is committed taken: every file is read, and the
+// record written anew.
 [[nodiscard]] VerificationWalk WalkForVerification(ManifestListing listing,
                                                    const QStringList &notUpdatedFiles,
                                                    const QString &recordPath,
-                                                   const DigestRecord &committed);
+                                                   const DigestRecord &committed,
+                                                   bool bRecordSetAside = false);
 [[nodiscard]] ManifestCheck FinishVerification(VerificationWalk walk,
                                                const QVector<FileDigest> &digests, bool bCancelled,
                                                const QString &recordPath);
@@ -59,6 +62,8 @@ public:
     // A file that the Downloader put in place: the next pass takes its digest from here instead of
     // reading it.
     void RecordCommitted(const QString &path, const FileStamp &stamp, const QString &md5);
+    // The next pass reads every file, as if there were no record: a repair.
+    void SetRecordAsideOnce() { bRecordSetAside = true; }
 
 signals:
     void Finished();
@@ -73,6 +78,7 @@ private:
     HashControl control;
     // Files put in place since the running pass began; it took over those that came before.
     DigestRecord committed;
+    bool bRecordSetAside = false;
     VerificationWalk walk;  // between the walk and the record
     std::unique_ptr<QFutureWatcher<VerificationWalk>> walking;
     std::unique_ptr<QFutureWatcher<QVector<FileDigest>>> hashing;
