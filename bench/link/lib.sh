@@ -8,7 +8,8 @@
 #                                       in build-link-https
 #   link_start PORT SERVER_PORT ARGS... the proxy from 127.0.0.1:PORT to nginx's SERVER_PORT
 #   link_stop                           stops it; sets link_fetched, the bytes from the server
-#   time_fresh_install FILES            the updater in an empty folder until its run is done
+#   time_fresh_install FILES [SETTINGS] the updater in an empty folder until its run is done; with
+#                                       SETTINGS, the text of the Config/Settings.ini it starts with
 #   now_ms, seconds MS, ratio A B
 
 # The ports that the updater is built for: through the proxy before nginx's HTTP/1.1 port, and
@@ -102,14 +103,19 @@ install_done() {
     [ -n "$(last_pass_ms "$log" "$2")" ]
 }
 
-# time_fresh_install FILES: runs the updater in an empty folder until the pass after its last
-# download, which knows all FILES of the manifest, then stops it with SIGTERM. Sets install_ms, from
-# the start to that pass's line in the log, install_cpu, the run's user and system seconds, and
+# time_fresh_install FILES [SETTINGS]: runs the updater in an empty folder (but for a
+# Config/Settings.ini of the text SETTINGS, if given) until the pass after its last download, which
+# knows all FILES of the manifest, then stops it with SIGTERM. Sets install_ms, from the start to
+# that pass's line in the log, install_cpu, the run's user and system seconds, and
 # install_pipelining, whether the run kept requests in a row on its connections.
 time_fresh_install() {
-    local files=$1 folder=$work/install started_ms
+    local files=$1 settings=${2:-} folder=$work/install started_ms
     rm -rf "$folder"
     mkdir -p "$folder"
+    if [ -n "$settings" ]; then
+        mkdir -p "$folder/Config"
+        printf '%s\n' "$settings" > "$folder/Config/Settings.ini"
+    fi
     updater_output=$work/updater.out
     started_ms=$(now_ms)
     (cd "$folder" && QT_QPA_PLATFORM=offscreen exec /usr/bin/time -f "%U %S" -o "$work/cpu" \

@@ -7,6 +7,10 @@
 // its client. At SIGTERM (or SIGINT, SIGHUP) it writes what went through, so that a bench can tell
 // how much its client fetched:
 //   from_server=BYTES to_client=BYTES connections=N
+// With --rate-log FILE it also writes, each time it passes data from the server to a client, the
+// time and the total so far, so that a bench can tell the rate over any window of the run, to the
+// chunk (idle times have no line: the total stays what the line before them says):
+//   MILLISECONDS_SINCE_START BYTES_TO_CLIENTS
 // Run by hand, as bench/link/run and bench/stall/run do:
 //   link_proxy --listen 18531 --server 127.0.0.1:8080 --delay 25 --bandwidth 100
 
@@ -70,8 +74,11 @@ public:
     // A pipe with data waiting for its turn on the link.
     void Enqueue(Direction direction, Pipe *pipe);
     void Forget(Pipe *pipe);
+    // BYTES more have gone to a client.
+    void PassedToClient(qint64 bytes);
 
     LinkOptions options;
+    std::FILE *rateLog = nullptr;
     qint64 bytesFromServer = 0;
     qint64 bytesToClient = 0;
     int connections = 0;
@@ -196,7 +203,7 @@ private:
             passed += bytes;
             heldBytes -= bytes;
             if (direction == toClient)
-                link.bytesToClient += bytes;
+                link.PassedToClient(bytes);
             if (bytes == data.size())
                 travelling.pop_front();
             else
@@ -302,6 +309,13 @@ void Link::Forget(Pipe *pipe)
         std::deque<Pipe *> &turns = transmitter.turns;
         turns.erase(std::remove(turns.begin(), turns.end(), pipe), turns.end());
     }
+}
+
+void Link::PassedToClient(qint64 bytes)
+{
+    bytesToClient += bytes;
+    if (rateLog)
+        std::fprintf(rateLog, "%.3f %lld\n", NowNs() / 1e6, static_cast<long long>(bytesToClient));
 }
 
 // Sends the chunks whose turn has begun, one pipe after the other, each at the pace of the cap. A
@@ -460,9 +474,15 @@ int main(int argc, char **argv)
         QStringLiteral("count-file"),
         QStringLiteral("Where to write the counts at the end (default: standard output)."),
         QStringLiteral("file"));
+    const QCommandLineOption rateLogOption(
+        QStringLiteral("rate-log"),
+        QStringLiteral("Write a line \"MILLISECONDS BYTES\" to this file each time data passes "
+                       "from the server to a client: the time since the start and the bytes "
+                       "passed to clients so far."),
+        QStringLiteral("file"));
     parser.addOptions({listenOption, serverOption, delayOption, bandwidthOption, windowOption,
                        stallAfterOption, stallSecondsOption, stallEveryOption, cutAfterOption,
-                       cutEveryOption, countOption});
+                       cutEveryOption, countOption, rateLogOption});
     parser.process(application);
 
     const auto fail = [&parser](const char *problem) {
@@ -500,6 +520,13 @@ int main(int argc, char **argv)
 
     RaiseDescriptorLimit();
     Link link(options);
+    if (parser.isSet(rateLogOption)) {
+        link.rateLog = std::fopen(QFile::encodeName(parser.value(rateLogOption)).constData(), "w");
+        if (!link.rateLog) {
+            std::perror("link_proxy: cannot open the rate log");
+            return 1;
+        }
+    }
     QTcpServer listener;
     QObject::connect(&listener, &QTcpServer::newConnection, &listener, [&] {
         while (QTcpSocket *client = listener.nextPendingConnection())
@@ -533,6 +560,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "link_proxy: cannot write the counts: %s\n",
                      qPrintable(out.errorString()));
         return 1;
+    }
+    if (link.rateLog) {
+        // A line that failed to be written leaves its mark on the stream, not in fclose's result.
+        const bool failed = std::ferror(link.rateLog) != 0;
+        if (std::fclose(link.rateLog) != 0 || failed) {
+            std::fprintf(stderr, "link_proxy: cannot write the rate log\n");
+            return 1;
+        }
     }
     return 0;
 }
