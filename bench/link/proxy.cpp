@@ -366,6 +366,10 @@ public:
             this->server->abort();
         });
         client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // What the link holds is its delay line above. The kernel's buffer toward the client grows
+        // to megabytes on loopback, and would count bytes as passed long before the client has
+        // taken them: a client that reads slowly would seem to fetch in bursts.
+        client->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
         connect(server, &QTcpSocket::connected, this,
                 [this] { server->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
         server->connectToHost(serverHost, serverPort);

@@ -288,10 +288,12 @@ bool Fetch::TakeFromReply(Take how)
     if (!attempt.bAnswerChecked && !CheckAnswer())
         return false;
     // Several connections at once deliver in small pieces, and each piece taken costs a write and a
-    // step of the digest: the reply gathers them up to a part first.
+    // step of the digest: the reply gathers them up to a part first. Under a limit or a pause it
+    // holds less than a part, and what it holds is taken as the limit allows.
     const qint64 available = reply->bytesAvailable();
     const bool bWithinLimit = policy.limit < 0 || sink->HeldBytes() + available <= policy.limit;
-    if (how == Take::Part && !policy.range && attempt.answer == Answer::File
+    if (how == Take::Part && !throttle->IsHolding() && !policy.range
+        && attempt.answer == Answer::File
         && !intake.IsDecoding() && bWithinLimit && available < settings.partBytes)
         return true;
     const qint64 taken = intake.TakenBytes();

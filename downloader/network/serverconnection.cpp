@@ -65,6 +65,12 @@ void ServerConnection::ReplaceAccessManagers()
     }
 }
 
+namespace {
+
+constexpr qint64 minimumLimitedBufferBytes = 16 * 1024;
+
+} // namespace
+
 QNetworkRequest ServerConnection::RequestFor(const QString &releasePath, QObject *origin) const
 {
     QUrl url = server.url;
@@ -97,7 +103,13 @@ QNetworkReply *ServerConnection::Get(const QNetworkRequest &request, int slot)
 {
     QNetworkAccessManager &manager = *accessManagers.at(std::size_t(slot) % accessManagers.size());
     QNetworkReply *reply = manager.get(request);
-    reply->setReadBufferSize(settings.readBufferBytes);
+    // Under a limit, what waits in a reply is a twentieth of a second's worth: the less the updater
+    // takes in before it reads, the less the system's buffers grow, and the sooner the server feels
+    // the limit at the start and the end of a file.
+    const qint64 limit = throttle->Limit();
+    reply->setReadBufferSize(limit > 0 ? qBound(minimumLimitedBufferBytes, limit / 20,
+                                                settings.readBufferBytes)
+                                       : settings.readBufferBytes);
     return reply;
 }
 
