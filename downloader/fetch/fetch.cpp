@@ -7,8 +7,6 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-#include <limits>
-#include <utility>
 
 Fetch::Fetch(FetchPolicy policy, FetchSink *sink, ServerConnection *connection, int slot,
              const UpdaterConfig::RunSettings &settings, QObject *parent)
@@ -18,25 +16,24 @@ Fetch::Fetch(FetchPolicy policy, FetchSink *sink, ServerConnection *connection, 
     , connection(connection)
     , slot(slot)
     , settings(settings)
-    , throttle(connection->Throttle())
+    , throttle(connection->Throttle(), [this] { Refilled(); })
     , watch(settings, connection->Activity(),
             {[this] { return IsAnswered(); },
              [this] {
                  return this->sink->HeldBytes() + intake.DiscardedBytes()
                         + (reply ? reply->bytesAvailable() : 0);
              },
-             [this] { return SinceHeldBack(); }},
+             [this] { return throttle.SinceHeldBack(); }},
             this)
     , intake(this->policy, sink, int(settings.readBufferBytes), [this] { emit PartWritten(); })
     , validator(this->policy.validator)
 {
     connect(&watch, &StallWatch::Stalled, this, &Fetch::ReportStall);
-    connect(throttle, &RateController::Changed, this, &Fetch::ThrottleChanged);
+    connect(connection->Throttle(), &RateController::Changed, this, &Fetch::ThrottleChanged);
 }
 
 Fetch::~Fetch()
 {
-    throttle->Forget(this);
     DropReply();
 }
 
@@ -55,11 +52,8 @@ void Fetch::Start()
 
 void Fetch::Send()
 {
-    if (throttle->IsPaused()) {
-        bRequestHeld = true;
-        throttle->WakeWhenRefilled(this);
+    if (throttle.HoldsRequest())
         return;
-    }
     attempt = Attempt();
     // Nothing of the last answer's body, nor a decode queued for it, carries over.
     intake.Begin(false, nullptr);
@@ -97,25 +91,19 @@ void Fetch::Refilled()
 {
     if (bEnded)
         return;
-    if (std::exchange(bRequestHeld, false)) {
+    if (throttle.TakeHeldRequest()) {
         Send();
         return;
     }
     // A wake that was asked for by an attempt since dropped finds nothing to take.
-    if (!reply || !attempt.bAnswerChecked)
-        return;
-    if (reply->isFinished())
-        EndAttempt();
-    else
-        TakeFromReply(Take::Granted);
+    if (reply && attempt.bAnswerChecked)
+        TakeOrEnd(Take::Granted);
 }
 
 void Fetch::ThrottleChanged()
 {
-    // A pause held everything back until now: the watch starts afresh as it ends.
-    if (!throttle->IsPaused())
-        heldBack.start();
-    if (!reply || bEnded || !throttle->IsHolding() || intake.IsDecoding()
+    throttle.NoteChange();
+    if (!reply || bEnded || !throttle.Controller()->IsHolding() || intake.IsDecoding()
         || !reply->request().attribute(QNetworkRequest::Http2AllowedAttribute).toBool())
         return;
     if (IsAnswered() && reply->bytesAvailable() > 0 && !TakeFromReply(Take::All))
@@ -292,7 +280,7 @@ bool Fetch::TakeFromReply(Take how)
     // holds less than a part, and what it holds is taken as the limit allows.
     const qint64 available = reply->bytesAvailable();
     const bool bWithinLimit = policy.limit < 0 || sink->HeldBytes() + available <= policy.limit;
-    if (how == Take::Part && !throttle->IsHolding() && !policy.range
+    if (how == Take::Part && !throttle.Controller()->IsHolding() && !policy.range
         && attempt.answer == Answer::File
         && !intake.IsDecoding() && bWithinLimit && available < settings.partBytes)
         return true;
@@ -311,7 +299,7 @@ bool Fetch::CheckAnswer()
 {
     attempt.bAnswerChecked = true;
     attempt.answer = AnswerOf(*reply);
-    throttle->Charge(HeaderBytes(*reply));
+    throttle.Controller()->Charge(HeaderBytes(*reply));
     if (attempt.answer != Answer::File) {
         intake.Begin(false, nullptr);
         return true;
@@ -359,15 +347,8 @@ std::optional<FetchResult> Fetch::TakeBody(bool bMetered)
     // What the decoder holds goes first; the reply keeps the rest until then.
     if (intake.IsDecodeQueued())
         return std::nullopt;
-    qint64 wanted = reply->bytesAvailable();
-    if (bMetered) {
-        const qint64 granted = throttle->Grant(wanted);
-        if (granted < wanted) {
-            heldBack.start();
-            throttle->WakeWhenRefilled(this);
-        }
-        wanted = granted;
-    }
+    const qint64 available = reply->bytesAvailable();
+    const qint64 wanted = bMetered ? throttle.Grant(available) : available;
     const QByteArray data = wanted > 0 ? reply->read(wanted) : QByteArray();
     if (data.isEmpty())
         return std::nullopt;
@@ -375,13 +356,6 @@ std::optional<FetchResult> Fetch::TakeBody(bool bMetered)
     if (!end && intake.IsDecodeQueued())
         QueueDecode();
     return end;
-}
-
-qint64 Fetch::SinceHeldBack() const
-{
-    if (throttle->IsPaused() || bRequestHeld)
-        return 0;
-    return heldBack.isValid() ? heldBack.elapsed() : std::numeric_limits<qint64>::max();
 }
 
 void Fetch::QueueDecode()
@@ -403,11 +377,16 @@ void Fetch::DecodeQueued()
         QueueDecode();
         return;
     }
-    // The decoder has given all it held: what the reply holds comes next, and its end if that came.
+    // The decoder has given all it held: what the reply holds comes next.
+    TakeOrEnd(Take::Part);
+}
+
+void Fetch::TakeOrEnd(Take how)
+{
     if (reply->isFinished())
         EndAttempt();
     else
-        TakeFromReply(Take::Part);
+        TakeFromReply(how);
 }
 
 void Fetch::RequestAgain()

@@ -6,11 +6,10 @@
 #include "downloader/fetch/redirecttrail.h"
 #include "downloader/fetch/stallwatch.h"
 #include "downloader/network/networkerrors.h"
-#include "downloader/throttle/ratecontroller.h"
+#include "downloader/throttle/throttleseat.h"
 #include "updaterconfig.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -33,7 +32,7 @@ class ServerConnection;
 //
 // It reads its reply through the connection's RateController: what the limit or a pause holds back
 // waits in the reply, which is neither a stall nor a trickle, and no request goes out while paused.
-class Fetch : public QObject, private RateController::Waiter
+class Fetch : public QObject
 {
     Q_OBJECT
 
@@ -95,7 +94,8 @@ private:
     };
 
     void Send();
-    void Refilled() override;
+    // The throttle has something for what it held back.
+    void Refilled();
     // A limit or a pause has come: an answer over HTTP/2 would arrive whole whatever is read of it,
     // so the rest is asked for again over HTTP/1.1.
     void ThrottleChanged();
@@ -114,6 +114,9 @@ private:
     enum class Take { Part, Granted, All };
     // False once the fetch has moved on: it has ended, or asks again.
     bool TakeFromReply(Take how);
+    // The attempt's end if its reply has finished, which takes what the reply holds first; else
+    // what it holds, as how says.
+    void TakeOrEnd(Take how);
     // Looks at the status and headers of the attempt's answer, once, before its body; false as
     // above.
     bool CheckAnswer();
@@ -121,8 +124,6 @@ private:
     // Hands what the reply holds to the intake, bMetered as much as the limit allows; the end that
     // it makes, if any.
     [[nodiscard]] std::optional<FetchResult> TakeBody(bool bMetered);
-    // Milliseconds since the limit last held back what had come, 0 while paused.
-    qint64 SinceHeldBack() const;
     // The intake holds more of a decoded body, which follows after the worker's other events.
     void QueueDecode();
     void DecodeQueued();
@@ -136,7 +137,7 @@ private:
     ServerConnection *const connection;
     const int slot;
     const UpdaterConfig::RunSettings settings;
-    RateController *const throttle;
+    ThrottleSeat throttle;
     QPointer<QNetworkReply> reply;
     Attempt attempt;
     BodyIntake intake;
@@ -146,8 +147,6 @@ private:
     bool bRangesRefused = false;  // the server answered a range wrongly: ask for the whole file
     bool bAwaitingPassword = false;
     bool bEnded = false;
-    bool bRequestHeld = false;    // the request waits for the pause to end
-    QElapsedTimer heldBack;       // since the limit last held back what had come
     qint64 arrivedBytes = 0;      // the most bytes that the sink and the reply held at once
     qint64 reportedBytes = 0;
     qint64 furthest = 0;          // the most bytes held at the end of an attempt
