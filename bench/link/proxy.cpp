@@ -24,6 +24,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -120,6 +122,11 @@ public:
         connect(source, &QTcpSocket::readyRead, this, &Pipe::Take);
         connect(destination, &QTcpSocket::bytesWritten, this, &Pipe::Take);
         connect(destination, &QTcpSocket::connected, this, &Pipe::Deliver);
+        // Bytes have reached the client once its socket has taken them: Qt's write buffer is still
+        // on this side of the line.
+        if (direction == toClient)
+            connect(destination, &QTcpSocket::bytesWritten, this,
+                    [&link](qint64 bytes) { link.PassedToClient(bytes); });
         // Beyond what is taken, Qt would buffer without bound and keep the sender's window open.
         source->setReadBufferSize(chunkSize * 4);
     }
@@ -202,8 +209,6 @@ private:
             destination->write(data.constData(), bytes);
             passed += bytes;
             heldBytes -= bytes;
-            if (direction == toClient)
-                link.PassedToClient(bytes);
             if (bytes == data.size())
                 travelling.pop_front();
             else
@@ -544,6 +549,11 @@ int main(int argc, char **argv)
     // Qt listens with a backlog of 50: a burst of more connections would see SYNs dropped and
     // retried a second later. Listening again on Linux only enlarges the backlog.
     ::listen(int(listener.socketDescriptor()), SOMAXCONN);
+    // Loopback's segments of 64 KiB would have a client's kernel open its window in steps of as
+    // much; a real link carries Ethernet's, and its client's window opens as it reads.
+    const int ethernetSegmentBytes = 1448;
+    ::setsockopt(int(listener.socketDescriptor()), IPPROTO_TCP, TCP_MAXSEG, &ethernetSegmentBytes,
+                 sizeof ethernetSegmentBytes);
     TerminationSignals terminationSignals;
     application.exec();
 
