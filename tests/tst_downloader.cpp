@@ -3,6 +3,7 @@
 #include "downloader/downloader.h"
 #include "downloader/staging/downloadpath.h"
 #include "downloader/network/networkerrors.h"
+#include "downloader/throttle/receivebuffers.h"
 #include "downloader/throttle/tokenbucket.h"
 #include "downloader/transferspeed.h"
 #include "support/downloaderrunner.h"
@@ -11,10 +12,16 @@
 #include "updaterconfig.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QMetaMethod>
 #include <QtTest>
 
 #include <memory>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
 
 using TestSupport::DownloaderRunner;
 using TestSupport::TestHttpServer;
@@ -36,6 +43,8 @@ private slots:
     void transferSpeed();
     void tokenBucket_data();
     void tokenBucket();
+    void receiveBuffersFollowTheLimit_data();
+    void receiveBuffersFollowTheLimit();
     void safePath_data();
     void safePath();
 
@@ -247,6 +256,41 @@ void tst_Downloader::tokenBucket()
     // What was taken is gone: a bucket that gave all it held has nothing more at that moment.
     if (bucket.Rate() > 0 && granted < wanted)
         QCOMPARE(bucket.Take(1, takenAtMs * ms), qint64(0));
+}
+
+void tst_Downloader::receiveBuffersFollowTheLimit_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("expectedBytes");  // as set; the system reports twice as much
+    QFile largest(QStringLiteral("/proc/sys/net/core/rmem_max"));
+    const int largestBytes =
+        largest.open(QIODevice::ReadOnly) ? largest.readAll().trimmed().toInt() : 0;
+    QTest::newRow("a 24th of a second") << qint64(4800 * 1024) << 200 * 1024;
+    QTest::newRow("a slow limit, no smaller than a floor") << qint64(100 * 1024) << 32 * 1024;
+    QTest::newRow("lifted: the largest allowed") << qint64(0) << largestBytes;
+}
+
+void tst_Downloader::receiveBuffersFollowTheLimit()
+{
+#ifdef Q_OS_LINUX
+    QFETCH(qint64, limit);
+    QFETCH(int, expectedBytes);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(client.waitForConnected());
+    ReceiveBuffers buffers;
+    // A lifted limit follows one in force, as when the player turns it off.
+    buffers.SetLimit(limit > 0 ? limit : 4096 * 1024);
+    buffers.SetLimit(limit);
+    int bytes = 0;
+    socklen_t size = sizeof bytes;
+    QCOMPARE(getsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &bytes, &size), 0);
+    QCOMPARE(bytes, 2 * expectedBytes);
+#else
+    QSKIP("the system's buffers are sized on Linux only");
+#endif
 }
 
 void tst_Downloader::safePath_data()

@@ -26,6 +26,7 @@ void RateController::SetLimit(qint64 bytesPerSecond)
     if (bytesPerSecond == Limit())
         return;
     bucket.SetRate(bytesPerSecond, clock.nsecsElapsed());
+    receiveBuffers.SetLimit(Limit());
     emit Changed();
     ArmWake();
 }
@@ -35,6 +36,7 @@ void RateController::SetPaused(bool bPause)
     if (bPause == bPaused)
         return;
     bPaused = bPause;
+    receiveBuffers.Remeasure();
     emit Changed();
     ArmWake();
 }
@@ -47,7 +49,9 @@ qint64 RateController::Grant(qint64 wanted)
     // Within a round of wakes, what the bucket holds is shared among those still to be woken.
     if (sharesLeft > 1 && Limit() > 0)
         wanted = qMin(wanted, qMax<qint64>(1, bucket.Held(now) / sharesLeft));
-    return bucket.Take(wanted, now);
+    const qint64 granted = bucket.Take(wanted, now);
+    receiveBuffers.NoteGranted(granted);
+    return granted;
 }
 
 void RateController::WakeWhenRefilled(Waiter *waiter)

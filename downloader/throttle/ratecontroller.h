@@ -1,6 +1,7 @@
 #ifndef RATECONTROLLER_H
 #define RATECONTROLLER_H
 
+#include "downloader/throttle/receivebuffers.h"
 #include "downloader/throttle/tokenbucket.h"
 
 #include <QElapsedTimer>
@@ -46,6 +47,8 @@ public:
     // Wakes waiter, once, when there is something to hand out. It must Forget itself before it goes.
     void WakeWhenRefilled(Waiter *waiter);
     void Forget(Waiter *waiter);
+    // An answer has begun to arrive, perhaps on a new connection, whose buffer the limit sizes.
+    void NoteAnswer() { receiveBuffers.NoteAnswer(); }
 
 signals:
     // The limit or the pause has changed.
@@ -58,6 +61,7 @@ private:
     TokenBucket bucket;
     QElapsedTimer clock;
     QTimer wakeTimer{this};  // a child, so that it moves to the worker thread with the controller
+    ReceiveBuffers receiveBuffers{this};
     QList<Waiter *> waiters;  // in the order they began to wait
     int sharesLeft = 0;       // of the round of wakes under way: each waiter takes its share
     bool bPaused = false;
