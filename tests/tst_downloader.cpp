@@ -19,10 +19,6 @@
 
 #include <memory>
 
-#ifdef Q_OS_LINUX
-#include <sys/socket.h>
-#endif
-
 using TestSupport::DownloaderRunner;
 using TestSupport::TestHttpServer;
 using Fault = TestHttpServer::Fault;
@@ -284,10 +280,8 @@ void tst_Downloader::receiveBuffersFollowTheLimit()
     // A lifted limit follows one in force, as when the player turns it off.
     buffers.SetLimit(limit > 0 ? limit : 4096 * 1024);
     buffers.SetLimit(limit);
-    int bytes = 0;
-    socklen_t size = sizeof bytes;
-    QCOMPARE(getsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &bytes, &size), 0);
-    QCOMPARE(bytes, 2 * expectedBytes);
+    QCOMPARE(client.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt(),
+             2 * expectedBytes);
 #else
     QSKIP("the system's buffers are sized on Linux only");
 #endif
@@ -335,6 +329,7 @@ void tst_Downloader::firstRequestFetchesReleaseNotes()
     QCOMPARE(request.header("Authorization"), QByteArray());
     // Whatever arrives is what is counted and digested: nothing is inflated on the way.
     QCOMPARE(request.header("Accept-Encoding"), QByteArray("identity"));
+    QCOMPARE(request.header("Cache-Control"), QByteArray("no-cache"));
 
     QStringList lines;
     const QList<TestSupport::MessageRecorder::Message> messages = recorder.messages();
@@ -487,6 +482,8 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile_data()
         << QStringList{"Refused App/Game.pak: expected 100000 bytes with MD5 <other>, received "
                        "100000 bytes with MD5 <right>"}
         << false;
+    QTest::newRow("a wrong copy, then the server's own") << Fault::Garbled << 1 << "100000 right"
+                                                         << true << QStringList() << true;
     QTest::newRow("Content-Length past the size")
         << Fault::None << -1 << "1000 right" << true
         << QStringList{"Refused App/Game.pak: the server announced 100000 bytes, more than the 1000 "
@@ -634,8 +631,14 @@ void tst_Downloader::onlyWhatIsExpectedReplacesTheFile()
         files << arrived;
     files.sort();
     QCOMPARE(TestSupport::filesBelow("."), files);
+    // No cache may answer for what no digest vouches for, nor for a copy that came wrong.
+    const QList<TestHttpServer::Request> requests = server->requests();
+    const bool bVouched = !bDocument && !expected.endsWith("none");
+    QCOMPARE(requests.at(1).header("Pragma"), bVouched ? QByteArray() : QByteArray("no-cache"));
+    if (fault == Fault::Garbled)
+        QCOMPARE(requests.last().header("Cache-Control"), QByteArray("no-cache"));
     // A resumed attempt asks for what it lacks, only from the same version of the file.
-    for (const TestHttpServer::Request &request : server->requests()) {
+    for (const TestHttpServer::Request &request : requests) {
         if (!request.header("Range").isEmpty())
             QCOMPARE(request.header("If-Range"), '"' + TestSupport::md5Hex(Pattern(100000)).toLatin1() + '"');
     }
@@ -806,15 +809,19 @@ void tst_Downloader::stalledTransferIsRequestedAgain()
 void tst_Downloader::heldBackTransferIsNoStall_data()
 {
     QTest::addColumn<bool>("paused");
+    QTest::addColumn<bool>("closedWhilePaused");  // by the server, which had more to send
     // Three stall intervals without a byte.
-    QTest::newRow("paused") << true;
+    QTest::newRow("paused") << true << false;
+    // What the buffers held when the connection went is asked for again: a small part of a file.
+    QTest::newRow("paused, the connection closed") << true << true;
     // A slow window brings less than a trickle, if it were not the limit that holds it back.
-    QTest::newRow("limited below a trickle") << false;
+    QTest::newRow("limited below a trickle") << false << false;
 }
 
 void tst_Downloader::heldBackTransferIsNoStall()
 {
     QFETCH(bool, paused);
+    QFETCH(bool, closedWhilePaused);
     const QByteArray content = Pattern(1200000);
     serve("Big.bin", content);
     UpdaterConfig::RunSettings settings = TestSupport::shortSettings();
@@ -825,20 +832,27 @@ void tst_Downloader::heldBackTransferIsNoStall()
 
     emit runner->SetSpeedLimit(256 * 1024);
     emit runner->DownloadFile("", "Big.bin");
+    qint64 staged = 0;
     if (paused) {
         QTRY_VERIFY(QFileInfo(ConfigFiles::StagingPath(0)).size() > 0);
         emit runner->SetPaused(true);
         // What the reply held as the pause came may still be taken; after that nothing is.
         QTest::qWait(settings.stallInterval);
-        const qint64 staged = QFileInfo(ConfigFiles::StagingPath(0)).size();
+        staged = QFileInfo(ConfigFiles::StagingPath(0)).size();
         QTest::qWait(3 * settings.stallInterval);
         QCOMPARE(QFileInfo(ConfigFiles::StagingPath(0)).size(), staged);
         QVERIFY(staged < content.size());
+        if (closedWhilePaused)
+            server->abortConnections();
         emit runner->SetPaused(false);
     }
     QTRY_COMPARE_WITH_TIMEOUT(downloaded.count(), 1, 30000);
 
-    QCOMPARE(server->requestCount("/qor_app/Big.bin"), 1);
+    QCOMPARE(server->requestCount("/qor_app/Big.bin"), closedWhilePaused ? 2 : 1);
+    if (closedWhilePaused) {
+        const QByteArray range = server->requests().last().header("Range");
+        QVERIFY2(range.mid(6).split('-').first().toLongLong() >= staged, range.constData());
+    }
     QCOMPARE(recorder.texts().count("Downloader::Reconnect"), 0);
     QVERIFY(TestSupport::readFile("Big.bin") == content);
 }

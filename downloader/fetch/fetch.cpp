@@ -57,7 +57,7 @@ void Fetch::Send()
     attempt = Attempt();
     // Nothing of the last answer's body, nor a decode queued for it, carries over.
     intake.Begin(false, nullptr);
-    QNetworkRequest request = connection->RequestFor(policy.path, this);
+    QNetworkRequest request = connection->RequestFor(policy.path, this, policy.bPastCaches);
     const qint64 held = sink->HeldBytes();
     if (policy.range) {
         attempt.requestedFrom = policy.range->start + held;

@@ -32,6 +32,9 @@ struct FetchPolicy
     int attempts = 3;
     // Whether the Downloader's log hears of each of its replies' ends ("Downloader::FileFinished").
     bool bNamedInLog = false;
+    // Whether the server itself must answer, not a cache between: for what no digest vouches for,
+    // and for a file whose copy from a cache was not the file the manifest lists.
+    bool bPastCaches = false;
 
     bool IsRange() const { return range.has_value(); }
 };

@@ -84,6 +84,8 @@ void WholeFileJob::StartFetching()
                            : qMin(qMax(expected.limit, errorPageBytes), settings.documentBytes);
     policy.attempts = settings.attemptsWithoutProgress;
     policy.bNamedInLog = true;
+    // A document is the same address for every release: a cache may hold the one before.
+    policy.bPastCaches = bPastCaches || expected.md5.isEmpty();
     SetState(State::Fetching);
     fetch = StartFetch(policy, this);
 }
@@ -125,7 +127,16 @@ void WholeFileJob::Commit(bool bPipelined)
 {
     if (std::optional<QString> problem =
             ContentProblem(path(), expected, staged->size(), staged->md5())) {
-        Finish(JobResult::Refused(problem, bPipelined));
+        if (bPastCaches) {
+            Finish(JobResult::Refused(problem, bPipelined));
+            return;
+        }
+        // A cache between may have kept the file of an earlier release, or a cut copy.
+        qCWarning(lcRun).noquote()
+            << QStringLiteral("%1: asking the server itself once more").arg(*problem);
+        bPastCaches = true;
+        staged->Restart();
+        StartFetching();
         return;
     }
     if (const std::optional<QString> problem = staged->CommitProblem()) {

@@ -53,6 +53,7 @@ private:
     Fetch *fetch = nullptr;
     QByteArray validator;  // the server's ETag, else its Last-Modified, of the first answer
     bool bRecordWritten = false;
+    bool bPastCaches = false;  // asked of the server itself once a copy came wrong
 };
 
 #endif // WHOLEFILEJOB_H

@@ -71,7 +71,8 @@ constexpr qint64 minimumLimitedBufferBytes = 16 * 1024;
 
 } // namespace
 
-QNetworkRequest ServerConnection::RequestFor(const QString &releasePath, QObject *origin) const
+QNetworkRequest ServerConnection::RequestFor(const QString &releasePath, QObject *origin,
+                                             bool bPastCaches) const
 {
     QUrl url = server.url;
     url.setPath(serverReleasePath + releasePath, QUrl::DecodedMode);
@@ -91,6 +92,11 @@ QNetworkRequest ServerConnection::RequestFor(const QString &releasePath, QObject
     // Qt would ask for gzip and inflate it without bound: the bytes counted against a transfer's limit
     // and digested are the bytes that arrive.
     request.setRawHeader("Accept-Encoding", "identity");
+    if (bPastCaches) {
+        // Pragma for the caches of HTTP/1.0.
+        request.setRawHeader("Cache-Control", "no-cache");
+        request.setRawHeader("Pragma", "no-cache");
+    }
     // A server may send its players to a mirror; what arrives from there is judged by its size and
     // digest like anything else. None may lead from HTTPS to plain HTTP.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,

@@ -42,8 +42,9 @@ public:
     void ReplaceAccessManagers();
 
     // The request for the file at releasePath (below the release) that origin makes: its replies
-    // name it.
-    QNetworkRequest RequestFor(const QString &releasePath, QObject *origin) const;
+    // name it. bPastCaches: the server itself must answer, not a cache between.
+    QNetworkRequest RequestFor(const QString &releasePath, QObject *origin,
+                               bool bPastCaches = false) const;
     // Sends it over the access manager of a staging slot, so that the transfers spread over the
     // managers' connections.
     QNetworkReply *Get(const QNetworkRequest &request, int slot);

@@ -10,6 +10,12 @@
 
 #include <zlib.h>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 #include <memory>
 #include <optional>
 
@@ -150,6 +156,17 @@ int TestHttpServer::requestCount(const QByteArray &target) const
 int TestHttpServer::openConnections() const
 {
     return open.size();
+}
+
+void TestHttpServer::abortConnections()
+{
+    for (QTcpSocket *socket : QSet<QTcpSocket *>(open)) {
+        // What the system still had to send goes with the connection, as on a server that gives up.
+        const linger dropAtOnce{1, 0};
+        setsockopt(socket->socketDescriptor(), SOL_SOCKET, SO_LINGER,
+                   reinterpret_cast<const char *>(&dropAtOnce), sizeof dropAtOnce);
+        socket->abort();
+    }
 }
 
 void TestHttpServer::acceptConnections()

@@ -106,6 +106,8 @@ public:
     // Connections that are still open. Once a client has closed all of its own, every request that
     // it sent has been received: none can arrive later, in the middle of a test's next step.
     int openConnections() const;
+    // Ends every open connection at once, as a server does with those idle too long for it.
+    void abortConnections();
 
 signals:
     void requestReceived(const QByteArray &target);
