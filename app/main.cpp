@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QNetworkProxyFactory>
 
 #include <memory>
 
@@ -45,6 +46,10 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     TerminationSignals terminationSignals;
+    // Players behind a school's, an office's or an ISP's proxy reach the server through it: Internet
+    // Options on Windows (with automatic configuration), http_proxy, https_proxy and no_proxy on
+    // Linux.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
     UpdaterConfig::RunSettings settings = ProgramSettings();
     settings.updaterProgram = UpdaterProgramInFolder();
     if (!previousProgram.isEmpty()) {

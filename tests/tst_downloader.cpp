@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QMetaMethod>
+#include <QNetworkProxy>
 #include <QtTest>
 
 #include <memory>
@@ -178,11 +179,37 @@ void tst_Downloader::errorMessage_data()
         QTest::addRow("server %d", code) << code << QStringLiteral("服务器错误 (%1)").arg(code);
 }
 
+namespace {
+
+// A reply that failed with a code, as the access manager would hand it over.
+class FailedReply : public QNetworkReply
+{
+public:
+    explicit FailedReply(QNetworkReply::NetworkError code)
+    {
+        setUrl(QUrl("http://updates.example/qor_app/ReleaseNotes.xml"));
+        setError(code, "why");
+    }
+    void abort() override {}
+    qint64 readData(char *, qint64) override { return -1; }
+};
+
+} // namespace
+
 void tst_Downloader::errorMessage()
 {
     QFETCH(int, code);
     QFETCH(QString, message);
-    QCOMPARE(NetworkErrorMessage(static_cast<QNetworkReply::NetworkError>(code)), message);
+    const auto error = static_cast<QNetworkReply::NetworkError>(code);
+    QCOMPARE(NetworkErrorMessage(error), message);
+    // The log blames a proxy only for what failed at the proxy.
+    QNetworkProxy::setApplicationProxy({QNetworkProxy::HttpProxy, "proxy.school", 3128});
+    const QString refusal = ProxyRefusal(FailedReply(error), "ReleaseNotes.xml");
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::DefaultProxy);
+    QCOMPARE(refusal, message.startsWith("代理")
+                          ? "The proxy at proxy.school:3128 refused the request for "
+                            "ReleaseNotes.xml: why"
+                          : QString());
 }
 
 void tst_Downloader::transferSpeed_data()

@@ -44,7 +44,8 @@ std::optional<QString> ReadProblem(const QString &path, qint64 limit, QByteArray
 {
     QFile file(path);
     if (!file.exists())
-        return QStringLiteral("did not arrive from the server");
+        // The line before says why: the server, a proxy or the network.
+        return QStringLiteral("did not arrive");
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot be read: ") + file.errorString();
     // Never more than one byte past the limit, whatever the file holds by the time it is read.

@@ -139,6 +139,9 @@ void Fetch::NoteError(QNetworkReply::NetworkError code)
         bAwaitingPassword = true;
         watch.Stop();
     }
+    const QString proxyRefusal = ProxyRefusal(*reply, policy.path);
+    if (!proxyRefusal.isEmpty())
+        qCWarning(lcRun).noquote() << proxyRefusal;
     // A request that is asked again at once has not failed.
     if (!IsAskedAgainUntaken())
         emit ErrorOccurred(code);

@@ -2,6 +2,7 @@
 
 #include "downloader/network/updateserver.h"
 
+#include <QNetworkProxyFactory>
 #include <QRegularExpression>
 #include <QSslCipher>
 #include <QSslConfiguration>
@@ -53,6 +54,21 @@ bool IsTransportError(QNetworkReply::NetworkError error)
 {
     return error != QNetworkReply::NoError && error != QNetworkReply::OperationCanceledError
            && error < QNetworkReply::ProxyConnectionRefusedError;
+}
+
+QString ProxyRefusal(const QNetworkReply &reply, const QString &path)
+{
+    if (reply.error() < QNetworkReply::ProxyConnectionRefusedError
+        || reply.error() > QNetworkReply::UnknownProxyError)
+        return {};
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(reply.url()));
+    const QString proxy = proxies.isEmpty()
+                              ? QStringLiteral("(unknown)")
+                              : QStringLiteral("%1:%2").arg(proxies.first().hostName())
+                                    .arg(proxies.first().port());
+    return QStringLiteral("The proxy at %1 refused the request for %2: %3")
+        .arg(proxy, path, reply.errorString());
 }
 
 bool IsHttp2Refusal(const QNetworkReply &reply)

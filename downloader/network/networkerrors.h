@@ -35,6 +35,11 @@ bool IsHttp2Refusal(const QNetworkReply &reply);
 // that was not taken is always safe to ask again.
 bool IsUntakenRequest(const QNetworkReply &reply);
 
+// The line that blames the proxy, not the server, when the reply failed at the proxy between:
+// "The proxy at proxy.school:3128 refused the request for ReleaseNotes.xml: Proxy requires
+// authentication"; empty for any other failure.
+QString ProxyRefusal(const QNetworkReply &reply, const QString &path);
+
 // The line that says why a server's certificate was refused, naming each of Qt's TLS errors:
 // "Refused the certificate of localhost:443: The certificate has expired".
 QString CertificateRefusal(const QUrl &url, const QList<QSslError> &errors);

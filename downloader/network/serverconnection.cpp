@@ -6,6 +6,7 @@
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -26,6 +27,13 @@ ServerConnection::ServerConnection(const UpdateServer &server,
     , bHttp2(settings.bHttp2 && !IsHttps(server.url))
     , throttle(new RateController(this))
 {
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(server.url));
+    if (!proxies.isEmpty() && proxies.first().type() != QNetworkProxy::NoProxy) {
+        qCInfo(lcRun).noquote() << QStringLiteral("Reaching %1 through the proxy at %2:%3")
+                                       .arg(server.url.authority(), proxies.first().hostName())
+                                       .arg(proxies.first().port());
+    }
 }
 
 ServerConnection::~ServerConnection()
