@@ -103,6 +103,18 @@ void Downloader::Login(QString pwd)
     qDebug() << "Downloader::Login";
     AbandonAll();
     connection->Restart(pwd);
+    StartOver();
+}
+
+void Downloader::ProxyLogin(QString user, QString password)
+{
+    AbandonAll();
+    connection->SetProxyLogin(user, password);
+    StartOver();
+}
+
+void Downloader::StartOver()
+{
     // Only notes that arrive anew count: a copy from before must not stand in for a failed answer.
     QFile::remove(DocumentFiles::releaseNotes);
     if (!speedTimer->isActive()) {
@@ -179,9 +191,12 @@ void Downloader::FileError(QNetworkReply::NetworkError code)
     const QString message = NetworkErrorMessage(code);
     if (!message.isEmpty())
         emit NetworkError(message, true);
-    if (code != QNetworkReply::AuthenticationRequiredError)
+    if (code == QNetworkReply::ProxyAuthenticationRequiredError)
+        emit ProxyPasswordRequired(connection->ProxyName());
+    else if (code == QNetworkReply::AuthenticationRequiredError)
+        emit PasswordRequired();
+    else
         return;
-    emit PasswordRequired();
     // The run starts over once the password is given: nothing else may answer in between. The
     // job that was refused waits for the end of its reply.
     const QList<Job *> running = jobs;

@@ -41,6 +41,8 @@ public:
 
 signals:
     void PasswordRequired();
+    // The proxy at proxy ("host:port") wants a login: the run waits for ProxyLogin.
+    void ProxyPasswordRequired(QString proxy);
     void BytesDownloaded(int, float);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);
@@ -65,6 +67,8 @@ private slots:
 public slots:
     // Starts the run again with a password: every job is dropped, and the notes come first.
     void Login(QString pwd);
+    // The same, with the login that the proxy between asks for.
+    void ProxyLogin(QString user, QString password);
     // Fetches dir + file (dir empty or ending in "/") and announces it with FileDownloaded,
     // whatever became of it. A request for a file in flight, or beyond as many as may run at once,
     // drops the job that it replaces without an announcement.
@@ -110,6 +114,8 @@ private:
     // Drops a job without announcing it; what it staged is kept where it can be resumed.
     void Abandon(Job *job);
     void AbandonAll();
+    // After a login: the notes are asked for anew, and the speed is measured afresh.
+    void StartOver();
 
     const UpdaterConfig::RunSettings settings;
     ServerConnection *connection;              // child

@@ -175,15 +175,17 @@ void Updater::SetUpDownloadControl(Downloader *downloader)
     connect(downloadControl, &DownloadControl::RepairChosen, run.get(), &UpdateRun::Repair);
 }
 
-void Updater::ShowPasswordPrompt()
+void Updater::ShowPasswordPrompt(const QString &proxy)
 {
     // The open prompt answers this demand too. One that was answered is on its way out.
     if (passwordPrompt && passwordPrompt->isVisible())
         return;
-    passwordPrompt = new Password(this);
+    passwordPrompt = new Password(this, proxy);
     passwordPrompt->setAttribute(Qt::WA_DeleteOnClose);
     connect(passwordPrompt, &Password::PasswordEntered, downloaderThread->downloader(),
             &Downloader::Login);
+    connect(passwordPrompt, &Password::ProxyLoginEntered, downloaderThread->downloader(),
+            &Downloader::ProxyLogin);
     // Modal all the same, but without an event loop of its own that would run the window's other
     // slots nested inside this one.
     passwordPrompt->show();

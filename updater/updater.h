@@ -68,7 +68,8 @@ public slots:
     void SetUserMessage(QString message);
 
 private:
-    void ShowPasswordPrompt();
+    // For the server, or for the proxy at proxy when it is not empty.
+    void ShowPasswordPrompt(const QString &proxy);
     // The player's limit (kept in ConfigFiles::settings), pause and repair.
     void SetUpDownloadControl(Downloader *downloader);
 

@@ -45,6 +45,8 @@ void UpdateRun::ConnectTo(Downloader *downloader)
     connect(downloader, &Downloader::FileDownloaded, this, &UpdateRun::FileDownloaded);
     connect(downloader, &Downloader::BytesDownloaded, this, &UpdateRun::BytesDownloaded);
     connect(downloader, &Downloader::PasswordRequired, this, &UpdateRun::PasswordRequired);
+    connect(downloader, &Downloader::ProxyPasswordRequired, this,
+            &UpdateRun::ProxyPasswordRequired);
 }
 
 // A run: the release notes, the manifest, then passes over the installation with the downloads of
@@ -394,10 +396,15 @@ void UpdateRun::SetPaused(bool bPause)
 
 void UpdateRun::PasswordRequired()
 {
+    ProxyPasswordRequired(QString());
+}
+
+void UpdateRun::ProxyPasswordRequired(QString proxy)
+{
     // Login answers the password with a request for the notes. The player may give none and leave.
     Advance(RunEvent::PasswordRequired);
     RestorePreviousReleaseNotes();
-    emit PasswordWanted();
+    emit PasswordWanted(proxy);
 }
 
 void UpdateRun::RequestDocument(const QString &document)

@@ -72,6 +72,8 @@ public slots:
     void BytesDownloaded(int deltaBytes, float downloadSpeed);
     // The server wants a password: the run starts over with the notes once the player gives it.
     void PasswordRequired();
+    // The same for the proxy at proxy ("host:port"), which wants a user name and a password.
+    void ProxyPasswordRequired(QString proxy);
     // Starts the application; Launched once it has started.
     void Launch();
     // The player has paused the downloads, or resumed them: the status line says so.
@@ -91,7 +93,8 @@ signals:
     void ProgressRange(int minimum, int maximum);
     void ProgressValue(int value);
     void LaunchAllowed(bool bAllowed);
-    void PasswordWanted();
+    // For the server, or for the proxy at proxy when it is not empty.
+    void PasswordWanted(QString proxy);
     void LogLine(QString message, bool bIsHeavy);
     void Launched();
     // The updater's program was swapped: the previous one is kept at aside, and the new one, of

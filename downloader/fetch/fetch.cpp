@@ -135,7 +135,8 @@ void Fetch::AnswerBegan()
 void Fetch::NoteError(QNetworkReply::NetworkError code)
 {
     // The run starts over once the password is given: this attempt only waits for its end.
-    if (code == QNetworkReply::AuthenticationRequiredError) {
+    if (code == QNetworkReply::AuthenticationRequiredError
+        || code == QNetworkReply::ProxyAuthenticationRequiredError) {
         bAwaitingPassword = true;
         watch.Stop();
     }

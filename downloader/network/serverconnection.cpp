@@ -27,13 +27,20 @@ ServerConnection::ServerConnection(const UpdateServer &server,
     , bHttp2(settings.bHttp2 && !IsHttps(server.url))
     , throttle(new RateController(this))
 {
+    const QString proxy = ProxyName();
+    if (!proxy.isEmpty()) {
+        qCInfo(lcRun).noquote() << QStringLiteral("Reaching %1 through the proxy at %2")
+                                       .arg(server.url.authority(), proxy);
+    }
+}
+
+QString ServerConnection::ProxyName() const
+{
     const QList<QNetworkProxy> proxies =
         QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(server.url));
-    if (!proxies.isEmpty() && proxies.first().type() != QNetworkProxy::NoProxy) {
-        qCInfo(lcRun).noquote() << QStringLiteral("Reaching %1 through the proxy at %2:%3")
-                                       .arg(server.url.authority(), proxies.first().hostName())
-                                       .arg(proxies.first().port());
-    }
+    if (proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy)
+        return {};
+    return QStringLiteral("%1:%2").arg(proxies.first().hostName()).arg(proxies.first().port());
 }
 
 ServerConnection::~ServerConnection()
@@ -54,6 +61,13 @@ void ServerConnection::Restart(const QString &newPassword)
     ReplaceAccessManagers();
 }
 
+void ServerConnection::SetProxyLogin(const QString &user, const QString &newPassword)
+{
+    proxyUser = user;
+    proxyPassword = newPassword;
+    ReplaceAccessManagers();
+}
+
 void ServerConnection::ReplaceAccessManagers()
 {
     for (std::unique_ptr<QNetworkAccessManager> &manager : accessManagers) {
@@ -67,6 +81,8 @@ void ServerConnection::ReplaceAccessManagers()
                 this, &ServerConnection::ReplyFinished);
         connect(manager.get(), &QNetworkAccessManager::authenticationRequired,
                 this, &ServerConnection::AnswerChallenge);
+        connect(manager.get(), &QNetworkAccessManager::proxyAuthenticationRequired,
+                this, &ServerConnection::AnswerProxyChallenge);
         connect(manager.get(), &QNetworkAccessManager::sslErrors,
                 this, &ServerConnection::RefuseCertificate);
         accessManagers.push_back(std::move(manager));
@@ -189,6 +205,17 @@ void ServerConnection::AnswerChallenge(QNetworkReply *reply, QAuthenticator *aut
     authenticator->setUser(QString());
     authenticator->setUser(QString::fromUtf8(UpdaterConfig::authUser));
     authenticator->setPassword(password);
+}
+
+void ServerConnection::AnswerProxyChallenge(const QNetworkProxy &,
+                                            QAuthenticator *authenticator)
+{
+    // Without a login the reply ends with ProxyAuthenticationRequiredError, and the player is asked.
+    // Qt takes the same login given again for a refusal: the player is asked again.
+    if (proxyUser.isEmpty() && proxyPassword.isEmpty())
+        return;
+    authenticator->setUser(proxyUser);
+    authenticator->setPassword(proxyPassword);
 }
 
 void ServerConnection::RefuseCertificate(QNetworkReply *reply, const QList<QSslError> &errors)

@@ -7,6 +7,7 @@
 #include "updaterconfig.h"
 
 #include <QList>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QSet>
 #include <QSslConfiguration>
@@ -38,6 +39,10 @@ public:
     void Open();
     // New access managers, which present password (none if empty) when the server asks for one.
     void Restart(const QString &password);
+    // New access managers, which present user and password when the proxy asks for them.
+    void SetProxyLogin(const QString &user, const QString &password);
+    // "host:port" of the proxy between the updater and the server, or empty without one.
+    QString ProxyName() const;
     // Drops every connection, with every request on it.
     void ReplaceAccessManagers();
 
@@ -69,6 +74,7 @@ signals:
 
 private:
     void AnswerChallenge(QNetworkReply *reply, QAuthenticator *authenticator);
+    void AnswerProxyChallenge(const QNetworkProxy &proxy, QAuthenticator *authenticator);
     // A server's certificate did not verify: the reply ends unanswered, and the log says why, once
     // for each reason.
     void RefuseCertificate(QNetworkReply *reply, const QList<QSslError> &errors);
@@ -77,6 +83,8 @@ private:
     const UpdaterConfig::RunSettings settings;
     QSslConfiguration tlsConfiguration;  // every request's over HTTPS, made by Open
     QString password;
+    QString proxyUser;
+    QString proxyPassword;
     bool bPipelining;
     bool bHttp2;
     bool bHttp2Answered = false;  // the server has answered in HTTP/2

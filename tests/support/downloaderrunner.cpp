@@ -13,10 +13,13 @@ DownloaderRunner::DownloaderRunner(const UpdateServer &server, const UpdaterConf
     Downloader *downloader = worker.downloader();
     connect(this, &DownloaderRunner::DownloadFile, downloader, &Downloader::DownloadFile);
     connect(this, &DownloaderRunner::Login, downloader, &Downloader::Login);
+    connect(this, &DownloaderRunner::ProxyLogin, downloader, &Downloader::ProxyLogin);
     connect(this, &DownloaderRunner::ExpectFiles, downloader, &Downloader::ExpectFiles);
     connect(this, &DownloaderRunner::SetSpeedLimit, downloader, &Downloader::SetSpeedLimit);
     connect(this, &DownloaderRunner::SetPaused, downloader, &Downloader::SetPaused);
     connect(downloader, &Downloader::PasswordRequired, this, &DownloaderRunner::PasswordRequired);
+    connect(downloader, &Downloader::ProxyPasswordRequired, this,
+            &DownloaderRunner::ProxyPasswordRequired);
     connect(downloader, &Downloader::BytesDownloaded, this, &DownloaderRunner::BytesDownloaded);
     connect(downloader, &Downloader::FileDownloaded, this, &DownloaderRunner::FileDownloaded);
     connect(downloader, &Downloader::NetworkError, this, &DownloaderRunner::NetworkError);

@@ -39,12 +39,14 @@ signals:
     // To the Downloader.
     void DownloadFile(QString dir, QString file);
     void Login(QString pwd);
+    void ProxyLogin(QString user, QString password);
     void ExpectFiles(QList<DownloadItem> files);
     void SetSpeedLimit(qint64 bytesPerSecond);
     void SetPaused(bool bPause);
 
     // From the Downloader.
     void PasswordRequired();
+    void ProxyPasswordRequired(QString proxy);
     void BytesDownloaded(int deltaBytes, float downloadSpeed);
     void FileDownloaded(QString downloadedFile);
     void NetworkError(QString message, bool bIsHeavy);

@@ -153,6 +153,11 @@ int TestHttpServer::requestCount(const QByteArray &target) const
     return count;
 }
 
+void TestHttpServer::requireProxyLogin(const QByteArray &user, const QByteArray &password)
+{
+    proxyLogin = user + ':' + password;
+}
+
 int TestHttpServer::openConnections() const
 {
     return open.size();
@@ -200,6 +205,9 @@ void TestHttpServer::readRequests(QTcpSocket *socket)
         const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
         request.method = requestLine.value(0);
         request.target = requestLine.value(1);
+        // A proxy is asked for the whole URL.
+        if (request.target.startsWith("http://"))
+            request.target = request.target.mid(request.target.indexOf('/', 7));
         request.version = requestLine.value(2);
         for (int i = 1; i < lines.size(); ++i) {
             const int colon = lines.at(i).indexOf(':');
@@ -230,6 +238,12 @@ bool TestHttpServer::answer(QTcpSocket *socket, const Request &request)
     const QString path = QUrl::fromPercentEncoding(
         request.target.mid(bMirror ? mirrorPrefix.size() : prefix.size()));
 
+    if (!proxyLogin.isEmpty()
+        && request.header("Proxy-Authorization") != "Basic " + proxyLogin.toBase64()) {
+        socket->write(Page("407 Proxy Authentication Required",
+                           {"Proxy-Authenticate: Basic realm=\"proxy\""}));
+        return true;
+    }
     const auto credential = credentials.constFind(path);
     if (credential != credentials.constEnd()
         && request.header("Authorization") != "Basic " + credential.value().toBase64()) {

@@ -100,6 +100,8 @@ public:
     void setRanges(const QString &path, Ranges ranges);
     // Requests for `path` without these Basic credentials get 401 with a Basic challenge.
     void requireBasicAuth(const QString &path, const QByteArray &user, const QByteArray &password);
+    // Acts as a proxy (taking requests for any host) that answers 407 without this Basic login.
+    void requireProxyLogin(const QByteArray &user, const QByteArray &password);
 
     QList<Request> requests() const;
     int requestCount(const QByteArray &target) const;
@@ -133,6 +135,7 @@ private:
     QHash<QString, FaultRule> faults;
     QHash<QString, Ranges> rangeAnswers;
     QHash<QString, QByteArray> credentials; // path -> "user:password"
+    QByteArray proxyLogin;                  // "user:password"
     QHash<QTcpSocket *, QByteArray> pending; // bytes received and not yet parsed, per connection
     QSet<QTcpSocket *> open;
 };
