@@ -56,19 +56,23 @@ bool IsTransportError(QNetworkReply::NetworkError error)
            && error < QNetworkReply::ProxyConnectionRefusedError;
 }
 
+QString ProxyFor(const QUrl &url)
+{
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+    if (proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy)
+        return {};
+    return QStringLiteral("%1:%2").arg(proxies.first().hostName()).arg(proxies.first().port());
+}
+
 QString ProxyRefusal(const QNetworkReply &reply, const QString &path)
 {
     if (reply.error() < QNetworkReply::ProxyConnectionRefusedError
         || reply.error() > QNetworkReply::UnknownProxyError)
         return {};
-    const QList<QNetworkProxy> proxies =
-        QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(reply.url()));
-    const QString proxy = proxies.isEmpty()
-                              ? QStringLiteral("(unknown)")
-                              : QStringLiteral("%1:%2").arg(proxies.first().hostName())
-                                    .arg(proxies.first().port());
+    const QString proxy = ProxyFor(reply.url());
     return QStringLiteral("The proxy at %1 refused the request for %2: %3")
-        .arg(proxy, path, reply.errorString());
+        .arg(proxy.isEmpty() ? QStringLiteral("(unknown)") : proxy, path, reply.errorString());
 }
 
 bool IsHttp2Refusal(const QNetworkReply &reply)

@@ -35,6 +35,9 @@ bool IsHttp2Refusal(const QNetworkReply &reply);
 // that was not taken is always safe to ask again.
 bool IsUntakenRequest(const QNetworkReply &reply);
 
+// "host:port" of the proxy through which a request for url goes, or empty without one.
+QString ProxyFor(const QUrl &url);
+
 // The line that blames the proxy, not the server, when the reply failed at the proxy between:
 // "The proxy at proxy.school:3128 refused the request for ReleaseNotes.xml: Proxy requires
 // authentication"; empty for any other failure.

@@ -6,7 +6,6 @@
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -27,20 +26,6 @@ ServerConnection::ServerConnection(const UpdateServer &server,
     , bHttp2(settings.bHttp2 && !IsHttps(server.url))
     , throttle(new RateController(this))
 {
-    const QString proxy = ProxyName();
-    if (!proxy.isEmpty()) {
-        qCInfo(lcRun).noquote() << QStringLiteral("Reaching %1 through the proxy at %2")
-                                       .arg(server.url.authority(), proxy);
-    }
-}
-
-QString ServerConnection::ProxyName() const
-{
-    const QList<QNetworkProxy> proxies =
-        QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(server.url));
-    if (proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy)
-        return {};
-    return QStringLiteral("%1:%2").arg(proxies.first().hostName()).arg(proxies.first().port());
 }
 
 ServerConnection::~ServerConnection()
@@ -52,6 +37,12 @@ ServerConnection::~ServerConnection()
 void ServerConnection::Open()
 {
     tlsConfiguration = server.TlsConfiguration();
+    // On the worker thread: finding the system's proxy may take a while (automatic configuration).
+    const QString proxy = ProxyName();
+    if (!proxy.isEmpty()) {
+        qCInfo(lcRun).noquote() << QStringLiteral("Reaching %1 through the proxy at %2")
+                                       .arg(server.url.authority(), proxy);
+    }
 }
 
 void ServerConnection::Restart(const QString &newPassword)

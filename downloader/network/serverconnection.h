@@ -1,6 +1,7 @@
 #ifndef SERVERCONNECTION_H
 #define SERVERCONNECTION_H
 
+#include "downloader/network/networkerrors.h"
 #include "downloader/network/serveractivity.h"
 #include "downloader/network/updateserver.h"
 #include "downloader/throttle/ratecontroller.h"
@@ -42,7 +43,7 @@ public:
     // New access managers, which present user and password when the proxy asks for them.
     void SetProxyLogin(const QString &user, const QString &password);
     // "host:port" of the proxy between the updater and the server, or empty without one.
-    QString ProxyName() const;
+    QString ProxyName() const { return ProxyFor(server.url); }
     // Drops every connection, with every request on it.
     void ReplaceAccessManagers();
 
