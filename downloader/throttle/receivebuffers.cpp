@@ -20,6 +20,8 @@ constexpr int sizingIntervalMs = 50;
 // may fall before their buffers grow.
 constexpr int measureIntervalMs = 1000;
 constexpr int shortPercent = 90;
+// A pause between reads this long is no round trip: there was nothing to fetch.
+constexpr int idleMs = 500;
 // Under a limit a buffer begins at this fraction of a second's worth, and doubles up to so often.
 constexpr qint64 firstBufferDivisor = 24;
 constexpr int mostGrowths = 3;
@@ -94,10 +96,11 @@ void ReceiveBuffers::NoteGranted(qint64 bytes)
 {
     if (limit <= 0)
         return;
-    if (!measuring.isValid()) {
+    if (!measuring.isValid() || sinceGranted.elapsed() >= idleMs) {
         measuring.start();
         measuredBytes = 0;
     }
+    sinceGranted.start();
     measuredBytes += bytes;
     if (!nextSizing.isActive() && measuring.elapsed() >= measureIntervalMs)
         nextSizing.start(0);

@@ -37,7 +37,8 @@ private:
     int growths = 0;  // each doubles the buffers under the limit
     QTimer nextSizing{this};  // a child, so that it moves to the worker thread with the controller
     QElapsedTimer sinceSized;
-    QElapsedTimer measuring;  // since the first read after the buffers were last sized
+    QElapsedTimer measuring;  // since the first read after the buffers were last sized, or idled
+    QElapsedTimer sinceGranted;
     qint64 measuredBytes = 0;
 };
 
