@@ -127,6 +127,7 @@ void Fetch::ReadPart()
 
 void Fetch::AnswerBegan()
 {
+    throttle.Controller()->NoteAnswer();
     watch.NoteData();
     if (IsAnswered())
         untakenInARow = 0;

@@ -131,8 +131,6 @@ QNetworkReply *ServerConnection::Get(const QNetworkRequest &request, int slot)
     reply->setReadBufferSize(limit > 0 ? qBound(minimumLimitedBufferBytes, limit / 20,
                                                 settings.readBufferBytes)
                                        : settings.readBufferBytes);
-    if (limit > 0)
-        connect(reply, &QNetworkReply::metaDataChanged, throttle, &RateController::NoteAnswer);
     return reply;
 }
 

@@ -29,13 +29,17 @@ constexpr int mostGrowths = 3;
 #ifdef Q_OS_LINUX
 constexpr qint64 smallestLimitedBufferBytes = 32 * 1024;
 
+// Read once: sizing comes up to twenty times a second while many small files arrive.
 qint64 LargestReceiveBuffer()
 {
-    QFile setting(QStringLiteral("/proc/sys/net/core/rmem_max"));
-    bool bNumber = false;
-    const int bytes =
-        setting.open(QIODevice::ReadOnly) ? setting.readAll().trimmed().toInt(&bNumber) : 0;
-    return bNumber && bytes > 0 ? bytes : 4 * 1024 * 1024;
+    static const qint64 largest = [] {
+        QFile setting(QStringLiteral("/proc/sys/net/core/rmem_max"));
+        bool bNumber = false;
+        const int bytes =
+            setting.open(QIODevice::ReadOnly) ? setting.readAll().trimmed().toInt(&bNumber) : 0;
+        return bNumber && bytes > 0 ? qint64(bytes) : qint64(4 * 1024 * 1024);
+    }();
+    return largest;
 }
 
 // Every TCP connection of the process is the updater's own, to its server or through a proxy.
